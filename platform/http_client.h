@@ -1,0 +1,50 @@
+// THttpClient: the blocking HTTP client through which a search job fetches result pages. It is a
+// thin layer over one libcurl handle that is reused for every request, so a connection to the
+// same server (or proxy) is kept alive between pages.
+//
+// Get either returns the response body as bytes or raises EHttpError whose message names the URL
+// and the cause: any transport failure, a status of 400 or above, more than 5 redirects, a body
+// over 16 MiB (enforced while receiving), nothing received for ReadTimeout milliseconds, or a URL
+// holding control characters (CR, LF, NUL, ...), which is refused before anything is sent. Blanks
+// and bytes of 128 and above in a URL are sent percent-encoded.
+//
+// Proxy: with an empty ProxyServer the connection is direct and proxy variables of the
+// environment (http_proxy, ...) are ignored; with a proxy set, every request goes through it and
+// NO_PROXY does not bypass it. The proxy password never appears in a message.
+//
+// Ownership: the search job owns its client. It is configured on the host's thread during
+// construction and then used by the job thread only, one request at a time.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/ansi_string.h"
+
+class THttpClient {
+public:
+    THttpClient();
+    ~THttpClient();
+    THttpClient(const THttpClient&) = delete;
+    THttpClient& operator=(const THttpClient&) = delete;
+
+    AnsiString UserAgent;
+    AnsiString AcceptLanguage;
+    int ReadTimeout = 30000;  // milliseconds without a byte received before a request fails
+    int ConnectTimeout = 0;   // milliseconds; 0 takes ReadTimeout
+
+    bool ProxyBasicAuthentication = false;
+    AnsiString ProxyServer;  // empty: direct connection
+    int ProxyPort = 0;
+    AnsiString ProxyUsername;
+    AnsiString ProxyPassword;
+
+    static constexpr size_t kMaxBodyBytes = 16u * 1024 * 1024;
+
+    // Blocking GET of `url`; returns the body. Raises EHttpError on every failure.
+    AnsiString Get(const AnsiString& url);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};

@@ -1,0 +1,53 @@
+// TStringList: an ordered, unsorted list of 8-bit strings that allows duplicates, and the one
+// way job files are read and written. A list belongs to whoever created it and is used by one
+// thread at a time.
+//
+// File format. Reading: a line ends at CR LF, at a lone CR or at a lone LF; the last line needs
+// no end; a line end at the very end of the file starts no further line; an empty file has no
+// lines. Writing: every line, the last one included, is followed by CR LF; an empty list writes
+// an empty file. SaveToFile replaces the file atomically: the text goes to a temporary file in
+// the same directory, which is then renamed over the old file, so that a crash or a kill leaves
+// either the old file or the new one, never a part of one.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/ansi_string.h"
+
+class TStringList {
+public:
+    TStringList() = default;
+
+    int Count() const { return static_cast<int>(lines_.size()); }
+
+    // Checked access; raises EStringListError when index is not in 0..Count()-1.
+    const AnsiString& operator[](int index) const;
+    AnsiString& operator[](int index);
+
+    void Add(const AnsiString& line) { lines_.push_back(line); }
+    void Add(AnsiString&& line) { lines_.push_back(std::move(line)); }
+    // Inserts before `index` (0..Count()); raises EStringListError otherwise.
+    void Insert(int index, const AnsiString& line);
+    // Removes entry `index`; raises EStringListError when out of range.
+    void Delete(int index);
+    void Clear() { lines_.clear(); }
+
+    // Replaces the contents with the lines of `fileName`; raises EFOpenError naming the file and
+    // the system's reason when it cannot be read. On failure the list is left unchanged.
+    void LoadFromFile(const std::string& fileName);
+    // Replaces the contents with the lines of `text` (the same line rules as LoadFromFile).
+    void SetText(const AnsiString& text);
+    // The file text: every line followed by CR LF.
+    AnsiString Text() const;
+    // Writes the list to `fileName`, replacing it atomically; raises EFCreateError naming the
+    // file and the system's reason. On failure an existing file keeps its old content.
+    void SaveToFile(const std::string& fileName) const;
+
+    const std::vector<AnsiString>& Lines() const { return lines_; }
+
+private:
+    [[noreturn]] void IndexError(int index) const;
+
+    std::vector<AnsiString> lines_;
+};

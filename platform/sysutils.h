@@ -1,0 +1,29 @@
+// Text and number helpers of the framework: integer conversion, upper-casing, the conversion of
+// 8-bit ANSI text to UTF-8, and Sleep. All are pure functions, safe on any thread, independent of
+// the process locale (nothing here calls or depends on setlocale).
+#pragma once
+
+#include "platform/ansi_string.h"
+
+// Converts an optional sign followed by decimal digits, within the 32-bit signed range. Anything
+// else (blanks, an empty text, other characters, overflow) raises EConvertError, whose message
+// quotes the text: "x7" is not an integer.
+int StrToInt(const AnsiString& text);
+
+// Decimal text of `value`, with a leading "-" for negatives.
+AnsiString IntToStr(long long value);
+
+// Upper-cases ASCII letters and the common letters outside ASCII (Latin-1, Latin Extended-A,
+// Greek, Cyrillic). A text that is valid UTF-8 is upper-cased as UTF-8 (é becomes É); any other
+// text is taken as Windows-1252. Only mappings that keep the byte length are applied.
+AnsiString AnsiUpperCase(const AnsiString& text);
+
+// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
+bool IsValidUtf8(const AnsiString& text);
+
+// The system's ANSI code page to UTF-8: a text that is valid UTF-8 already passes unchanged; any
+// other text is read as Windows-1252 and converted.
+AnsiString AnsiToUtf8(const AnsiString& text);
+
+// Blocks the calling thread for `milliseconds` (nothing for 0 or less).
+void Sleep(int milliseconds);

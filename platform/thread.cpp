@@ -1,0 +1,85 @@
+#include "platform/thread.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <exception>
+
+#include "platform/exceptions.h"
+
+namespace {
+
+// Nice value offsets for the framework's seven levels; only lowering is ever attempted, since
+// raising a priority needs privileges a plug-in does not have.
+int NiceFor(TThreadPriority p) {
+    switch (p) {
+        case TThreadPriority::tpIdle: return 19;
+        case TThreadPriority::tpLowest: return 10;
+        case TThreadPriority::tpLower: return 5;
+        default: return 0;
+    }
+}
+
+struct SyncCall {
+    const std::function<void()>* method;
+    std::exception_ptr error;
+};
+
+void RunSyncCall(void* data) {
+    auto* call = static_cast<SyncCall*>(data);
+    try {
+        (*call->method)();
+    } catch (...) {
+        call->error = std::current_exception();
+    }
+}
+
+}  // namespace
+
+TThread::TThread(bool createSuspended, const HostListControl* syncTarget) : syncTarget_(syncTarget) {
+    if (!createSuspended) Resume();
+}
+
+TThread::~TThread() { WaitFor(); }
+
+void TThread::Resume() {
+    if (started_) return;
+    started_ = true;
+    thread_ = std::thread([this] { ThreadMain(); });
+}
+
+void TThread::ThreadMain() {
+    const int nice = NiceFor(priority_);
+    if (nice > 0) {
+        const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+        errno = 0;
+        const int current = ::getpriority(PRIO_PROCESS, tid);
+        if (errno == 0 && current < nice) ::setpriority(PRIO_PROCESS, tid, nice);
+    }
+    Execute();
+    ended_.store(true);
+}
+
+void TThread::WaitFor() {
+    if (!thread_.joinable()) return;
+    if (thread_.get_id() == std::this_thread::get_id()) {
+        thread_.detach();  // a thread cannot wait for itself
+        return;
+    }
+    // The worker may be blocked in Synchronize, waiting for this very thread: keep running its
+    // requests until it has ended.
+    if (syncTarget_ != nullptr && syncTarget_->checkSynchronize != nullptr) {
+        while (!ended_.load()) syncTarget_->checkSynchronize(syncTarget_->host, 10);
+    }
+    thread_.join();
+}
+
+void TThread::Synchronize(const std::function<void()>& method) {
+    if (syncTarget_ == nullptr || syncTarget_->synchronize == nullptr) {
+        throw Exception("no host to synchronize with");
+    }
+    SyncCall call{&method, nullptr};
+    syncTarget_->synchronize(syncTarget_->host, &RunSyncCall, &call);
+    if (call.error) std::rethrow_exception(call.error);
+}

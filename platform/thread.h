@@ -1,0 +1,56 @@
+// TThread: the framework's worker thread. A TThread is created suspended; Resume starts it, and
+// it runs Execute exactly once. Synchronize hands a method to the host's main thread through the
+// host's HostListControl and returns after it has run there.
+//
+// Ownership: whoever created the object destroys it (no free-on-terminate). The destructor waits
+// for a running thread to end. When it is called on the host's main thread while the thread may
+// still need that thread (a status line pending), it keeps servicing the host's synchronize
+// requests through checkSynchronize, so that the wait cannot deadlock.
+//
+// Threads: construction, Resume, SetPriority and destruction on the host's main thread; Execute
+// and Synchronize on the worker thread.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "plugin/host_list_control.h"
+
+enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+class TThread {
+public:
+    // `syncTarget` is the host whose main thread runs Synchronize requests; it may be null for
+    // a thread that never synchronizes.
+    TThread(bool createSuspended, const HostListControl* syncTarget);
+    virtual ~TThread();
+    TThread(const TThread&) = delete;
+    TThread& operator=(const TThread&) = delete;
+
+    // Starts the thread (once; later calls do nothing).
+    void Resume();
+    // Best effort: the priority is applied when the thread starts (a lower one raises the
+    // thread's nice value); a failure to apply it is ignored.
+    void SetPriority(TThreadPriority priority) { priority_ = priority; }
+    TThreadPriority Priority() const { return priority_; }
+    // True once Execute has returned (or the thread was never started and never will run).
+    bool Ended() const { return ended_.load(); }
+    // Waits for a started thread to end, servicing the host's synchronize requests meanwhile.
+    void WaitFor();
+
+protected:
+    virtual void Execute() = 0;
+    // Worker thread: runs `method` on the host's main thread and returns after it has run there.
+    // Exceptions thrown by `method` are carried back and rethrown here.
+    void Synchronize(const std::function<void()>& method);
+
+private:
+    void ThreadMain();
+
+    const HostListControl* syncTarget_;
+    TThreadPriority priority_ = TThreadPriority::tpNormal;
+    std::thread thread_;
+    bool started_ = false;
+    std::atomic<bool> ended_{false};
+};

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project builds, tests and demos with (Debian 12).
+# Does nothing when everything is there already.
+set -euo pipefail
+packages=(build-essential g++ cmake pkg-config libcurl4-openssl-dev libgtest-dev libgmock-dev
+          libbenchmark-dev libcpp-httplib-dev libcli11-dev nlohmann-json3-dev clang tinyproxy)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

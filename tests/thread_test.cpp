@@ -1,0 +1,80 @@
+#include "platform/thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+
+#include "host/host_bridge.h"
+#include "platform/exceptions.h"
+#include "platform/sysutils.h"
+
+namespace {
+
+// A worker that posts `lines` status lines through Synchronize and counts its runs.
+class Worker : public TThread {
+public:
+    Worker(const HostListControl* host, int lines) : TThread(true, host), host_(host), lines_(lines) {}
+    ~Worker() override { WaitFor(); }
+
+    std::atomic<int> runs{0};
+    std::thread::id ranOn;
+    std::thread::id insertedOn;
+    bool errorCameBack = false;
+
+protected:
+    void Execute() override {
+        ++runs;
+        ranOn = std::this_thread::get_id();
+        for (int i = 0; i < lines_; ++i) {
+            const std::string line = "line " + std::to_string(i);
+            Synchronize([&] {
+                insertedOn = std::this_thread::get_id();
+                host_->insertLine(host_->host, line.data(), line.size());
+            });
+        }
+        try {
+            Synchronize([] { throw Exception("boom"); });
+        } catch (const Exception& e) {
+            errorCameBack = std::string(e.what()) == "boom";
+        }
+    }
+
+private:
+    const HostListControl* host_;
+    int lines_;
+};
+
+TEST(Thread, RunsOnceOnItsOwnThreadAndSynchronizesOnTheMain) {
+    HostBridge bridge;
+    Worker w(bridge.Control(), 3);
+    w.SetPriority(TThreadPriority::tpLowest);
+    Sleep(20);
+    EXPECT_EQ(w.runs.load(), 0);  // created suspended
+    w.Resume();
+    w.Resume();
+    while (!w.Ended()) bridge.Pump(10);
+    EXPECT_EQ(w.runs.load(), 1);
+    EXPECT_NE(w.ranOn, std::this_thread::get_id());
+    EXPECT_EQ(w.insertedOn, std::this_thread::get_id());
+    EXPECT_EQ(bridge.Lines(), (std::vector<std::string>{"line 2", "line 1", "line 0"}));
+    EXPECT_EQ(bridge.WrongThreadInserts(), 0);
+    EXPECT_TRUE(w.errorCameBack);
+}
+
+TEST(Thread, DestructorWaitsWhileServicingSynchronize) {
+    HostBridge bridge;
+    auto w = std::make_unique<Worker>(bridge.Control(), 50);
+    w->Resume();
+    w.reset();  // blocks until the worker has posted all its lines, without a deadlock
+    EXPECT_EQ(bridge.Lines().size(), 50u);
+}
+
+TEST(Thread, NeverResumedThreadIsDestroyedAtOnce) {
+    HostBridge bridge;
+    auto w = std::make_unique<Worker>(bridge.Control(), 1);
+    w.reset();
+    EXPECT_TRUE(bridge.Lines().empty());
+}
+
+}  // namespace
