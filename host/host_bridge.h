@@ -21,7 +21,7 @@
 #include "plugin/host_list_control.h"
 
 class HostBridge {
-public:
+  public:
     HostBridge();
     ~HostBridge() = default;
     HostBridge(const HostBridge&) = delete;
@@ -52,7 +52,7 @@ public:
     int WrongThreadInserts() const { return wrongThreadInserts_.load(); }
     void SetMainThread(std::thread::id id) { mainThread_ = id; }
 
-private:
+  private:
     struct Request {
         void (*method)(void*);
         void* data;

@@ -4,7 +4,7 @@
 #pragma once
 
 class TComponent {
-public:
+  public:
     explicit TComponent(TComponent* owner = nullptr) : owner_(owner) {}
     virtual ~TComponent() = default;
     TComponent(const TComponent&) = delete;
@@ -12,6 +12,6 @@ public:
 
     TComponent* Owner() const { return owner_; }
 
-private:
+  private:
     TComponent* owner_;
 };

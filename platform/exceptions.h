@@ -8,43 +8,43 @@
 
 // Base of every exception raised by this code.
 class Exception : public std::runtime_error {
-public:
+  public:
     explicit Exception(const std::string& message) : std::runtime_error(message) {}
     std::string Message() const { return what(); }
 };
 
 // An index outside a string (1-based character access).
 class ERangeError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
 // A text that does not convert (StrToInt and friends).
 class EConvertError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
 // A file that cannot be opened for reading.
 class EFOpenError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
 // A file that cannot be created or written.
 class EFCreateError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
 // An index outside a string list.
 class EStringListError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
 // A failed HTTP request (transport error, error status, oversized body, refused URL).
 class EHttpError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };

@@ -158,7 +158,8 @@ AnsiString THttpClient::Get(const AnsiString& url) {
         return fail("nothing received for " + std::to_string(ReadTimeout) + " ms");
     }
     if (rc != CURLE_OK) {
-        std::string cause = impl_->errorBuffer[0] != '\0' ? impl_->errorBuffer : curl_easy_strerror(rc);
+        std::string cause =
+            impl_->errorBuffer[0] != '\0' ? impl_->errorBuffer : curl_easy_strerror(rc);
         if (!ProxyPassword.empty()) {
             for (size_t p; (p = cause.find(ProxyPassword)) != std::string::npos;) {
                 cause.replace(p, ProxyPassword.size(), "***");

@@ -22,7 +22,7 @@
 #include "platform/ansi_string.h"
 
 class THttpClient {
-public:
+  public:
     THttpClient();
     ~THttpClient();
     THttpClient(const THttpClient&) = delete;
@@ -44,7 +44,7 @@ public:
     // Blocking GET of `url`; returns the body. Raises EHttpError on every failure.
     AnsiString Get(const AnsiString& url);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -11,7 +11,9 @@
 
 namespace {
 
-std::string SystemReason(int err) { return std::strerror(err); }
+std::string SystemReason(int err) {
+    return std::strerror(err);
+}
 
 // Writes all of `data` to `fd`; returns false with errno set on failure.
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -71,7 +73,8 @@ void TStringList::SetText(const AnsiString& text) {
 
 AnsiString TStringList::Text() const {
     size_t size = 0;
-    for (const auto& l : lines_) size += l.size() + 2;
+    for (const auto& l : lines_)
+        size += l.size() + 2;
     AnsiString text;
     text.reserve(size);
     for (const auto& l : lines_) {

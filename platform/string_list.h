@@ -16,7 +16,7 @@
 #include "platform/ansi_string.h"
 
 class TStringList {
-public:
+  public:
     TStringList() = default;
 
     int Count() const { return static_cast<int>(lines_.size()); }
@@ -46,7 +46,7 @@ public:
 
     const std::vector<AnsiString>& Lines() const { return lines_; }
 
-private:
+  private:
     [[noreturn]] void IndexError(int index) const;
 
     std::vector<AnsiString> lines_;

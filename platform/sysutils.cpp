@@ -11,16 +11,16 @@ namespace {
 char32_t UpperCodePoint(char32_t c) {
     if (c >= U'a' && c <= U'z') return c - 0x20;
     if (c < 0x80) return c;
-    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;        // à..þ, not ÷
-    if (c == 0xFF) return 0x178;                                          // ÿ -> Ÿ
-    if (c >= 0x100 && c <= 0x137) return (c & 1) ? c - 1 : c;             // Ā ā ... Ķ ķ
-    if (c >= 0x139 && c <= 0x148) return (c & 1) ? c : c - 1;             // Ĺ ĺ ... Ň ň
-    if (c >= 0x14A && c <= 0x177) return (c & 1) ? c - 1 : c;             // Ŋ ŋ ... Ŷ ŷ
-    if (c >= 0x179 && c <= 0x17E) return (c & 1) ? c : c - 1;             // Ź ź ... Ž ž
-    if (c == 0x3C2) return 0x3A3;                                         // final sigma
-    if (c >= 0x3B1 && c <= 0x3C9) return c - 0x20;                        // Greek
-    if (c >= 0x430 && c <= 0x44F) return c - 0x20;                        // Cyrillic а..я
-    if (c >= 0x450 && c <= 0x45F) return c - 0x50;                        // Cyrillic ѐ..џ
+    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;  // à..þ, not ÷
+    if (c == 0xFF) return 0x178;                                 // ÿ -> Ÿ
+    if (c >= 0x100 && c <= 0x137) return (c & 1) ? c - 1 : c;    // Ā ā ... Ķ ķ
+    if (c >= 0x139 && c <= 0x148) return (c & 1) ? c : c - 1;    // Ĺ ĺ ... Ň ň
+    if (c >= 0x14A && c <= 0x177) return (c & 1) ? c - 1 : c;    // Ŋ ŋ ... Ŷ ŷ
+    if (c >= 0x179 && c <= 0x17E) return (c & 1) ? c : c - 1;    // Ź ź ... Ž ž
+    if (c == 0x3C2) return 0x3A3;                                // final sigma
+    if (c >= 0x3B1 && c <= 0x3C9) return c - 0x20;               // Greek
+    if (c >= 0x430 && c <= 0x44F) return c - 0x20;               // Cyrillic а..я
+    if (c >= 0x450 && c <= 0x45F) return c - 0x50;               // Cyrillic ѐ..џ
     return c;
 }
 
@@ -88,11 +88,16 @@ unsigned char UpperCp1252(unsigned char c) {
     if (c >= 'a' && c <= 'z') return c - 0x20;
     if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;
     switch (c) {
-        case 0x9A: return 0x8A;  // š
-        case 0x9C: return 0x8C;  // œ
-        case 0x9E: return 0x8E;  // ž
-        case 0xFF: return 0x9F;  // ÿ
-        default: return c;
+        case 0x9A:
+            return 0x8A;  // š
+        case 0x9C:
+            return 0x8C;  // œ
+        case 0x9E:
+            return 0x8E;  // ž
+        case 0xFF:
+            return 0x9F;  // ÿ
+        default:
+            return c;
     }
 }
 
@@ -119,7 +124,9 @@ int StrToInt(const AnsiString& text) {
     return static_cast<int>(value);
 }
 
-AnsiString IntToStr(long long value) { return std::to_string(value); }
+AnsiString IntToStr(long long value) {
+    return std::to_string(value);
+}
 
 bool IsValidUtf8(const AnsiString& text) {
     char32_t cp;

@@ -14,10 +14,14 @@ namespace {
 // raising a priority needs privileges a plug-in does not have.
 int NiceFor(TThreadPriority p) {
     switch (p) {
-        case TThreadPriority::tpIdle: return 19;
-        case TThreadPriority::tpLowest: return 10;
-        case TThreadPriority::tpLower: return 5;
-        default: return 0;
+        case TThreadPriority::tpIdle:
+            return 19;
+        case TThreadPriority::tpLowest:
+            return 10;
+        case TThreadPriority::tpLower:
+            return 5;
+        default:
+            return 0;
     }
 }
 
@@ -37,11 +41,14 @@ void RunSyncCall(void* data) {
 
 }  // namespace
 
-TThread::TThread(bool createSuspended, const HostListControl* syncTarget) : syncTarget_(syncTarget) {
+TThread::TThread(bool createSuspended, const HostListControl* syncTarget)
+    : syncTarget_(syncTarget) {
     if (!createSuspended) Resume();
 }
 
-TThread::~TThread() { WaitFor(); }
+TThread::~TThread() {
+    WaitFor();
+}
 
 void TThread::Resume() {
     if (started_) return;
@@ -70,7 +77,8 @@ void TThread::WaitFor() {
     // The worker may be blocked in Synchronize, waiting for this very thread: keep running its
     // requests until it has ended.
     if (syncTarget_ != nullptr && syncTarget_->checkSynchronize != nullptr) {
-        while (!ended_.load()) syncTarget_->checkSynchronize(syncTarget_->host, 10);
+        while (!ended_.load())
+            syncTarget_->checkSynchronize(syncTarget_->host, 10);
     }
     thread_.join();
 }

@@ -17,10 +17,18 @@
 
 #include "plugin/host_list_control.h"
 
-enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+enum class TThreadPriority {
+    tpIdle,
+    tpLowest,
+    tpLower,
+    tpNormal,
+    tpHigher,
+    tpHighest,
+    tpTimeCritical
+};
 
 class TThread {
-public:
+  public:
     // `syncTarget` is the host whose main thread runs Synchronize requests; it may be null for
     // a thread that never synchronizes.
     TThread(bool createSuspended, const HostListControl* syncTarget);
@@ -39,13 +47,13 @@ public:
     // Waits for a started thread to end, servicing the host's synchronize requests meanwhile.
     void WaitFor();
 
-protected:
+  protected:
     virtual void Execute() = 0;
     // Worker thread: runs `method` on the host's main thread and returns after it has run there.
     // Exceptions thrown by `method` are carried back and rethrown here.
     void Synchronize(const std::function<void()>& method);
 
-private:
+  private:
     void ThreadMain();
 
     const HostListControl* syncTarget_;

@@ -1,8 +1,8 @@
 #include "platform/http_client.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -20,7 +20,7 @@ namespace {
 // A small server on 127.0.0.1 that records the requests it sees. It also serves as a proxy:
 // a proxied request arrives with an absolute-form target.
 class TestServer {
-public:
+  public:
     TestServer() {
         server_.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
             {
@@ -50,7 +50,8 @@ public:
         });
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
-        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (!server_.is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ~TestServer() {
         server_.stop();
@@ -65,7 +66,7 @@ public:
     std::string userAgent_, acceptLanguage_, proxyAuth_;
     bool requireProxyAuth_ = false;
 
-private:
+  private:
     httplib::Server server_;
     std::thread thread_;
     int port_ = 0;
@@ -138,7 +139,8 @@ TEST(HttpClient, RefusesControlCharactersAndEncodesBlanks) {
     THttpClient client;
     EXPECT_NE(FailureOf(client, server.Base() + "/a\r\nX-Injected: 1").find("control character"),
               std::string::npos);
-    EXPECT_NE(FailureOf(client, server.Base() + "/a\nb").find("control character"), std::string::npos);
+    EXPECT_NE(FailureOf(client, server.Base() + "/a\nb").find("control character"),
+              std::string::npos);
     EXPECT_TRUE(server.Targets().empty());
     EXPECT_EQ(client.Get(server.Base() + "/a b\xE9"), "body of /a%20b%E9");
 }

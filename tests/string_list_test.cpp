@@ -15,10 +15,11 @@ namespace fs = std::filesystem;
 namespace {
 
 class StringListFiles : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("sl-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() /
+               ("sl-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -57,7 +58,7 @@ TEST_F(StringListFiles, LineEndRules) {
     EXPECT_EQ(Load("a\n\r\nb"), (V{"a", "", "b"}));
     EXPECT_EQ(Load("a\r\r\n"), (V{"a", ""}));  // lone CR, then CR LF
     EXPECT_EQ(Load("x\r"), V{"x"});
-    EXPECT_EQ(Load(" a \t\r\n"), V{" a \t"});                     // no trimming
+    EXPECT_EQ(Load(" a \t\r\n"), V{" a \t"});                              // no trimming
     EXPECT_EQ(Load(std::string("a\0b\n", 4)), V{std::string("a\0b", 3)});  // any byte
 }
 
@@ -82,7 +83,8 @@ TEST_F(StringListFiles, SaveReplacesAtomicallyAndLeavesNoTemporaryFiles) {
     list.SaveToFile(Path("f.txt"));
     EXPECT_EQ(Read("f.txt"), "new\r\n");
     int entries = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_)) ++entries;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_))
+        ++entries;
     EXPECT_EQ(entries, 1);
 }
 
@@ -101,7 +103,8 @@ TEST_F(StringListFiles, FailedSaveKeepsTheOldContent) {
     }
     EXPECT_EQ(Read("f.txt"), "old\r\n");
     int entries = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_)) ++entries;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_))
+        ++entries;
     EXPECT_EQ(entries, 2);
     try {
         list.SaveToFile(Path("missing/f.txt"));

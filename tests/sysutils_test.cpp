@@ -48,13 +48,13 @@ TEST(CharAt, OneBasedAndChecked) {
 
 TEST(AnsiUpperCase, Utf8Text) {
     EXPECT_EQ(AnsiUpperCase("site/Page?x=1"), "SITE/PAGE?X=1");
-    EXPECT_EQ(AnsiUpperCase("caf\xC3\xA9"), "CAF\xC3\x89");                // é -> É
-    EXPECT_EQ(AnsiUpperCase("\xC3\xBF"), "\xC5\xB8");                      // ÿ -> Ÿ
-    EXPECT_EQ(AnsiUpperCase("\xC5\xBE"), "\xC5\xBD");                      // ž -> Ž
-    EXPECT_EQ(AnsiUpperCase("\xD0\xBF\xD1\x80"), "\xD0\x9F\xD0\xA0");      // пр -> ПР
-    EXPECT_EQ(AnsiUpperCase("\xCE\xB1\xCF\x82"), "\xCE\x91\xCE\xA3");      // ας -> ΑΣ
-    EXPECT_EQ(AnsiUpperCase("\xC3\x9F\xC3\xB7"), "\xC3\x9F\xC3\xB7");      // ß, ÷ unchanged
-    EXPECT_EQ(AnsiUpperCase("\xE2\x82\xAC"), "\xE2\x82\xAC");              // € unchanged
+    EXPECT_EQ(AnsiUpperCase("caf\xC3\xA9"), "CAF\xC3\x89");            // é -> É
+    EXPECT_EQ(AnsiUpperCase("\xC3\xBF"), "\xC5\xB8");                  // ÿ -> Ÿ
+    EXPECT_EQ(AnsiUpperCase("\xC5\xBE"), "\xC5\xBD");                  // ž -> Ž
+    EXPECT_EQ(AnsiUpperCase("\xD0\xBF\xD1\x80"), "\xD0\x9F\xD0\xA0");  // пр -> ПР
+    EXPECT_EQ(AnsiUpperCase("\xCE\xB1\xCF\x82"), "\xCE\x91\xCE\xA3");  // ας -> ΑΣ
+    EXPECT_EQ(AnsiUpperCase("\xC3\x9F\xC3\xB7"), "\xC3\x9F\xC3\xB7");  // ß, ÷ unchanged
+    EXPECT_EQ(AnsiUpperCase("\xE2\x82\xAC"), "\xE2\x82\xAC");          // € unchanged
 }
 
 TEST(AnsiUpperCase, Windows1252Text) {
@@ -69,8 +69,9 @@ TEST(AnsiToUtf8, Utf8PassesAndWindows1252Converts) {
     EXPECT_EQ(AnsiToUtf8("caf\xE9"), "caf\xC3\xA9");
     EXPECT_EQ(AnsiToUtf8("\x80 \x9F"), "\xE2\x82\xAC \xC5\xB8");
     EXPECT_EQ(AnsiToUtf8("\x81"), "\xC2\x81");       // undefined in 1252: kept as that control
-    EXPECT_EQ(AnsiToUtf8("\xC3\x28"), "\xC3\x83(");   // broken UTF-8 is read as 1252
-    EXPECT_EQ(AnsiToUtf8("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xE2\x82\xAC");  // a surrogate is not UTF-8
+    EXPECT_EQ(AnsiToUtf8("\xC3\x28"), "\xC3\x83(");  // broken UTF-8 is read as 1252
+    EXPECT_EQ(AnsiToUtf8("\xED\xA0\x80"),
+              "\xC3\xAD\xC2\xA0\xE2\x82\xAC");  // a surrogate is not UTF-8
 }
 
 TEST(Sleep, WaitsAtLeastTheGivenTime) {

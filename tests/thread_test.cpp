@@ -13,8 +13,9 @@ namespace {
 
 // A worker that posts `lines` status lines through Synchronize and counts its runs.
 class Worker : public TThread {
-public:
-    Worker(const HostListControl* host, int lines) : TThread(true, host), host_(host), lines_(lines) {}
+  public:
+    Worker(const HostListControl* host, int lines)
+        : TThread(true, host), host_(host), lines_(lines) {}
     ~Worker() override { WaitFor(); }
 
     std::atomic<int> runs{0};
@@ -22,7 +23,7 @@ public:
     std::thread::id insertedOn;
     bool errorCameBack = false;
 
-protected:
+  protected:
     void Execute() override {
         ++runs;
         ranOn = std::this_thread::get_id();
@@ -40,7 +41,7 @@ protected:
         }
     }
 
-private:
+  private:
     const HostListControl* host_;
     int lines_;
 };
@@ -53,7 +54,8 @@ TEST(Thread, RunsOnceOnItsOwnThreadAndSynchronizesOnTheMain) {
     EXPECT_EQ(w.runs.load(), 0);  // created suspended
     w.Resume();
     w.Resume();
-    while (!w.Ended()) bridge.Pump(10);
+    while (!w.Ended())
+        bridge.Pump(10);
     EXPECT_EQ(w.runs.load(), 1);
     EXPECT_NE(w.ranOn, std::this_thread::get_id());
     EXPECT_EQ(w.insertedOn, std::this_thread::get_id());

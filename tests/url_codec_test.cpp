@@ -79,7 +79,8 @@ TEST(UrlCodec, DecodeInvertsEncodeOnRandomBytes) {
     std::mt19937 rng(12345);
     for (int round = 0; round < 2000; ++round) {
         std::string s(rng() % 64, '\0');
-        for (auto& c : s) c = static_cast<char>(rng() & 0xFF);
+        for (auto& c : s)
+            c = static_cast<char>(rng() & 0xFF);
         const std::string encoded = codec.URLEncode(s);
         for (const char c : encoded) {
             ASSERT_TRUE(isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '%') << encoded;

@@ -15,11 +15,11 @@
 #include "platform/ansi_string.h"
 #include "platform/component.h"
 
-using TOnErrorEvent = std::function<void(TComponent* sender, const AnsiString& operation,
-                                         const AnsiString& errMsg)>;
+using TOnErrorEvent =
+    std::function<void(TComponent* sender, const AnsiString& operation, const AnsiString& errMsg)>;
 
 class TUrlCodec : public TComponent {
-public:
+  public:
     explicit TUrlCodec(TComponent* owner = nullptr) : TComponent(owner) {}
 
     AnsiString InputString;  // the text that GetEncodeString and GetDecodeString convert
@@ -30,6 +30,6 @@ public:
     AnsiString GetEncodeString() { return URLEncode(InputString); }
     AnsiString GetDecodeString() { return URLDecode(InputString); }
 
-private:
+  private:
     void ReportError(const char* operation, const char* message);
 };

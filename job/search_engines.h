@@ -1,0 +1,106 @@
+// TSearchEngines: the search job. One object is both the worker thread of a run and the holder of
+// everything the run needs and produces: the keywords and their query texts, the user's URLs,
+// the result links per keyword, the page state, the HTTP client and the URL codec.
+//
+// Life of a job:
+//  - constructed (host's main thread, inside the start export): reads proxy.def, keywords.lst,
+//    urls.lst and, when resuming, the progress file and every result file; creates the client
+//    and the codec. Any problem raises an Exception naming the file (and line) and nothing runs.
+//    The engine adapter's constructor then sets engineName and resultsPerPage and calls
+//    EncodeKeywords.
+//  - running (job thread, after Resume): Execute asks the adapter's SearchPage for one result
+//    page per turn and records it with RecordProgress, which rewrites the keyword's result file,
+//    the progress file and the first-page file before it decides whether to move on.
+//  - ended: Execute has released every list, the client and the codec and set `finished`.
+//  - destroyed by the clear export (host's main thread); the destructor first waits for the
+//    job thread, servicing the host's synchronize requests meanwhile.
+//
+// Threads: apart from the status hand-over (WriteStatus runs on the host's main thread while the
+// job thread waits in Synchronize), the host's thread touches only `stopRequested` and
+// `finished`, which are atomic. Everything else belongs to the job thread once it runs.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <memory>
+
+#include "platform/ansi_string.h"
+#include "platform/http_client.h"
+#include "platform/string_list.h"
+#include "platform/thread.h"
+#include "plugin/host_list_control.h"
+#include "urlcodec/url_codec.h"
+
+class TSearchEngines : public TThread {
+  public:
+    static constexpr int kMaxKeywords = 500;
+
+    // Reads the job's input files from the current directory. `fileBaseName` is the engine's
+    // display name, the base of its progress, result and first-page file names.
+    TSearchEngines(char resume, int maxResults, char stopWhenAllFound, char exactMatch,
+                   const HostListControl* statusTarget, const AnsiString& fileBaseName);
+    ~TSearchEngines() override;
+
+    // --- Job state; the names are those used throughout the plug-ins. ---
+    std::unique_ptr<TStringList> keywordList;         // keywords, in keywords.lst order
+    std::unique_ptr<TStringList> encodedKeywordList;  // query text per keyword
+    std::unique_ptr<TStringList> urlList;             // the user's URLs, normalised
+    std::unique_ptr<TStringList> firstPageUrlList;    // page-1 request URL per keyword
+    std::array<std::unique_ptr<TStringList>, kMaxKeywords> resultLinks;  // links per keyword
+    AnsiString engineName;
+    int keywordIndex = 0;
+    AnsiString pageUrl;
+    AnsiString nextPageUrl;
+    int pageNumber = 1;
+    int position = 0;
+    int positionAtPageStart = 0;
+    int maxResults = 0;
+    int resultsPerPage = 0;
+    bool stopWhenAllFound = false;
+    bool exactMatch = false;
+    int failCount = 0;
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> finished{false};
+    std::unique_ptr<THttpClient> http;
+    std::unique_ptr<TUrlCodec> urlCodec;
+    AnsiString statusLine;
+    const HostListControl* statusTarget;
+
+    // Trims blanks at both ends, then one trailing "/", then a leading "http://" (case-sensitive).
+    // Raises ERangeError on a text that is empty or all blanks.
+    static AnsiString NormaliseUrl(const AnsiString& url);
+
+    // The file names the job reads and writes.
+    static AnsiString ProgressFileName(const AnsiString& engine) { return engine + ".set"; }
+    static AnsiString ResultFileName(const AnsiString& engine, int keyword);
+    static AnsiString FirstPageFileName(const AnsiString& engine) { return engine + ".start"; }
+
+  protected:
+    // Fills encodedKeywordList with the query text of every keyword (UTF-8, percent-encoded).
+    // Called by the adapter's constructor as its last step.
+    void EncodeKeywords();
+
+    // Reads proxy.def and applies it to `client`.
+    void LoadProxySettings(THttpClient& client);
+
+    // Job thread: fetches and scans one result page of keyword `keywordIndex`.
+    virtual void SearchPage() = 0;
+
+    // Job thread: hands `line` to the host, which inserts it at the top of its list; returns
+    // after the host's main thread has done so.
+    void PostStatus(const AnsiString& line);
+
+    void Execute() override;
+
+    // Job thread: writes the three job files, then moves to the next keyword when the current
+    // one is complete. Returns true when the last keyword is complete.
+    bool RecordProgress();
+    bool KeywordComplete();
+
+  private:
+    // Host's main thread, inside Synchronize: inserts statusLine at index 0 of the host's list.
+    void WriteStatus();
+    void ReleaseOwned();
+    // Job thread: the run ends early; tells the host why in one status line.
+    void ReportStop(const AnsiString& reason);
+};

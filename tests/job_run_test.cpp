@@ -1,0 +1,275 @@
+// The run loop, the status lines and the recording of results and progress after every page.
+#include <gtest/gtest.h>
+
+#include "host/host_bridge.h"
+#include "tests/scripted_job.h"
+
+namespace {
+
+using namespace testsupport;
+using V = std::vector<std::string>;
+
+class JobRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        WriteLines("proxy.def", {"0"});
+        WriteLines("keywords.lst", {"red shoes", "blue"});
+        WriteLines("urls.lst", {"www.mine.example"});
+    }
+    std::unique_ptr<ScriptedJob> Make(int maxResults = 100, char stopWhenAllFound = 0,
+                                      char exactMatch = 0, char resume = 0) {
+        return std::make_unique<ScriptedJob>(resume, maxResults, stopWhenAllFound, exactMatch,
+                                             bridge_.Control());
+    }
+    // Resumes the job and services its status lines on this (the host's main) thread.
+    void Run(ScriptedJob& job) {
+        job.Resume();
+        while (!job.finished)
+            bridge_.Pump(5);
+        EXPECT_EQ(bridge_.WrongThreadInserts(), 0);
+    }
+
+    ScratchDir dir_;
+    HostBridge bridge_;
+};
+
+TEST_F(JobRun, TwoKeywordsFullAndShortPages) {
+    auto job = Make();
+    // Keyword 0: a full page, then a short one. Keyword 1: one short page.
+    job->script = [](int k, int page) {
+        if (k == 0) return ScriptedPage{Links(page == 1 ? 10 : 4, k, page)};
+        return ScriptedPage{Links(3, k, page)};
+    };
+    Run(*job);
+    EXPECT_EQ(
+        bridge_.Lines(),
+        (V{"Finished search on Test", "3 pos. on Test for \"blue\"",
+           "Start Test search for keyword \"blue\"", "14 pos. on Test for \"red shoes\"",
+           "10 pos. on Test for \"red shoes\"", "Start Test search for keyword \"red shoes\""}));
+    EXPECT_EQ(job->requested, (std::vector<std::pair<int, int>>{{0, 1}, {0, 2}, {1, 1}}));
+
+    // What was on disk before pages 2 and 3: the state the previous page left.
+    ASSERT_EQ(job->snapshots.size(), 3u);
+    EXPECT_FALSE(job->snapshots[0].progress.has_value());
+    EXPECT_EQ(job->snapshots[1].progress, "2\r\n10\r\n0\r\nnext:2\r\n");
+    EXPECT_EQ(job->snapshots[2].progress, "3\r\n14\r\n0\r\nnext:3\r\n");  // not yet advanced
+    EXPECT_EQ(job->snapshots[1].firstPages, "first:red+shoes\r\n");
+    std::string tenLines;
+    for (const auto& l : Links(10, 0, 1))
+        tenLines += l + "\r\n";
+    EXPECT_EQ(job->snapshots[1].results, tenLines);
+
+    // After the run: the last keyword's page state, both first-page URLs, each result file.
+    EXPECT_EQ(ReadFile("Test.set"), "2\r\n3\r\n1\r\nnext:2\r\n");
+    EXPECT_EQ(ReadFile("Test.start"), "first:red+shoes\r\nfirst:blue\r\n");
+    EXPECT_EQ(ReadLines("Test-0.urls").size(), 14u);
+    EXPECT_EQ(ReadLines("Test-1.urls"), Links(3, 1, 1));
+
+    // The run released everything it owned; both flags stay set.
+    EXPECT_TRUE(job->stopRequested);
+    EXPECT_TRUE(job->finished);
+    EXPECT_EQ(job->keywordList, nullptr);
+    EXPECT_EQ(job->encodedKeywordList, nullptr);
+    EXPECT_EQ(job->urlList, nullptr);
+    EXPECT_EQ(job->firstPageUrlList, nullptr);
+    EXPECT_EQ(job->resultLinks[0], nullptr);
+    EXPECT_EQ(job->resultLinks[1], nullptr);
+    EXPECT_EQ(job->http, nullptr);
+    EXPECT_EQ(job->urlCodec, nullptr);
+}
+
+TEST_F(JobRun, StopDuringAPageRecordsThatPageFirst) {
+    auto job = Make();
+    job->script = [](int k, int page) { return ScriptedPage{Links(10, k, page)}; };
+    job->duringPage = [&] {
+        if (job->requested.size() == 2) job->stopRequested = true;
+    };
+    Run(*job);
+    EXPECT_EQ(bridge_.Lines(), (V{"Finished search on Test", "20 pos. on Test for \"red shoes\"",
+                                  "10 pos. on Test for \"red shoes\"",
+                                  "Start Test search for keyword \"red shoes\""}));
+    EXPECT_EQ(ReadLines("Test.set"), (V{"3", "20", "0", "next:3"}));
+    EXPECT_EQ(ReadLines("Test-0.urls").size(), 20u);
+}
+
+TEST_F(JobRun, StopBeforeTheLoopGivesOnlyTheClosingLine) {
+    auto job = Make();
+    job->script = [](int, int) { return ScriptedPage{Links(10)}; };
+    job->stopRequested = true;
+    Run(*job);
+    EXPECT_EQ(bridge_.Lines(), V{"Finished search on Test"});
+    EXPECT_TRUE(job->requested.empty());
+    EXPECT_FALSE(std::filesystem::exists("Test.set"));
+}
+
+TEST_F(JobRun, EmptyKeywordFileEndsWithoutAnyLine) {
+    WriteFile("keywords.lst", "");
+    auto job = Make();
+    job->script = [](int, int) { return ScriptedPage{}; };
+    Run(*job);
+    EXPECT_TRUE(bridge_.Lines().empty());
+    EXPECT_TRUE(job->finished);
+    EXPECT_EQ(job->http, nullptr);
+}
+
+TEST_F(JobRun, UnwritableResultFileEndsTheRunWithItsReason) {
+    std::filesystem::create_directory("Test-1.urls");
+    auto job = Make();
+    job->script = [](int k, int page) { return ScriptedPage{Links(5, k, page)}; };
+    Run(*job);
+    ASSERT_FALSE(bridge_.Lines().empty());
+    EXPECT_EQ(bridge_.Lines()[0].rfind("Search on Test stopped: cannot write \"Test-1.urls\": ", 0),
+              0u)
+        << bridge_.Lines()[0];
+    for (const auto& line : bridge_.Lines())
+        EXPECT_NE(line, "Finished search on Test");
+    EXPECT_TRUE(job->finished);
+    EXPECT_EQ(job->keywordList, nullptr);
+    // Keyword 0's files stay as its last page left them.
+    EXPECT_EQ(ReadLines("Test-0.urls"), Links(5, 0, 1));
+    EXPECT_EQ(ReadLines("Test.set"), (V{"2", "5", "0", "next:2"}));
+}
+
+TEST_F(JobRun, AnExceptionFromTheAdapterEndsTheRunWithOneLine) {
+    auto job = Make();
+    job->script = [](int, int page) {
+        if (page == 2) return ScriptedPage{{}, false, "scan failed"};
+        return ScriptedPage{Links(10)};
+    };
+    Run(*job);
+    EXPECT_EQ(bridge_.Lines(),
+              (V{"Search on Test stopped: scan failed", "10 pos. on Test for \"red shoes\"",
+                 "Start Test search for keyword \"red shoes\""}));
+}
+
+TEST_F(JobRun, LimitAndShortPageRules) {
+    auto job = Make(25);
+    job->script = [](int k, int page) { return ScriptedPage{Links(10, k, page)}; };
+    Run(*job);
+    EXPECT_EQ(ReadLines("Test-0.urls").size(), 30u);
+    EXPECT_EQ(ReadLines("Test-1.urls").size(), 30u);
+
+    bridge_.ClearLines();
+    auto once = Make(0);
+    once->script = [](int k, int page) { return ScriptedPage{Links(10, k, page)}; };
+    Run(*once);
+    EXPECT_EQ(once->requested, (std::vector<std::pair<int, int>>{{0, 1}, {1, 1}}));
+}
+
+TEST_F(JobRun, FailedPageIsAskedAgainWithTheStartLineRepeated) {
+    auto job = Make();
+    int calls = 0;
+    job->script = [&](int k, int page) {
+        ++calls;
+        if (calls == 1) return ScriptedPage{{}, true};
+        return ScriptedPage{Links(3, k, page)};
+    };
+    Run(*job);
+    EXPECT_EQ(job->requested, (std::vector<std::pair<int, int>>{{0, 1}, {0, 1}, {1, 1}}));
+    const V& lines = bridge_.Lines();
+    EXPECT_EQ(V(lines.end() - 3, lines.end()), (V{"Start Test search for keyword \"red shoes\"",
+                                                  "Can't connect to Test. Trying again",
+                                                  "Start Test search for keyword \"red shoes\""}));
+    EXPECT_EQ(ReadLines("Test.start"), (V{"first:red+shoes", "first:blue"}));
+}
+
+TEST_F(JobRun, ResumeContinuesOnTheFinishedKeywordWithOneMorePage) {
+    auto first = Make();
+    first->script = [](int k, int page) {
+        return ScriptedPage{Links(page == 1 ? 10 : 2, k, page)};
+    };
+    // Stop after keyword 0 is complete (its second page is short).
+    first->duringPage = [&] {
+        if (first->requested.size() == 2) first->stopRequested = true;
+    };
+    Run(*first);
+    EXPECT_EQ(ReadLines("Test.set"), (V{"3", "12", "0", "next:3"}));
+    first.reset();
+
+    WriteLines("Test-1.urls", {"stale link of an older run"});
+    bridge_.ClearLines();
+    auto resumed = Make(100, 0, 0, 1);
+    EXPECT_EQ(resumed->resultLinks[0]->Count(), 12);
+    resumed->script = [](int k, int page) { return ScriptedPage{Links(k == 0 ? 0 : 4, k, page)}; };
+    Run(*resumed);
+    // Keyword 0 gets one more page (empty here), then keyword 1 starts at page 1.
+    EXPECT_EQ(resumed->requested, (std::vector<std::pair<int, int>>{{0, 3}, {1, 1}}));
+    EXPECT_EQ(ReadLines("Test-0.urls").size(), 12u);
+    EXPECT_EQ(ReadLines("Test-1.urls"), Links(4, 1, 1));  // replaced, not appended to
+    EXPECT_EQ(ReadLines("Test.start"), V{"first:blue"});
+    EXPECT_EQ(bridge_.Lines().back(), "12 pos. on Test for \"red shoes\"");  // no start line
+}
+
+// KeywordComplete, driven directly on a constructed job.
+class Completion : public JobRun {
+  protected:
+    // Prepares keyword 0 as if `links` had been recorded, the last page adding `added` links.
+    std::unique_ptr<ScriptedJob> With(const V& urls, const V& links, char stopWhenAllFound,
+                                      char exactMatch, int added = 10) {
+        WriteLines("urls.lst", urls);
+        auto job = Make(100, stopWhenAllFound, exactMatch);
+        for (const auto& l : links)
+            job->resultLinks[0]->Add(l);
+        job->position = static_cast<int>(links.size());
+        job->positionAtPageStart = job->position - added;
+        return job;
+    }
+};
+
+TEST_F(Completion, RepeatedPageTest) {
+    V links = Links(10, 0, 1);
+    const V repeat = links;
+    links.insert(links.end(), repeat.begin(), repeat.end());
+    EXPECT_TRUE(With({"absent.example"}, links, 1, 0)->KeywordComplete());
+    EXPECT_FALSE(With({"absent.example"}, links, 0, 0)->KeywordComplete());  // test not made
+    // Only lines 20, 19 and 16 against 10, 9 and 6 are compared.
+    links[17 - 1] = "changed";
+    links[18 - 1] = "changed";
+    EXPECT_TRUE(With({"absent.example"}, links, 1, 0)->KeywordComplete());
+    links[16 - 1] = "changed";
+    EXPECT_FALSE(With({"absent.example"}, links, 1, 0)->KeywordComplete());
+    // Exactly one page recorded: skipped. Out-of-range indexes: not met, no error.
+    EXPECT_FALSE(With({"absent.example"}, Links(10), 1, 0)->KeywordComplete());
+    V fourteen = Links(14);
+    EXPECT_FALSE(With({"absent.example"}, fourteen, 1, 0)->KeywordComplete());
+}
+
+TEST_F(Completion, AllFoundMatching) {
+    const V page = {
+        "www.site/page/index", "other.example/x", "SITE/PAGE", "a", "b", "c", "d", "e", "f", "g"};
+    auto complete = [&](const V& urls, char exact) {
+        auto job = With(urls, page, 1, exact);
+        const bool result = job->KeywordComplete();
+        EXPECT_EQ(job->positionAtPageStart, 10);
+        return result;
+    };
+    EXPECT_TRUE(complete({}, 0));
+    EXPECT_TRUE(complete({"site/page"}, 0));
+    EXPECT_TRUE(complete({"site/page"}, 1));  // SITE/PAGE is the whole link
+    EXPECT_TRUE(complete({"Site/Page"}, 0));
+    EXPECT_TRUE(complete({"Site/Page"}, 1));
+    EXPECT_TRUE(complete({"www.site/page/index"}, 1));
+    EXPECT_FALSE(complete({"site/page/index"}, 1));  // not the whole link
+    EXPECT_TRUE(complete({"site/page/index"}, 0));
+    EXPECT_FALSE(complete({"site/page", "missing.example"}, 0));
+    EXPECT_FALSE(complete({"/"}, 0));  // an empty URL occurs nowhere...
+    EXPECT_FALSE(complete({"/"}, 1));  // ...and equals only an empty link
+    V withEmpty = page;
+    withEmpty[9] = "";
+    EXPECT_TRUE(With({"/"}, withEmpty, 1, 1)->KeywordComplete());
+    // Non-ASCII letters match regardless of case.
+    V accented = page;
+    accented[3] = "caf\xC3\xA9.example/men\xC3\xBC";
+    EXPECT_TRUE(With({"CAF\xC3\x89.example/MEN\xC3\x9C"}, accented, 1, 0)->KeywordComplete());
+}
+
+TEST_F(Completion, LimitAndShortPageComeFirst) {
+    auto job = With({"absent.example"}, Links(30), 1, 0);
+    job->maxResults = 30;
+    EXPECT_TRUE(job->KeywordComplete());
+    EXPECT_EQ(job->positionAtPageStart, 20);  // untouched by the limit rule
+    EXPECT_TRUE(With({"absent.example"}, Links(19), 0, 0, 9)->KeywordComplete());
+    EXPECT_FALSE(With({"absent.example"}, Links(20), 0, 0, 10)->KeywordComplete());
+}
+
+}  // namespace
