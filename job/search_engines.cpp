@@ -222,6 +222,39 @@ void TSearchEngines::ReportStop(const AnsiString& reason) {
     }
 }
 
+void TSearchEngines::UseFirstPageUrl(const AnsiString& url) {
+    pageUrl = url;
+    if (firstPageUrlList->Count() <= keywordIndex) firstPageUrlList->Add(pageUrl);
+}
+
+void TSearchEngines::AppendResultLinks(const std::vector<AnsiString>& links) {
+    TStringList& results = *resultLinks.at(keywordIndex);
+    for (const AnsiString& link : links) {
+        position += 1;
+        Sleep(1);
+        results.Add(link);
+    }
+}
+
+void TSearchEngines::FetchFailed() {
+    failCount += 1;
+    PostStatus("Can't connect to " + engineName + ". Trying again");
+    positionAtPageStart = position - resultsPerPage;
+}
+
+void TSearchEngines::PostPageProgress() {
+    PostStatus(IntToStr(position) + " pos. on " + engineName + " for \"" +
+               (*keywordList)[keywordIndex] + "\"");
+}
+
+void TSearchEngines::GiveUpAfterRepeatedFailures() {
+    if (failCount <= 5) return;
+    resultLinks.at(keywordIndex)->Add(IntToStr(pageNumber) + "#Error found#");
+    pageNumber = 1000;
+    position = 10000;
+    PostStatus("Can't connect to " + engineName + ". Page skipped");
+}
+
 bool TSearchEngines::RecordProgress() {
     const TStringList& links = *resultLinks.at(keywordIndex);
     links.SaveToFile(ResultFileName(engineName, keywordIndex));

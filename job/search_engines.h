@@ -23,6 +23,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <vector>
 
 #include "platform/ansi_string.h"
 #include "platform/http_client.h"
@@ -91,6 +92,21 @@ class TSearchEngines : public TThread {
     void PostStatus(const AnsiString& line);
 
     void Execute() override;
+
+    // --- Steps shared by the engine adapters' SearchPage (job thread). ---
+    // Sets pageUrl; a first page also goes into firstPageUrlList unless the keyword has one.
+    void UseFirstPageUrl(const AnsiString& url);
+    // Appends `links` to the current keyword's result list, counting each one and pausing 1 ms
+    // after each, in page order.
+    void AppendResultLinks(const std::vector<AnsiString>& links);
+    // A fetch failed: counts it, reports it and makes the empty page not look like a short one,
+    // so that the same page is asked again.
+    void FetchFailed();
+    // After a page was fetched and scanned: "n pos. on Engine for "keyword"".
+    void PostPageProgress();
+    // The sixth failure of a keyword gives it up: an error marker line ("n#Error found#") and
+    // page/position values that make the limit rule end the keyword.
+    void GiveUpAfterRepeatedFailures();
 
     // Job thread: writes the three job files, then moves to the next keyword when the current
     // one is complete. Returns true when the last keyword is complete.

@@ -1,0 +1,49 @@
+#include "engines/quillon_search.h"
+
+#include <exception>
+
+#include "engines/link_scanners.h"
+#include "platform/sysutils.h"
+
+namespace {
+const AnsiString kEndpoint = AnsiString("http://") + TQuillonSearch::kHost;
+}
+
+TQuillonSearch::TQuillonSearch(char resume, int maxResults, char stopWhenAllFound, char exactMatch,
+                               const HostListControl* statusTarget)
+    : TSearchEngines(resume, maxResults, stopWhenAllFound, exactMatch, statusTarget, kEngineName) {
+    engineName = kEngineName;
+    resultsPerPage = kResultsPerPage;
+    EncodeKeywords();
+}
+
+void TQuillonSearch::SearchPage() {
+    const AnsiString& query = (*encodedKeywordList)[keywordIndex];
+    if (pageNumber == 1) {
+        UseFirstPageUrl(kEndpoint + "/search?cat=web&cs=utf-8&l=any&q=" + query);
+    } else {
+        pageUrl = nextPageUrl;
+    }
+
+    AnsiString pageText;
+    bool failed = false;
+    try {
+        pageText = http->Get(pageUrl);
+    } catch (const std::exception&) {
+        failed = true;
+        FetchFailed();
+    }
+    ParseResultPage(pageText);
+    if (!failed) {
+        pageNumber += 1;
+        PostPageProgress();
+    }
+    GiveUpAfterRepeatedFailures();
+    // Page n is asked for by its result offset; after a failure this names the same page again.
+    nextPageUrl = kEndpoint + "/search?q=" + query + "&c=web&cs=utf-8&o=" +
+                  IntToStr(static_cast<long long>(pageNumber) * 10 - 10) + "&l=any";
+}
+
+void TQuillonSearch::ParseResultPage(const AnsiString& pageText) {
+    AppendResultLinks(ScanQuillonLinks(pageText));
+}

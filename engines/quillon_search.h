@@ -1,0 +1,27 @@
+// TQuillonSearch: the search job against the Quillon engine. Ten results per page; page n of a
+// keyword is asked for by the result offset (n - 1) x 10 in the URL; result links are cut out of
+// the page by ScanQuillonLinks. A failed fetch is reported and asked again on the next turn; the
+// sixth failure of one keyword gives the keyword up with an error marker line.
+//
+// Created by the start export of libquillon.so on the host's main thread; SearchPage runs on the
+// job thread only.
+#pragma once
+
+#include "job/search_engines.h"
+
+class TQuillonSearch : public TSearchEngines {
+public:
+    static constexpr const char* kEngineName = "Quillon";
+    static constexpr const char* kHost = "search.quillon.example";
+    static constexpr int kResultsPerPage = 10;
+
+    TQuillonSearch(char resume, int maxResults, char stopWhenAllFound, char exactMatch,
+                   const HostListControl* statusTarget);
+
+protected:
+    void SearchPage() override;
+
+private:
+    // Counts, pauses for and appends every result link of `pageText`.
+    void ParseResultPage(const AnsiString& pageText);
+};

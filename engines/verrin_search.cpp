@@ -1,0 +1,48 @@
+#include "engines/verrin_search.h"
+
+#include <exception>
+
+#include "engines/link_scanners.h"
+
+namespace {
+const AnsiString kEndpoint = AnsiString("http://") + TVerrin::kHost;
+}
+
+TVerrin::TVerrin(char resume, int maxResults, char stopWhenAllFound, char exactMatch,
+                 const HostListControl* statusTarget)
+    : TSearchEngines(resume, maxResults, stopWhenAllFound, exactMatch, statusTarget, kEngineName) {
+    engineName = kEngineName;
+    resultsPerPage = kResultsPerPage;
+    EncodeKeywords();
+}
+
+void TVerrin::SearchPage() {
+    if (pageNumber == 1) {
+        UseFirstPageUrl(kEndpoint + "/results.asp?q=" + (*encodedKeywordList)[keywordIndex] +
+                        "&origq=&RS=CHECKED&FORM=SMCRT&v=1&cfg=SMCINITIAL&nosp=0&thr=");
+    } else {
+        pageUrl = nextPageUrl;
+    }
+
+    AnsiString pageText;
+    bool failed = false;
+    try {
+        pageText = http->Get(pageUrl);
+    } catch (const std::exception&) {
+        failed = true;
+        FetchFailed();
+    }
+    ParseResultPage(pageText);
+    if (!failed) {
+        pageNumber += 1;
+        PostPageProgress();
+        // The page names its successor; a page without that link leaves just the host, which is
+        // asked only if the page was full.
+        nextPageUrl = kEndpoint + "/" + ExtractVerrinNextPage(pageText);
+    }
+    GiveUpAfterRepeatedFailures();
+}
+
+void TVerrin::ParseResultPage(const AnsiString& pageText) {
+    AppendResultLinks(ScanVerrinLinks(pageText));
+}
