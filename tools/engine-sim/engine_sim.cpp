@@ -1,0 +1,389 @@
+#include "tools/engine-sim/engine_sim.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <map>
+#include <stdexcept>
+#include <tuple>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "tools/engine-sim/result_page.h"
+
+namespace enginesim {
+
+namespace {
+
+constexpr size_t kHugePageBytes = 20u * 1024 * 1024;
+constexpr size_t kGarbageBytes = 64u * 1024;
+constexpr const char* kHtml = "text/html; charset=utf-8";
+
+bool IsFailure(FaultKind kind) {
+    return kind == FaultKind::Status || kind == FaultKind::CloseMidBody ||
+           kind == FaultKind::NoAnswer;
+}
+
+// Where a request goes: host (lower-case, without port), path and raw query, and its full URL.
+struct Target {
+    std::string host;
+    std::string path;
+    std::string query;
+    std::string url;
+};
+
+Target ParseTarget(const httplib::Request& req) {
+    Target t;
+    std::string pathAndQuery = req.target;
+    if (req.target.rfind("http://", 0) == 0) {  // absolute form, as sent to a proxy
+        const std::string rest = req.target.substr(7);
+        const size_t slash = rest.find('/');
+        t.host = rest.substr(0, slash);
+        pathAndQuery = slash == std::string::npos ? "/" : rest.substr(slash);
+        t.url = req.target;
+    } else {
+        t.host = req.get_header_value("Host");
+        t.url = "http://" + t.host + req.target;
+    }
+    t.host = t.host.substr(0, t.host.find(':'));
+    std::transform(t.host.begin(), t.host.end(), t.host.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const size_t question = pathAndQuery.find('?');
+    t.path = pathAndQuery.substr(0, question);
+    if (question != std::string::npos) t.query = pathAndQuery.substr(question + 1);
+    return t;
+}
+
+// The q value of a query as it arrived, still percent-encoded.
+std::string RawParam(const std::string& query, const std::string& key) {
+    size_t start = 0;
+    while (start <= query.size()) {
+        const size_t end = std::min(query.find('&', start), query.size());
+        const std::string item = query.substr(start, end - start);
+        if (item.rfind(key + "=", 0) == 0) return item.substr(key.size() + 1);
+        start = end + 1;
+    }
+    return "";
+}
+
+// A non-negative decimal number, or -1.
+int Number(const std::string& text) {
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return -1;
+    return std::stoi(text);
+}
+
+std::string ErrorPage(int status, const std::string& message) {
+    return "<!DOCTYPE html>\n<html><head><title>" + std::to_string(status) +
+           "</title></head><body><h1>" + std::to_string(status) + "</h1><p>" + HtmlEscape(message) +
+           "</p></body></html>\n";
+}
+
+}  // namespace
+
+struct EngineSim::State {
+    explicit State(Scenario s) : scenario(std::move(s)), links(scenario) {}
+    State(const State&) = delete;  // links refers to scenario
+    State& operator=(const State&) = delete;
+
+    const Scenario scenario;
+    const LinkGenerator links;
+    // How many requests each fault has acted on; guarded by EngineSim::mutex_.
+    std::vector<int> scenarioHits = std::vector<int>(scenario.faults.size());
+    std::map<std::tuple<std::string, Engine, size_t>, int> keywordHits;
+};
+
+struct EngineSim::Plan {
+    int status = 200;
+    std::string body;              // the answer, unless a result page is to be built
+    std::string challenge;         // Proxy-Authenticate value of a 407
+    std::shared_ptr<State> state;  // set when a result page is to be built
+    Engine engine = Engine::Quillon;
+    std::string keyword;
+    std::string rawQuery;
+    int firstRank = 1;
+    int delayMs = 0;
+    const Fault* failure = nullptr;
+    std::vector<const Fault*> pageFaults;
+    uint32_t seed = 0;
+};
+
+EngineSim::EngineSim(Scenario scenario) {
+    scenario.Validate();
+    state_ = std::make_shared<State>(std::move(scenario));
+}
+
+EngineSim::~EngineSim() {
+    Stop();
+}
+
+int EngineSim::Start(int port, const std::string& address) {
+    Stop();
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = false;
+    }
+    server_ = std::make_unique<httplib::Server>();
+    server_->set_keep_alive_max_count(1000);
+    server_->set_keep_alive_timeout(10);
+    server_->Get(".*",
+                 [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
+    port_ = port == 0 ? server_->bind_to_any_port(address)
+                      : (server_->bind_to_port(address, port) ? port : -1);
+    if (port_ <= 0) {
+        server_.reset();
+        port_ = 0;
+        throw std::runtime_error("engine-sim: cannot listen on " + address + ":" +
+                                 std::to_string(port));
+    }
+    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    while (!server_->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return port_;
+}
+
+void EngineSim::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    stopped_.notify_all();
+    if (!server_) return;
+    server_->stop();
+    thread_.join();
+    server_.reset();
+}
+
+void EngineSim::SetScenario(Scenario scenario) {
+    scenario.Validate();
+    auto state = std::make_shared<State>(std::move(scenario));
+    std::lock_guard lock(mutex_);
+    state_ = std::move(state);
+}
+
+void EngineSim::SetLogFile(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    logFile_.close();
+    logFile_.clear();
+    logFile_.open(path, std::ios::app | std::ios::binary);
+    if (!logFile_) throw std::runtime_error("engine-sim: cannot write the log file " + path);
+}
+
+std::vector<LoggedRequest> EngineSim::Requests() const {
+    std::lock_guard lock(mutex_);
+    return log_;
+}
+
+void EngineSim::ClearRequests() {
+    std::lock_guard lock(mutex_);
+    log_.clear();
+}
+
+bool EngineSim::WaitUnlessStopped(int ms) {
+    std::unique_lock lock(mutex_);
+    return !stopped_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; });
+}
+
+void EngineSim::Log(const LoggedRequest& entry) {
+    log_.push_back(entry);
+    if (logFile_.is_open()) {
+        const nlohmann::ordered_json line = {{"n", entry.number},
+                                             {"url", entry.url},
+                                             {"userAgent", entry.userAgent},
+                                             {"acceptLanguage", entry.acceptLanguage},
+                                             {"proxyAuthorization", entry.proxyAuthorization},
+                                             {"clientPort", entry.clientPort},
+                                             {"status", entry.status},
+                                             {"faults", entry.faults}};
+        logFile_ << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+                 << '\n';
+        logFile_.flush();
+    }
+}
+
+EngineSim::Plan EngineSim::Decide(const httplib::Request& req, LoggedRequest& entry) {
+    const Target target = ParseTarget(req);
+    std::lock_guard lock(mutex_);
+    Plan plan;
+    entry.number = ++requestCount_;
+    entry.url = target.url;
+    entry.userAgent = req.get_header_value("User-Agent");
+    entry.acceptLanguage = req.get_header_value("Accept-Language");
+    entry.proxyAuthorization = req.get_header_value("Proxy-Authorization");
+    entry.clientPort = req.remote_port;
+    const auto decided = [&](int status, const std::string& message) {
+        plan.status = status;
+        plan.body = ErrorPage(status, message);
+        entry.status = status;
+        Log(entry);
+        return plan;
+    };
+
+    const Scenario& scenario = state_->scenario;
+    if (scenario.proxyAuth && entry.proxyAuthorization !=
+                                  httplib::make_basic_authentication_header(
+                                      scenario.proxyAuth->user, scenario.proxyAuth->password, true)
+                                      .second) {
+        plan.challenge = "Basic realm=\"engine-sim\"";
+        return decided(407, "Proxy authentication required");
+    }
+    if (target.host != kQuillonHost && target.host != kVerrinHost)
+        return decided(404, "No engine at " + target.host);
+    plan.engine = target.host == kQuillonHost ? Engine::Quillon : Engine::Verrin;
+    if (target.path == "/") {
+        plan.body = RenderFrontPage(plan.engine);
+        entry.status = 200;
+        Log(entry);
+        return plan;
+    }
+    int first = 1;
+    if (plan.engine == Engine::Quillon && target.path == "/search") {
+        const int offset = req.has_param("o") ? Number(req.get_param_value("o")) : 0;
+        if (offset < 0) return decided(400, "Bad offset");
+        first = offset + 1;
+    } else if (plan.engine == Engine::Verrin &&
+               (target.path == "/results.asp" || target.path == "/results.aspx")) {
+        // Next-page links are written with "&amp;", which arrives as the key "amp;first".
+        const char* key = req.has_param("first") ? "first" : "amp;first";
+        first = req.has_param(key) ? Number(req.get_param_value(key)) : 1;
+        if (first < 1) return decided(400, "Bad first result");
+    } else {
+        return decided(404, "No page " + target.path);
+    }
+    if (!req.has_param("q")) return decided(400, "No query");
+
+    plan.keyword = req.get_param_value("q");
+    plan.rawQuery = RawParam(target.query, "q");
+    plan.firstRank = first;
+    plan.seed = static_cast<uint32_t>(entry.number);
+    const int page = (first - 1) / ResultsPerPage(plan.engine) + 1;
+
+    // The faults that may act on this request, with their counters.
+    std::vector<std::pair<const Fault*, int*>> matching;
+    for (size_t i = 0; i < scenario.faults.size(); ++i) {
+        const Fault& fault = scenario.faults[i];
+        int& hits = state_->scenarioHits[i];
+        if (entry.number >= fault.fromRequest && (fault.times == 0 || hits < fault.times))
+            matching.emplace_back(&fault, &hits);
+    }
+    if (const EngineSetup* setup = scenario.Find(plan.keyword, plan.engine)) {
+        for (size_t i = 0; i < setup->faults.size(); ++i) {
+            const Fault& fault = setup->faults[i];
+            int& hits = state_->keywordHits[{plan.keyword, plan.engine, i}];
+            if ((fault.page == 0 || fault.page == page) && (fault.times == 0 || hits < fault.times))
+                matching.emplace_back(&fault, &hits);
+        }
+    }
+    // A fault counts only the requests it acts on: page faults wait while a failure is answered.
+    for (const auto& [fault, hits] : matching) {
+        if (IsFailure(fault->kind) && !plan.failure) plan.failure = fault;
+    }
+    for (const auto& [fault, hits] : matching) {
+        const bool acts = fault->kind == FaultKind::Delay || fault == plan.failure ||
+                          (!plan.failure && !IsFailure(fault->kind));
+        if (!acts) continue;
+        ++*hits;
+        if (fault->kind == FaultKind::Delay)
+            plan.delayMs += fault->ms;
+        else if (!IsFailure(fault->kind))
+            plan.pageFaults.push_back(fault);
+        entry.faults += (entry.faults.empty() ? "" : ",") + std::string(FaultName(fault->kind));
+    }
+    plan.state = state_;
+    entry.status =
+        plan.failure && plan.failure->kind == FaultKind::Status ? plan.failure->status : 200;
+    Log(entry);
+    return plan;
+}
+
+void EngineSim::Handle(const httplib::Request& req, httplib::Response& res) {
+    LoggedRequest entry;
+    Plan plan = Decide(req, entry);
+    if (!plan.challenge.empty()) res.set_header("Proxy-Authenticate", plan.challenge);
+    if (!plan.state) {
+        res.status = plan.status;
+        res.set_content(plan.body, kHtml);
+        return;
+    }
+    if (plan.delayMs > 0 && !WaitUnlessStopped(plan.delayMs)) {
+        res.status = 503;
+        return;
+    }
+    if (plan.failure && plan.failure->kind == FaultKind::Status) {
+        res.status = plan.failure->status;
+        res.set_content(ErrorPage(res.status, "The engine failed"), kHtml);
+        return;
+    }
+
+    // The page's content, changed by the page faults.
+    const Scenario& scenario = plan.state->scenario;
+    const int perPage = ResultsPerPage(plan.engine);
+    const auto has = [&](FaultKind kind) -> const Fault* {
+        for (const Fault* fault : plan.pageFaults)
+            if (fault->kind == kind) return fault;
+        return nullptr;
+    };
+    PageContent page;
+    page.engine = plan.engine;
+    page.keyword = plan.keyword;
+    page.rawQuery = plan.rawQuery;
+    page.totalResults = scenario.ResultCount(plan.keyword, plan.engine);
+    page.firstRank =
+        has(FaultKind::RepeatPage) ? std::max(1, plan.firstRank - perPage) : plan.firstRank;
+    const Fault* markers = has(FaultKind::Markers);
+    const int last = markers ? page.firstRank + markers->count - 1
+                             : std::min(page.firstRank + perPage - 1, page.totalResults);
+    for (int rank = page.firstRank; rank <= last; ++rank)
+        page.links.push_back(plan.state->links.Link(plan.keyword, plan.engine, rank));
+    page.nextLink =
+        plan.engine == Engine::Verrin && last < page.totalResults && !has(FaultKind::NoNextLink);
+    // The 0-based place of the result a fault names: `result` counted from 1, 0 for the last.
+    const auto place = [&](const Fault* fault) {
+        const int n = static_cast<int>(page.links.size());
+        return fault->result >= 1 && fault->result <= n ? fault->result - 1 : n - 1;
+    };
+    if (const Fault* fault = has(FaultKind::EmptyLink); fault && !page.links.empty())
+        page.links[place(fault)].clear();
+    if (const Fault* fault = has(FaultKind::LineBreakLink); fault && !page.links.empty()) {
+        std::string& link = page.links[place(fault)];
+        link.insert(link.size() / 2, "\n");
+    }
+    RenderedPage rendered = RenderPage(page);
+    std::string& body = rendered.html;
+    if (const Fault* fault = has(FaultKind::HugePage))
+        body = PadPage(body, fault->bytes ? fault->bytes : kHugePageBytes);
+    if (const Fault* fault = has(FaultKind::Truncate)) {
+        if (page.links.empty()) {
+            body.resize(body.size() / 2);
+        } else {
+            const size_t i = static_cast<size_t>(place(fault));
+            body.resize(rendered.linkOffsets[i] + (page.links[i].size() + 1) / 2);
+        }
+    }
+    if (const Fault* fault = has(FaultKind::Garbage))
+        body = Garbage(fault->bytes ? fault->bytes : kGarbageBytes, plan.seed);
+
+    if (!plan.failure) {
+        res.status = 200;
+        res.body = std::move(body);
+        res.set_header("Content-Type", kHtml);
+        return;
+    }
+    // CloseMidBody sends half of the announced page; NoAnswer keeps silent for its time and then
+    // sends nothing of it. Either way returning false closes the connection.
+    if (plan.failure->kind == FaultKind::NoAnswer) WaitUnlessStopped(plan.failure->ms);
+    const size_t sent = plan.failure->kind == FaultKind::CloseMidBody ? body.size() / 2 : 0;
+    auto shared = std::make_shared<std::string>(std::move(body));
+    res.status = 200;
+    res.set_content_provider(shared->size(), kHtml,
+                             [shared, sent](size_t offset, size_t, httplib::DataSink& sink) {
+                                 if (offset < sent) return sink.write(shared->data(), sent);
+                                 return false;
+                             });
+}
+
+}  // namespace enginesim

@@ -1,0 +1,99 @@
+// EngineSim: the simulated Quillon and Verrin search engines behind one HTTP/1.1 server with
+// keep-alive. Clients reach it as they reach the engines through a proxy: an absolute-form
+// request "GET http://search.quillon.example/search?... HTTP/1.1" is routed by the host in its
+// target, an origin-form request by its Host header. It serves
+//   search.quillon.example  /search?...&q=KW[&o=N]           10 results from offset N (default 0)
+//   search.verrin.example   /results.asp?q=KW...             the first 15 results
+//                           /results.aspx?q=KW&amp;first=N   15 results from rank N ("amp;first"
+//                                                             is read as "first")
+//   either host             /                                the front page, without results
+// with the results, sites and faults of its Scenario. Any other host or path gets 404, a result
+// page request without q gets 400, and with proxy authentication set every request without the
+// right Proxy-Authorization gets 407.
+//
+// Every request is logged (in memory, and as one JSON line in the log file when one is set) as
+// soon as its answer is decided, before any delay.
+//
+// The owner (a test, or the engine-sim program) starts and stops it on one thread; requests are
+// answered on the server's own worker threads. SetScenario, Requests and ClearRequests may be
+// called from any thread at any time. Stop cuts short the waits of Delay and NoAnswer faults.
+#pragma once
+
+#include <condition_variable>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/engine-sim/scenario.h"
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace enginesim {
+
+inline constexpr const char* kQuillonHost = "search.quillon.example";
+inline constexpr const char* kVerrinHost = "search.verrin.example";
+
+struct LoggedRequest {
+    int number = 0;   // 1-based, in the order in which requests arrived
+    std::string url;  // the absolute-form target, or "http://" + Host + the origin-form target
+    std::string userAgent;
+    std::string acceptLanguage;
+    std::string proxyAuthorization;
+    int clientPort = 0;  // the client's port: requests with equal ports came over one connection
+    int status = 0;      // the status answered (a CloseMidBody or NoAnswer fault answers 200)
+    std::string faults;  // names of the faults that hit the request, comma-separated
+};
+
+class EngineSim {
+  public:
+    explicit EngineSim(Scenario scenario = {});
+    ~EngineSim();  // stops the server
+    EngineSim(const EngineSim&) = delete;
+    EngineSim& operator=(const EngineSim&) = delete;
+
+    // Binds (port 0: any free port), starts serving and returns the bound port once the server
+    // accepts connections. Throws std::runtime_error when the address cannot be bound.
+    int Start(int port = 0, const std::string& address = "127.0.0.1");
+    // Stops serving and waits for the worker threads. Harmless when not running.
+    void Stop();
+    int Port() const { return port_; }
+
+    // Replaces the scenario; fault counts start again from zero.
+    void SetScenario(Scenario scenario);
+    // Appends one JSON line per request to `path` from now on. Throws std::runtime_error when
+    // the file cannot be opened.
+    void SetLogFile(const std::string& path);
+
+    std::vector<LoggedRequest> Requests() const;  // a snapshot of the log so far
+    void ClearRequests();  // forgets the logged requests; the numbering goes on
+
+  private:
+    struct State;  // the scenario with its link generator and fault counts
+    struct Plan;   // how one request is answered
+
+    void Handle(const httplib::Request& req, httplib::Response& res);
+    Plan Decide(const httplib::Request& req, LoggedRequest& entry);
+    void Log(const LoggedRequest& entry);
+    bool WaitUnlessStopped(int ms);  // false when Stop cut the wait short
+
+    std::unique_ptr<httplib::Server> server_;
+    std::thread thread_;
+    int port_ = 0;
+
+    mutable std::mutex mutex_;  // guards everything below
+    std::shared_ptr<State> state_;
+    int requestCount_ = 0;
+    std::vector<LoggedRequest> log_;
+    std::ofstream logFile_;
+    bool stopping_ = false;
+    std::condition_variable stopped_;
+};
+
+}  // namespace enginesim
