@@ -40,8 +40,9 @@ void TQuillonSearch::SearchPage() {
     }
     GiveUpAfterRepeatedFailures();
     // Page n is asked for by its result offset; after a failure this names the same page again.
-    nextPageUrl = kEndpoint + "/search?q=" + query + "&c=web&cs=utf-8&o=" +
-                  IntToStr(static_cast<long long>(pageNumber) * 10 - 10) + "&l=any";
+    nextPageUrl = kEndpoint + "/search?q=" + query +
+                  "&c=web&cs=utf-8&o=" + IntToStr(static_cast<long long>(pageNumber) * 10 - 10) +
+                  "&l=any";
 }
 
 void TQuillonSearch::ParseResultPage(const AnsiString& pageText) {

@@ -10,7 +10,7 @@
 #include "job/search_engines.h"
 
 class TQuillonSearch : public TSearchEngines {
-public:
+  public:
     static constexpr const char* kEngineName = "Quillon";
     static constexpr const char* kHost = "search.quillon.example";
     static constexpr int kResultsPerPage = 10;
@@ -18,10 +18,10 @@ public:
     TQuillonSearch(char resume, int maxResults, char stopWhenAllFound, char exactMatch,
                    const HostListControl* statusTarget);
 
-protected:
+  protected:
     void SearchPage() override;
 
-private:
+  private:
     // Counts, pauses for and appends every result link of `pageText`.
     void ParseResultPage(const AnsiString& pageText);
 };

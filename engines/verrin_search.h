@@ -11,7 +11,7 @@
 #include "job/search_engines.h"
 
 class TVerrin : public TSearchEngines {
-public:
+  public:
     static constexpr const char* kEngineName = "Verrin";
     static constexpr const char* kHost = "search.verrin.example";
     static constexpr int kResultsPerPage = 15;
@@ -19,9 +19,9 @@ public:
     TVerrin(char resume, int maxResults, char stopWhenAllFound, char exactMatch,
             const HostListControl* statusTarget);
 
-protected:
+  protected:
     void SearchPage() override;
 
-private:
+  private:
     void ParseResultPage(const AnsiString& pageText);
 };

@@ -12,8 +12,9 @@
 //    page per turn and records it with RecordProgress, which rewrites the keyword's result file,
 //    the progress file and the first-page file before it decides whether to move on.
 //  - ended: Execute has released every list, the client and the codec and set `finished`.
-//  - destroyed by the clear export (host's main thread); the destructor first waits for the
-//    job thread, servicing the host's synchronize requests meanwhile.
+//  - destroyed by the clear export (host's main thread), which first calls WaitFor: the job
+//    thread must have ended before the adapter part of the object goes away. WaitFor services
+//    the host's synchronize requests meanwhile, so the wait cannot deadlock.
 //
 // Threads: apart from the status hand-over (WriteStatus runs on the host's main thread while the
 // job thread waits in Synchronize), the host's thread touches only `stopRequested` and

@@ -26,8 +26,9 @@ void ReportStartFailure(const HostListControl* target, const char* message) {
 
 }  // namespace
 
-PLUGIN_EXPORT(void, StartSearch)(char resume, int maxResults, char stopWhenAllFound,
-                                 char exactMatch, const HostListControl* statusTarget) {
+PLUGIN_EXPORT(void, StartSearch)
+(char resume, int maxResults, char stopWhenAllFound, char exactMatch,
+ const HostListControl* statusTarget) {
     if (statusTarget == nullptr) return;  // nowhere to report anything
     if (statusTarget->version != HOST_LIST_CONTROL_VERSION) {
         ReportStartFailure(statusTarget,
@@ -63,7 +64,9 @@ PLUGIN_EXPORT(char, IsFinished)() {
 
 PLUGIN_EXPORT(void, ClearMemory)() {
     if (currentJob == nullptr) return;
-    // Waits for a running job to end by itself, servicing its status lines meanwhile.
+    // A running job is waited for before anything of it is destroyed (its thread still calls
+    // the adapter's SearchPage); the wait services the job's status lines meanwhile.
+    currentJob->WaitFor();
     delete currentJob;
     currentJob = nullptr;
 }

@@ -8,8 +8,12 @@ namespace {
 using V = std::vector<AnsiString>;
 
 const AnsiString kQ = "&nbsp<span class=\"resURL\">&#8226;";  // marker and the 7 characters after
-AnsiString Q(const AnsiString& link) { return kQ + link + " "; }
-AnsiString W(const AnsiString& link) { return "<span class=\"u\">" + link + "</span>"; }
+AnsiString Q(const AnsiString& link) {
+    return kQ + link + " ";
+}
+AnsiString W(const AnsiString& link) {
+    return "<span class=\"u\">" + link + "</span>";
+}
 
 TEST(QuillonScanner, LinkRule) {
     EXPECT_EQ(ScanQuillonLinks(""), V{});
@@ -18,7 +22,8 @@ TEST(QuillonScanner, LinkRule) {
                                Q("www.b.example/y//") + Q("http://c.example/?u=http://d") + "</p>"),
               (V{"www.a.example/x", "www.b.example/y/", "c.example/?u=http://d"}));
     // Only the blank ends a link in the page text; "<" and tabs are taken into it.
-    EXPECT_EQ(ScanQuillonLinks(kQ + "a<b>\tc " + kQ + "HTTP://Upper "), (V{"a<b>\tc", "HTTP://Upper"}));
+    EXPECT_EQ(ScanQuillonLinks(kQ + "a<b>\tc " + kQ + "HTTP://Upper "),
+              (V{"a<b>\tc", "HTTP://Upper"}));
     // The 7 characters after the marker are skipped whatever they are.
     EXPECT_EQ(ScanQuillonLinks("&nbsp<span class=\"resURL\">1234567link "), V{"link"});
 }
@@ -38,7 +43,8 @@ TEST(QuillonScanner, Mends) {
 
 TEST(QuillonScanner, MarkerBeginningInsideALink) {
     // The marker holds a blank, so a link can end inside a marker that then still counts.
-    EXPECT_EQ(ScanQuillonLinks(kQ + "x&nbsp<span class=\"resURL\">&#8226;y "), (V{"x&nbsp<span", "y"}));
+    EXPECT_EQ(ScanQuillonLinks(kQ + "x&nbsp<span class=\"resURL\">&#8226;y "),
+              (V{"x&nbsp<span", "y"}));
 }
 
 TEST(VerrinScanner, LinkRule) {
@@ -59,20 +65,24 @@ TEST(VerrinNextPage, SecondMarkerVerbatim) {
     const AnsiString nav = "<a href=\"results.aspx?q=a&amp;first=1\">1</a>";
     const AnsiString next = "<a href=\"results.aspx?q=a&amp;first=16&amp;FORM=PERE\">Next</a>";
     EXPECT_EQ(ExtractVerrinNextPage(nav + next), "results.aspx?q=a&amp;first=16&amp;FORM=PERE");
-    EXPECT_EQ(ExtractVerrinNextPage(nav + next + nav), "results.aspx?q=a&amp;first=16&amp;FORM=PERE");
+    EXPECT_EQ(ExtractVerrinNextPage(nav + next + nav),
+              "results.aspx?q=a&amp;first=16&amp;FORM=PERE");
     EXPECT_EQ(ExtractVerrinNextPage(nav), "");
     EXPECT_EQ(ExtractVerrinNextPage("no links"), "");
-    EXPECT_EQ(ExtractVerrinNextPage(nav + "<a href=\"results.aspx?q=b&amp;fir"), "results.aspx?q=b&amp;fir");
+    EXPECT_EQ(ExtractVerrinNextPage(nav + "<a href=\"results.aspx?q=b&amp;fir"),
+              "results.aspx?q=b&amp;fir");
     EXPECT_EQ(ExtractVerrinNextPage("href=\"results.aspxhref=\"results.aspx\""), "results.aspx");
 }
 
 TEST(Scanners, LinearOnPathologicalPages) {
     // 100,000 markers and a 20 MiB page without a terminator finish at once.
     AnsiString many;
-    for (int i = 0; i < 100000; ++i) many += Q("l");
+    for (int i = 0; i < 100000; ++i)
+        many += Q("l");
     EXPECT_EQ(ScanQuillonLinks(many).size(), 100000u);
     AnsiString manyW;
-    for (int i = 0; i < 100000; ++i) manyW += W("l");
+    for (int i = 0; i < 100000; ++i)
+        manyW += W("l");
     EXPECT_EQ(ScanVerrinLinks(manyW).size(), 100000u);
     const AnsiString huge = kQ + AnsiString(20 << 20, 'x');
     EXPECT_TRUE(ScanQuillonLinks(huge).empty());

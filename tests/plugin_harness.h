@@ -15,7 +15,7 @@
 namespace testsupport {
 
 class PluginHarness {
-public:
+  public:
     using StartFn = void (*)(char, int, char, char, const HostListControl*);
     using VoidFn = void (*)();
     using FinishedFn = char (*)();
@@ -51,7 +51,8 @@ public:
         return true;
     }
     // A whole run: start, wait, clear. Returns false when it did not finish in time.
-    bool Run(char resume = 0, int maxResults = 100, char stopWhenAllFound = 0, char exactMatch = 0) {
+    bool Run(char resume = 0, int maxResults = 100, char stopWhenAllFound = 0,
+             char exactMatch = 0) {
         Start(resume, maxResults, stopWhenAllFound, exactMatch);
         const bool done = WaitFinished();
         clear();
@@ -62,7 +63,7 @@ public:
         return std::vector<std::string>(bridge.Lines().rbegin(), bridge.Lines().rend());
     }
 
-private:
+  private:
     template <typename Fn>
     Fn Bind(const std::string& name) {
         void* symbol = ::dlsym(handle_, name.c_str());

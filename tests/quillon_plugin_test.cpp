@@ -17,12 +17,12 @@ using V = std::vector<std::string>;
 
 const std::string kFirst = "http://search.quillon.example/search?cat=web&cs=utf-8&l=any&q=";
 std::string Next(const std::string& q, int offset) {
-    return "http://search.quillon.example/search?q=" + q + "&c=web&cs=utf-8&o=" +
-           std::to_string(offset) + "&l=any";
+    return "http://search.quillon.example/search?q=" + q +
+           "&c=web&cs=utf-8&o=" + std::to_string(offset) + "&l=any";
 }
 
 class Quillon : public SimFixture {
-protected:
+  protected:
     PluginHarness& Plugin() {
         static PluginHarness plugin(QUILLON_LIB, "Quillon");
         plugin.bridge.ClearLines();
@@ -48,8 +48,9 @@ TEST_F(Quillon, PagesOfAKeywordAndTheirRequests) {
     auto& plugin = Plugin();
     ASSERT_TRUE(plugin.Run());
 
-    EXPECT_EQ(RequestedUrls(), (V{kFirst + "red+shoes", Next("red+shoes", 10), Next("red+shoes", 20),
-                                  Next("red+shoes", 30), kFirst + "caf%C3%A9"}));
+    EXPECT_EQ(RequestedUrls(),
+              (V{kFirst + "red+shoes", Next("red+shoes", 10), Next("red+shoes", 20),
+                 Next("red+shoes", 30), kFirst + "caf%C3%A9"}));
     for (const auto& r : sim_.Requests()) {
         EXPECT_EQ(r.userAgent, "Mozilla/3.0 (compatible;)");
         EXPECT_EQ(r.acceptLanguage, "en-us");
@@ -63,7 +64,8 @@ TEST_F(Quillon, PagesOfAKeywordAndTheirRequests) {
                  "Start Quillon search for keyword \"caf\xC3\xA9\"",
                  "4 pos. on Quillon for \"caf\xC3\xA9\"", "Finished search on Quillon"}));
     EXPECT_EQ(ReadLines("Quillon-0.urls"), Expected("red shoes", Engine::Quillon, scenario, true));
-    EXPECT_EQ(ReadLines("Quillon-1.urls"), Expected("caf\xC3\xA9", Engine::Quillon, scenario, true));
+    EXPECT_EQ(ReadLines("Quillon-1.urls"),
+              Expected("caf\xC3\xA9", Engine::Quillon, scenario, true));
     EXPECT_EQ(ReadFile("Quillon.start"), kFirst + "red+shoes\r\n" + kFirst + "caf%C3%A9\r\n");
     EXPECT_EQ(ReadLines("Quillon.set"), (V{"2", "4", "1", Next("caf%C3%A9", 10)}));
 }
@@ -72,19 +74,20 @@ TEST_F(Quillon, FailedPagesAreAskedAgain) {
     enginesim::Scenario scenario;
     scenario.Setup("kw", Engine::Quillon).results = 25;
     scenario.Setup("kw", Engine::Quillon).faults = {MakeFault(FaultKind::Status, 1, 1),
-                                                   MakeFault(FaultKind::CloseMidBody, 2, 2)};
+                                                    MakeFault(FaultKind::CloseMidBody, 2, 2)};
     sim_.SetScenario(scenario);
     Keywords({"kw"});
     auto& plugin = Plugin();
     ASSERT_TRUE(plugin.Run());
     EXPECT_EQ(RequestedUrls(), (V{kFirst + "kw", kFirst + "kw", Next("kw", 10), Next("kw", 10),
                                   Next("kw", 10), Next("kw", 20)}));
-    EXPECT_EQ(plugin.Log(),
-              (V{"Start Quillon search for keyword \"kw\"", "Can't connect to Quillon. Trying again",
-                 "Start Quillon search for keyword \"kw\"", "10 pos. on Quillon for \"kw\"",
-                 "Can't connect to Quillon. Trying again", "Can't connect to Quillon. Trying again",
-                 "20 pos. on Quillon for \"kw\"", "25 pos. on Quillon for \"kw\"",
-                 "Finished search on Quillon"}));
+    EXPECT_EQ(
+        plugin.Log(),
+        (V{"Start Quillon search for keyword \"kw\"", "Can't connect to Quillon. Trying again",
+           "Start Quillon search for keyword \"kw\"", "10 pos. on Quillon for \"kw\"",
+           "Can't connect to Quillon. Trying again", "Can't connect to Quillon. Trying again",
+           "20 pos. on Quillon for \"kw\"", "25 pos. on Quillon for \"kw\"",
+           "Finished search on Quillon"}));
     EXPECT_EQ(ReadLines("Quillon.start"), V{kFirst + "kw"});  // one entry for the keyword
     EXPECT_EQ(ReadLines("Quillon-0.urls"), Expected("kw", Engine::Quillon, scenario, true));
 }
@@ -107,7 +110,7 @@ TEST_F(Quillon, SixFailuresOverSeveralPagesGiveTheKeywordUp) {
     enginesim::Scenario scenario;
     scenario.Setup("kw", Engine::Quillon).results = 40;
     scenario.Setup("kw", Engine::Quillon).faults = {MakeFault(FaultKind::Status, 1, 3),
-                                                   MakeFault(FaultKind::Status, 2, 3)};
+                                                    MakeFault(FaultKind::Status, 2, 3)};
     scenario.Setup("next", Engine::Quillon).results = 3;
     sim_.SetScenario(scenario);
     Keywords({"kw", "next"});
@@ -193,15 +196,18 @@ TEST_F(Quillon, ProxyBasicAuthentication) {
     UseProxy();
     ASSERT_TRUE(plugin.Run());
     EXPECT_EQ(sim_.Requests().size(), 6u);
-    for (const auto& r : sim_.Requests()) EXPECT_EQ(r.status, 407);
+    for (const auto& r : sim_.Requests())
+        EXPECT_EQ(r.status, 407);
     EXPECT_EQ(ReadLines("Quillon-0.urls"), V{"1#Error found#"});
-    for (const auto& line : plugin.Log()) EXPECT_EQ(line.find("pa:ss"), std::string::npos);
+    for (const auto& line : plugin.Log())
+        EXPECT_EQ(line.find("pa:ss"), std::string::npos);
 }
 
 // --- The entry points. ---
 
 TEST_F(Quillon, ExportsExactlyFourFunctions) {
-    for (const auto& [lib, prefix] : {std::pair{QUILLON_LIB, "_Quillon"}, {VERRIN_LIB, "_Verrin"}}) {
+    for (const auto& [lib, prefix] :
+         {std::pair{QUILLON_LIB, "_Quillon"}, {VERRIN_LIB, "_Verrin"}}) {
         const std::string cmd = std::string("nm -D --defined-only ") + lib;
         std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(cmd.c_str(), "r"), ::pclose);
         ASSERT_NE(pipe, nullptr);
@@ -213,7 +219,8 @@ TEST_F(Quillon, ExportsExactlyFourFunctions) {
         }
         std::sort(names.begin(), names.end());
         const std::string p = prefix;
-        EXPECT_EQ(names, (V{p + "ClearMemory", p + "IsFinished", p + "StartSearch", p + "StopSearch"}))
+        EXPECT_EQ(names,
+                  (V{p + "ClearMemory", p + "IsFinished", p + "StartSearch", p + "StopSearch"}))
             << lib;
     }
 }
@@ -229,7 +236,8 @@ TEST_F(Quillon, EntryPointsWithoutAJob) {
     std::filesystem::remove("keywords.lst");
     plugin.Start();
     EXPECT_TRUE(plugin.bridge.StartFailed());
-    EXPECT_EQ(plugin.bridge.StartFailure(), "cannot open \"keywords.lst\": No such file or directory");
+    EXPECT_EQ(plugin.bridge.StartFailure(),
+              "cannot open \"keywords.lst\": No such file or directory");
     EXPECT_EQ(plugin.isFinished(), 1);
     plugin.clear();
     plugin.start(0, 100, 0, 0, nullptr);
@@ -294,7 +302,8 @@ TEST_F(Quillon, StopMidRunThenResumeToTheEnd) {
     plugin.bridge.ClearLines();
     sim_.ClearRequests();
     ASSERT_TRUE(plugin.Run(1));
-    EXPECT_EQ(RequestedUrls(), (V{Next("alpha", 20), Next("alpha", 30), kFirst + "beta", Next("beta", 10)}));
+    EXPECT_EQ(RequestedUrls(),
+              (V{Next("alpha", 20), Next("alpha", 30), kFirst + "beta", Next("beta", 10)}));
     EXPECT_EQ(plugin.Log().front(), "30 pos. on Quillon for \"alpha\"");  // no start line
     EXPECT_EQ(ReadLines("Quillon-0.urls"), Expected("alpha", Engine::Quillon, scenario, true));
     EXPECT_EQ(ReadLines("Quillon-1.urls"), Expected("beta", Engine::Quillon, scenario, true));

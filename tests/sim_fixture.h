@@ -15,7 +15,7 @@
 namespace testsupport {
 
 class SimFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         port_ = sim_.Start();
         UseProxy();
@@ -30,11 +30,14 @@ protected:
             WriteLines("proxy.def", {"1", "1", "127.0.0.1", std::to_string(port_), user, password});
         }
     }
-    void Keywords(const std::vector<std::string>& keywords) { WriteLines("keywords.lst", keywords); }
+    void Keywords(const std::vector<std::string>& keywords) {
+        WriteLines("keywords.lst", keywords);
+    }
 
     std::vector<std::string> RequestedUrls() const {
         std::vector<std::string> urls;
-        for (const auto& r : sim_.Requests()) urls.push_back(r.url);
+        for (const auto& r : sim_.Requests())
+            urls.push_back(r.url);
         return urls;
     }
     // The links a keyword's result file should hold, as the plug-in trims them.

@@ -29,7 +29,7 @@ Fault MakeFault(FaultKind kind, int page, int times) {
 }
 
 class Verrin : public SimFixture {
-protected:
+  protected:
     PluginHarness& Plugin() {
         static PluginHarness plugin(VERRIN_LIB, "Verrin");
         plugin.bridge.ClearLines();
@@ -54,10 +54,10 @@ TEST_F(Verrin, WalksFivePagesByTheirNextLinksVerbatim) {
     }
     EXPECT_EQ(ReadLines("Verrin-0.urls"), Expected("red shoes", Engine::Verrin, scenario, false));
     EXPECT_EQ(plugin.Log(),
-              (V{"Start Verrin search for keyword \"red shoes\"", "15 pos. on Verrin for \"red shoes\"",
-                 "30 pos. on Verrin for \"red shoes\"", "45 pos. on Verrin for \"red shoes\"",
-                 "60 pos. on Verrin for \"red shoes\"", "70 pos. on Verrin for \"red shoes\"",
-                 "Finished search on Verrin"}));
+              (V{"Start Verrin search for keyword \"red shoes\"",
+                 "15 pos. on Verrin for \"red shoes\"", "30 pos. on Verrin for \"red shoes\"",
+                 "45 pos. on Verrin for \"red shoes\"", "60 pos. on Verrin for \"red shoes\"",
+                 "70 pos. on Verrin for \"red shoes\"", "Finished search on Verrin"}));
     EXPECT_EQ(ReadLines("Verrin.start"), V{First("red+shoes")});
     // The last page links nowhere: the saved next page is the bare host.
     EXPECT_EQ(ReadLines("Verrin.set"), (V{"6", "70", "0", "http://search.verrin.example/"}));
@@ -109,7 +109,8 @@ TEST_F(Verrin, SixFailuresGiveTheKeywordUp) {
     enginesim::Scenario scenario;
     scenario.Setup("kw", Engine::Verrin).results = 40;
     scenario.Setup("kw", Engine::Verrin).faults = {MakeFault(FaultKind::NoAnswer, 2, 6)};
-    for (auto& f : scenario.Setup("kw", Engine::Verrin).faults) f.ms = 10;
+    for (auto& f : scenario.Setup("kw", Engine::Verrin).faults)
+        f.ms = 10;
     sim_.SetScenario(scenario);
     Keywords({"kw"});
     auto& plugin = Plugin();
@@ -146,22 +147,25 @@ TEST_F(Verrin, LinkMends) {
 
 // A server of our own that serves one full Verrin page whose next-page link is hostile.
 class HostilePages : public ::testing::Test {
-protected:
+  protected:
     void Serve(const std::string& nextLink) {
         server_.Get(".*", [this, nextLink](const httplib::Request& req, httplib::Response& res) {
             {
                 std::lock_guard lock(mutex_);
                 targets_.push_back(req.target);
-                for (const auto& [name, value] : req.headers) headerNames_.push_back(name);
+                for (const auto& [name, value] : req.headers)
+                    headerNames_.push_back(name);
             }
             std::string page = "<a href=\"results.aspx?nav\">nav</a>";
-            for (int i = 0; i < 15; ++i) page += "<span class=\"u\">site" + std::to_string(i) + "</span>";
+            for (int i = 0; i < 15; ++i)
+                page += "<span class=\"u\">site" + std::to_string(i) + "</span>";
             page += "<a href=\"" + nextLink + "\">Next</a>";
             res.set_content(page, "text/html");
         });
         const int port = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
-        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (!server_.is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         WriteLines("proxy.def", {"1", "0", "127.0.0.1", std::to_string(port)});
         WriteLines("keywords.lst", {"kw"});
         WriteLines("urls.lst", {"x"});
@@ -198,7 +202,8 @@ TEST_F(HostilePages, LineBreaksInANextLinkAreRefusedAsFailedFetches) {
     ASSERT_TRUE(plugin.Run(0, 1000));
     // Only the first page ever reached the server; the hostile link failed six times locally.
     EXPECT_EQ(Targets().size(), 1u);
-    for (const auto& name : HeaderNames()) EXPECT_NE(name, "X-Injected");
+    for (const auto& name : HeaderNames())
+        EXPECT_NE(name, "X-Injected");
     const V links = ReadLines("Verrin-0.urls");
     EXPECT_EQ(links.size(), 16u);
     EXPECT_EQ(links.back(), "2#Error found#");
