@@ -16,7 +16,8 @@
 //
 // The owner (a test, or the engine-sim program) starts and stops it on one thread; requests are
 // answered on the server's own worker threads. SetScenario, Requests and ClearRequests may be
-// called from any thread at any time. Stop cuts short the waits of Delay and NoAnswer faults.
+// called from any thread at any time. Stop cuts short the waits of Delay and NoAnswer faults, but
+// waits for idle keep-alive connections to time out (2 s) when clients still hold them open.
 #pragma once
 
 #include <condition_variable>

@@ -59,13 +59,13 @@ struct Fault {
 // `link` is the link text exactly as the page shows it, e.g. "http://www.my-bakery.example/".
 struct PlacedSite {
     int rank = 1;
-    std::string link;
+    std::string link{};
 };
 
 struct EngineSetup {
     std::optional<int> results;  // how many results the keyword has; unset: defaultResults
-    std::vector<PlacedSite> sites;
-    std::vector<Fault> faults;
+    std::vector<PlacedSite> sites{};
+    std::vector<Fault> faults{};
 };
 
 struct KeywordSetup {
