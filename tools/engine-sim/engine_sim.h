@@ -54,6 +54,7 @@ struct LoggedRequest {
 
 class EngineSim {
   public:
+    // Throws std::invalid_argument when the scenario does not pass Scenario::Validate.
     explicit EngineSim(Scenario scenario = {});
     ~EngineSim();  // stops the server
     EngineSim(const EngineSim&) = delete;
@@ -66,7 +67,7 @@ class EngineSim {
     void Stop();
     int Port() const { return port_; }
 
-    // Replaces the scenario; fault counts start again from zero.
+    // Replaces the scenario; fault counts start again from zero. Throws as the constructor.
     void SetScenario(Scenario scenario);
     // Appends one JSON line per request to `path` from now on. Throws std::runtime_error when
     // the file cannot be opened.
