@@ -129,7 +129,9 @@ int EngineSim::Start(int port, const std::string& address) {
     }
     server_ = std::make_unique<httplib::Server>();
     server_->set_keep_alive_max_count(1000);
-    server_->set_keep_alive_timeout(10);
+    server_->set_tcp_nodelay(true);  // else small pages wait for delayed ACKs (about 40 ms each)
+    // An idle keep-alive connection holds a worker until this timeout, and Stop waits for it.
+    server_->set_keep_alive_timeout(2);
     server_->Get(".*",
                  [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
     port_ = port == 0 ? server_->bind_to_any_port(address)

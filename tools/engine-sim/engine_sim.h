@@ -16,7 +16,8 @@
 //
 // The owner (a test, or the engine-sim program) starts and stops it on one thread; requests are
 // answered on the server's own worker threads. SetScenario, Requests and ClearRequests may be
-// called from any thread at any time. Stop cuts short the waits of Delay and NoAnswer faults.
+// called from any thread at any time. Stop cuts short the waits of Delay and NoAnswer faults, but
+// waits for idle keep-alive connections to time out (2 s) when clients still hold them open.
 #pragma once
 
 #include <condition_variable>
@@ -53,6 +54,7 @@ struct LoggedRequest {
 
 class EngineSim {
   public:
+    // Throws std::invalid_argument when the scenario does not pass Scenario::Validate.
     explicit EngineSim(Scenario scenario = {});
     ~EngineSim();  // stops the server
     EngineSim(const EngineSim&) = delete;
@@ -65,7 +67,7 @@ class EngineSim {
     void Stop();
     int Port() const { return port_; }
 
-    // Replaces the scenario; fault counts start again from zero.
+    // Replaces the scenario; fault counts start again from zero. Throws as the constructor.
     void SetScenario(Scenario scenario);
     // Appends one JSON line per request to `path` from now on. Throws std::runtime_error when
     // the file cannot be opened.

@@ -156,6 +156,15 @@ std::string Slug(const std::string& keyword) {
     return slug.empty() ? "page" : slug;
 }
 
+void CheckFaults(const std::vector<Fault>& faults, const std::string& where) {
+    for (size_t i = 0; i < faults.size(); ++i) {
+        const Fault& f = faults[i];
+        if (f.page < 0 || f.fromRequest < 0 || f.times < 0 || f.ms < 0 || f.result < 0 ||
+            f.count < 0)
+            Fail(where + "[" + std::to_string(i) + "]", "numbers must not be negative");
+    }
+}
+
 }  // namespace
 
 const char* EngineName(Engine engine) {
@@ -184,11 +193,13 @@ int Scenario::ResultCount(const std::string& keyword, Engine engine) const {
 
 void Scenario::Validate() const {
     if (defaultResults < 0) Fail("defaultResults", "must not be negative");
+    CheckFaults(faults, "faults");
     for (const auto& [keyword, setup] : keywords) {
         for (Engine engine : {Engine::Quillon, Engine::Verrin}) {
             const std::string where = "keywords.\"" + keyword + "\"." + EngineName(engine);
             const int results = ResultCount(keyword, engine);
             if (results < 0) Fail(where + ".results", "must not be negative");
+            CheckFaults(setup.For(engine).faults, where + ".faults");
             std::set<int> ranks;
             for (const PlacedSite& site : setup.For(engine).sites) {
                 if (site.rank < 1 || site.rank > results)

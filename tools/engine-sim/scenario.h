@@ -59,13 +59,13 @@ struct Fault {
 // `link` is the link text exactly as the page shows it, e.g. "http://www.my-bakery.example/".
 struct PlacedSite {
     int rank = 1;
-    std::string link;
+    std::string link{};
 };
 
 struct EngineSetup {
     std::optional<int> results;  // how many results the keyword has; unset: defaultResults
-    std::vector<PlacedSite> sites;
-    std::vector<Fault> faults;
+    std::vector<PlacedSite> sites{};
+    std::vector<Fault> faults{};
 };
 
 struct KeywordSetup {
@@ -111,8 +111,9 @@ struct Scenario {
 
 // The link texts of the result pages. A rank holds its placed site if there is one, else a link
 // made from a hash of engine, keyword and rank: unique per rank, never containing a blank, '<'
-// or a double quotation mark, and never containing any site placed anywhere in the scenario
-// (compared as the plug-ins compare: without "http://" and a trailing "/", ignoring case).
+// or a double quotation mark, and not containing any site placed anywhere in the scenario
+// (compared as the plug-ins compare: without "http://" and a trailing "/", ignoring case),
+// unless that site is so short (say "example") that no link can avoid it.
 class LinkGenerator {
   public:
     explicit LinkGenerator(const Scenario& scenario);

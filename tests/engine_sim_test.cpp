@@ -1,0 +1,501 @@
+// Tests of engine-sim, the local search-engine simulator. The simulator is reached as the
+// plug-ins reach it: through THttpClient with the simulator as proxy. Pages are scanned here by
+// the plug-ins' own rules, independently of how the simulator writes them.
+#include "tools/engine-sim/engine_sim.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/exceptions.h"
+#include "platform/http_client.h"
+#include "urlcodec/url_codec.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace enginesim;
+
+const std::string kQuillonMarker = "&nbsp<span class=\"resURL\">";
+const std::string kVerrinMarker = "<span class=\"u\">";
+const std::string kNextMarker = "href=\"results.aspx";
+
+// A client set up as a plug-in sets up its own, with the simulator as its proxy.
+void UseSimulator(THttpClient& client, const EngineSim& sim) {
+    client.UserAgent = "Mozilla/3.0 (compatible;)";
+    client.AcceptLanguage = "en-us";
+    client.ProxyBasicAuthentication = true;
+    client.ProxyServer = "127.0.0.1";
+    client.ProxyPort = sim.Port();
+}
+
+std::string Failure(THttpClient& client, const std::string& url) {
+    try {
+        client.Get(url);
+    } catch (const EHttpError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+size_t Occurrences(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+struct Scan {
+    std::vector<std::string> links;  // as found, before any trimming
+    bool cut = false;                // a marker whose link has no end before the page ends
+};
+
+// Quillon: the marker and 7 more characters, then the link up to the next blank.
+Scan ScanQuillon(const std::string& page) {
+    Scan scan;
+    for (size_t at = page.find(kQuillonMarker); at != std::string::npos;
+         at = page.find(kQuillonMarker, at + 1)) {
+        const size_t start = at + kQuillonMarker.size() + 7;
+        const size_t end = start > page.size() ? std::string::npos : page.find(' ', start);
+        if (end == std::string::npos) {
+            scan.cut = true;
+            break;
+        }
+        scan.links.push_back(page.substr(start, end - start));
+    }
+    return scan;
+}
+
+// Verrin: the marker, then the link up to the next "<".
+Scan ScanVerrin(const std::string& page) {
+    Scan scan;
+    for (size_t at = page.find(kVerrinMarker); at != std::string::npos;
+         at = page.find(kVerrinMarker, at + 1)) {
+        const size_t start = at + kVerrinMarker.size();
+        const size_t end = page.find('<', start);
+        if (end == std::string::npos) {
+            scan.cut = true;
+            break;
+        }
+        scan.links.push_back(page.substr(start, end - start));
+    }
+    return scan;
+}
+
+// Verrin's next page: the value of the page's second href="results.aspx, or "" without one.
+std::string NextLink(const std::string& page) {
+    const size_t first = page.find(kNextMarker);
+    if (first == std::string::npos) return "";
+    const size_t second = page.find(kNextMarker, first + 1);
+    if (second == std::string::npos) return "";
+    const size_t start = second + 6;
+    return page.substr(start, page.find('"', start) - start);
+}
+
+std::string WithoutSlash(std::string link) {
+    if (!link.empty() && link.back() == '/') link.pop_back();
+    return link;
+}
+
+std::string QuillonTrimmed(const std::string& link) {
+    std::string out = WithoutSlash(link);
+    return out.rfind("http://", 0) == 0 ? out.substr(7) : out;
+}
+
+std::string Encoded(const std::string& keyword) {
+    return TUrlCodec().URLEncode(keyword);
+}
+
+std::string QuillonUrl(const std::string& keyword, int page) {
+    if (page == 1)
+        return "http://search.quillon.example/search?cat=web&cs=utf-8&l=any&q=" + Encoded(keyword);
+    return "http://search.quillon.example/search?q=" + Encoded(keyword) +
+           "&c=web&cs=utf-8&o=" + std::to_string((page - 1) * 10) + "&l=any";
+}
+
+std::string VerrinUrl(const std::string& keyword) {
+    return "http://search.verrin.example/results.asp?q=" + Encoded(keyword) +
+           "&origq=&RS=CHECKED&FORM=SMCRT&v=1&cfg=SMCINITIAL&nosp=0&thr=";
+}
+
+TEST(EngineSim, QuillonOffsetsWalkEveryResultOnceWithSitesAtTheirRanks) {
+    Scenario scenario;
+    scenario.Setup("fresh bread", Engine::Quillon) = {
+        .results = 42,
+        .sites = {{3, "http://www.my-bakery.example/"},
+                  {17, "http://www.My-Bakery.example/rolls/"}}};
+    scenario.Setup("even", Engine::Quillon).results = 30;
+    EngineSim sim(scenario);
+    sim.Start();
+    THttpClient client;
+    UseSimulator(client, sim);
+    const LinkGenerator model(scenario);
+
+    // "plain" is not in the scenario and gets the default 35 results.
+    for (const auto& [keyword, count] : std::vector<std::pair<std::string, int>>{
+             {"fresh bread", 42}, {"even", 30}, {"plain", 35}}) {
+        SCOPED_TRACE(keyword);
+        std::vector<std::string> walked;
+        std::vector<size_t> pageSizes;
+        for (int page = 1;; ++page) {
+            const std::string body = client.Get(QuillonUrl(keyword, page));
+            const Scan scan = ScanQuillon(body);
+            ASSERT_FALSE(scan.cut);
+            for (const std::string& link : scan.links)
+                walked.push_back(QuillonTrimmed(link));
+            pageSizes.push_back(scan.links.size());
+            if (scan.links.size() < 10) break;
+        }
+        std::vector<std::string> expected;
+        for (const std::string& link : model.Links(keyword, Engine::Quillon))
+            expected.push_back(QuillonTrimmed(link));
+        EXPECT_EQ(walked, expected);
+        EXPECT_EQ(walked.size(), static_cast<size_t>(count));
+        EXPECT_EQ(std::set<std::string>(walked.begin(), walked.end()).size(), walked.size());
+        EXPECT_EQ(pageSizes.back(), static_cast<size_t>(count % 10));
+    }
+    const std::vector<std::string> links = model.Links("fresh bread", Engine::Quillon);
+    EXPECT_EQ(links[2], "http://www.my-bakery.example/");
+    EXPECT_EQ(links[16], "http://www.My-Bakery.example/rolls/");
+    // No generated link contains a placed site, whatever its case.
+    for (size_t i = 0; i < links.size(); ++i)
+        if (i != 2 && i != 16) {
+            EXPECT_EQ(links[i].find("my-bakery"), std::string::npos) << links[i];
+        }
+}
+
+TEST(EngineSim, VerrinNextLinksWalkEveryResultOnce) {
+    const std::string keyword =
+        "cr\xC3\xA8me br\xC3\xBBl\xC3\xA9"
+        "e";  // UTF-8, as the plug-in sends it
+    Scenario scenario;
+    scenario.Setup(keyword, Engine::Verrin) = {.results = 47,
+                                               .sites = {{16, "www.my-bakery.example/"}}};
+    scenario.Setup("thirty", Engine::Verrin).results = 30;
+    EngineSim sim(scenario);
+    sim.Start();
+    THttpClient client;
+    UseSimulator(client, sim);
+
+    for (const auto& [kw, pages] :
+         std::vector<std::pair<std::string, int>>{{keyword, 4}, {"thirty", 2}}) {
+        SCOPED_TRACE(kw);
+        std::vector<std::string> walked;
+        std::string url = VerrinUrl(kw);
+        for (int page = 1; page <= pages; ++page) {
+            const std::string body = client.Get(url);
+            const Scan scan = ScanVerrin(body);
+            ASSERT_FALSE(scan.cut);
+            walked.insert(walked.end(), scan.links.begin(), scan.links.end());
+            const bool last = page == pages;
+            EXPECT_EQ(Occurrences(body, kNextMarker), last ? 1u : 2u) << "page " << page;
+            if (last) break;
+            const std::string next = NextLink(body);
+            EXPECT_NE(next.find("&amp;first="), std::string::npos) << next;
+            url = "http://search.verrin.example/" + next;  // verbatim, "&amp;" and all
+        }
+        EXPECT_EQ(walked, LinkGenerator(scenario).Links(kw, Engine::Verrin));
+        EXPECT_EQ(std::set<std::string>(walked.begin(), walked.end()).size(), walked.size());
+    }
+    EXPECT_EQ(LinkGenerator(scenario).Link(keyword, Engine::Verrin, 16), "www.my-bakery.example/");
+    // After a full last page the plug-in asks for the bare host: a page without results.
+    const std::string front = client.Get("http://search.verrin.example/");
+    EXPECT_TRUE(ScanVerrin(front).links.empty());
+    EXPECT_EQ(sim.Requests().back().status, 200);
+}
+
+TEST(EngineSim, FailuresFailTheirNumberOfTimesThenThePageIsServed) {
+    Scenario scenario;
+    scenario.Setup("flaky", Engine::Quillon).faults = {
+        {.kind = FaultKind::Delay, .page = 1, .times = 1, .ms = 300},
+        {.kind = FaultKind::Status, .page = 2, .times = 2},
+        {.kind = FaultKind::CloseMidBody, .page = 3, .times = 1},
+        {.kind = FaultKind::NoAnswer, .page = 4, .times = 2, .ms = 1500}};
+    scenario.faults = {{.kind = FaultKind::Status, .fromRequest = 10, .times = 1, .status = 503}};
+    EngineSim sim(scenario);
+    sim.Start();
+    THttpClient client;
+    UseSimulator(client, sim);
+    client.ReadTimeout = 400;
+    using Clock = std::chrono::steady_clock;
+
+    auto t0 = Clock::now();
+    EXPECT_EQ(ScanQuillon(client.Get(QuillonUrl("flaky", 1))).links.size(), 10u);
+    EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(300));
+    t0 = Clock::now();
+    EXPECT_EQ(ScanQuillon(client.Get(QuillonUrl("flaky", 1))).links.size(), 10u);  // once only
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(300));
+
+    EXPECT_NE(Failure(client, QuillonUrl("flaky", 2)).find("HTTP status 500"), std::string::npos);
+    EXPECT_NE(Failure(client, QuillonUrl("flaky", 2)).find("HTTP status 500"), std::string::npos);
+    EXPECT_EQ(ScanQuillon(client.Get(QuillonUrl("flaky", 2))).links.size(), 10u);
+
+    EXPECT_NE(Failure(client, QuillonUrl("flaky", 3)), "");
+    EXPECT_EQ(sim.Requests().back().faults, "closeMidBody");
+    EXPECT_EQ(ScanQuillon(client.Get(QuillonUrl("flaky", 3))).links.size(), 10u);
+
+    // No answer: an impatient client times out; a patient one still gets no page.
+    t0 = Clock::now();
+    const std::string timedOut = Failure(client, QuillonUrl("flaky", 4));
+    EXPECT_NE(timedOut.find("nothing received for 400 ms"), std::string::npos) << timedOut;
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(1400));
+    THttpClient patient;
+    UseSimulator(patient, sim);
+    t0 = Clock::now();
+    EXPECT_NE(Failure(patient, QuillonUrl("flaky", 4)), "");
+    EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(1500));
+
+    // Request 10 meets the scenario-wide fault, request 11 no longer.
+    EXPECT_EQ(sim.Requests().back().number, 9);
+    EXPECT_NE(Failure(client, QuillonUrl("flaky", 4)).find("HTTP status 503"), std::string::npos);
+    EXPECT_EQ(ScanQuillon(client.Get(QuillonUrl("flaky", 4))).links.size(), 5u);
+}
+
+TEST(EngineSim, PageFaultsChangeThePageAsNamed) {
+    Scenario scenario;
+    scenario.Setup("cut", Engine::Quillon).faults = {{.kind = FaultKind::Truncate}};
+    scenario.Setup("again", Engine::Verrin).faults = {
+        {.kind = FaultKind::RepeatPage, .page = 2, .times = 1}};
+    scenario.Setup("dead end", Engine::Verrin).faults = {{.kind = FaultKind::NoNextLink}};
+    scenario.Setup("empty", Engine::Quillon).faults = {{.kind = FaultKind::EmptyLink, .result = 3}};
+    scenario.Setup("broken", Engine::Verrin).faults = {{.kind = FaultKind::LineBreakLink}};
+    scenario.Setup("thirteen", Engine::Quillon).faults = {
+        {.kind = FaultKind::Markers, .count = 13}};
+    scenario.Setup("noise", Engine::Verrin).faults = {{.kind = FaultKind::Garbage}};
+    scenario.Setup("huge", Engine::Quillon).faults = {{.kind = FaultKind::HugePage}};
+    EngineSim sim(scenario);
+    sim.Start();
+    THttpClient client;
+    UseSimulator(client, sim);
+    const LinkGenerator model(scenario);
+
+    // The page ends halfway through its tenth link.
+    std::string body = client.Get(QuillonUrl("cut", 1));
+    Scan scan = ScanQuillon(body);
+    EXPECT_TRUE(scan.cut);
+    EXPECT_EQ(scan.links.size(), 9u);
+    const std::string tenth = model.Link("cut", Engine::Quillon, 10);
+    EXPECT_EQ(body.substr(body.size() - (tenth.size() + 1) / 2),
+              tenth.substr(0, (tenth.size() + 1) / 2));
+
+    // Page 2 first comes back as page 1, then as itself; its next link leads to page 2 again.
+    const std::string page1 = client.Get(VerrinUrl("again"));
+    const std::string next = "http://search.verrin.example/" + NextLink(page1);
+    const std::string repeated = client.Get(next);
+    EXPECT_EQ(ScanVerrin(repeated).links, ScanVerrin(page1).links);
+    EXPECT_EQ(NextLink(repeated), NextLink(page1));
+    EXPECT_EQ(ScanVerrin(client.Get(next)).links[0], model.Link("again", Engine::Verrin, 16));
+
+    body = client.Get(VerrinUrl("dead end"));
+    EXPECT_EQ(ScanVerrin(body).links.size(), 15u);
+    EXPECT_EQ(Occurrences(body, kNextMarker), 1u);
+
+    scan = ScanQuillon(client.Get(QuillonUrl("empty", 1)));
+    ASSERT_EQ(scan.links.size(), 10u);
+    EXPECT_EQ(scan.links[2], "");
+    EXPECT_NE(scan.links[1], "");
+
+    scan = ScanVerrin(client.Get(VerrinUrl("broken")));
+    ASSERT_EQ(scan.links.size(), 15u);
+    EXPECT_NE(scan.links[14].find('\n'), std::string::npos);
+    EXPECT_EQ(scan.links[13].find('\n'), std::string::npos);
+
+    scan = ScanQuillon(client.Get(QuillonUrl("thirteen", 1)));
+    ASSERT_EQ(scan.links.size(), 13u);
+    EXPECT_EQ(scan.links[12], model.Link("thirteen", Engine::Quillon, 13));
+
+    body = client.Get(VerrinUrl("noise"));
+    EXPECT_EQ(body.size(), 64u * 1024);
+    EXPECT_NE(body.find('\0'), std::string::npos);
+    EXPECT_EQ(body.find('<'), std::string::npos);
+
+    // 20 MiB: over the plug-ins' client limit; a plain client gets it whole, results and all.
+    EXPECT_NE(Failure(client, QuillonUrl("huge", 1)).find("exceeds"), std::string::npos);
+    httplib::Client raw("127.0.0.1", sim.Port());
+    const auto res = raw.Get(QuillonUrl("huge", 1).c_str());
+    ASSERT_TRUE(res);
+    EXPECT_GE(res->body.size(), 20u * 1024 * 1024);
+    EXPECT_EQ(ScanQuillon(res->body).links.size(), 10u);
+    EXPECT_EQ(res->body.substr(res->body.size() - 8), "</html>\n");
+}
+
+TEST(EngineSim, KeepAliveServesManyRequestsOverOneConnection) {
+    EngineSim sim;
+    sim.Start();
+    THttpClient client;
+    UseSimulator(client, sim);
+    for (int page = 1; page <= 8; ++page)
+        client.Get(QuillonUrl("bread", page));
+    THttpClient other;
+    UseSimulator(other, sim);
+    other.Get(VerrinUrl("bread"));
+    const std::vector<LoggedRequest> log = sim.Requests();
+    ASSERT_EQ(log.size(), 9u);
+    for (size_t i = 1; i < 8; ++i)
+        EXPECT_EQ(log[i].clientPort, log[0].clientPort);
+    EXPECT_NE(log[8].clientPort, log[0].clientPort);
+}
+
+TEST(EngineSim, ProxyAuthenticationAnswers407UntilTheCredentialsAreRight) {
+    Scenario scenario;
+    scenario.proxyAuth = ProxyAuth{"user", "s3cret"};
+    EngineSim sim(scenario);
+    sim.Start();
+    httplib::Client raw("127.0.0.1", sim.Port());
+    const auto challenge = raw.Get(QuillonUrl("bread", 1).c_str());
+    ASSERT_TRUE(challenge);
+    EXPECT_EQ(challenge->status, 407);
+    EXPECT_EQ(challenge->get_header_value("Proxy-Authenticate").rfind("Basic ", 0), 0u);
+
+    THttpClient client;
+    UseSimulator(client, sim);
+    EXPECT_NE(Failure(client, QuillonUrl("bread", 1)).find("HTTP status 407"), std::string::npos);
+    client.ProxyUsername = "user";
+    client.ProxyPassword = "wrong";
+    EXPECT_NE(Failure(client, QuillonUrl("bread", 1)).find("HTTP status 407"), std::string::npos);
+    client.ProxyPassword = "s3cret";
+    EXPECT_EQ(ScanQuillon(client.Get(QuillonUrl("bread", 1))).links.size(), 10u);
+    EXPECT_EQ(sim.Requests().back().proxyAuthorization, "Basic dXNlcjpzM2NyZXQ=");
+    EXPECT_EQ(sim.Requests().back().status, 200);
+}
+
+TEST(EngineSim, RequestLogRecordsEveryRequestInMemoryAndInItsFile) {
+    const std::string path = testing::TempDir() + "engine_sim_requests.log";
+    std::filesystem::remove(path);
+    EngineSim sim;
+    sim.SetLogFile(path);
+    sim.Start();
+    THttpClient client;
+    UseSimulator(client, sim);
+    client.Get(QuillonUrl("log me", 2));
+    // An origin-form request goes by its Host header.
+    httplib::Client raw("127.0.0.1", sim.Port());
+    const auto res = raw.Get("/results.asp?q=logme", {{"Host", "search.verrin.example"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(ScanVerrin(res->body).links.size(), 15u);
+    EXPECT_EQ(raw.Get("/x", {{"Host", "elsewhere.example"}})->status, 404);
+
+    // Requests from several threads at once are all logged, each with its own number.
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t)
+        threads.emplace_back([&sim] {
+            THttpClient c;
+            UseSimulator(c, sim);
+            for (int i = 0; i < 10; ++i)
+                c.Get(VerrinUrl("busy"));
+        });
+    for (std::thread& t : threads)
+        t.join();
+
+    const std::vector<LoggedRequest> log = sim.Requests();
+    ASSERT_EQ(log.size(), 33u);
+    EXPECT_EQ(log[0].url, QuillonUrl("log me", 2));
+    EXPECT_EQ(log[0].userAgent, "Mozilla/3.0 (compatible;)");
+    EXPECT_EQ(log[0].acceptLanguage, "en-us");
+    EXPECT_EQ(log[0].proxyAuthorization, "");
+    EXPECT_EQ(log[1].url, "http://search.verrin.example/results.asp?q=logme");
+    EXPECT_EQ(log[2].status, 404);
+    std::set<int> numbers;
+    for (const LoggedRequest& entry : log)
+        numbers.insert(entry.number);
+    EXPECT_EQ(numbers.size(), 33u);
+    EXPECT_EQ(*numbers.rbegin(), 33);
+
+    std::ifstream file(path);
+    std::vector<nlohmann::json> lines;
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(lines.size(), 33u);
+    EXPECT_EQ(lines[0]["url"], QuillonUrl("log me", 2));
+    EXPECT_EQ(lines[0]["userAgent"], "Mozilla/3.0 (compatible;)");
+    EXPECT_EQ(lines[0]["acceptLanguage"], "en-us");
+    EXPECT_EQ(lines[2]["status"], 404);
+}
+
+TEST(EngineSim, ScenarioFilesAreCheckedAndTheExampleFitsTheDemo) {
+    const auto error = [](const std::string& text) {
+        try {
+            Scenario::FromJson(text);
+        } catch (const std::invalid_argument& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    EXPECT_NE(error(R"({"keywords": {"kw": {"quillon": {"result": 5}}}})").find("\"result\""),
+              std::string::npos);
+    EXPECT_NE(error(R"({"faults": [{"kind": "explode"}]})").find("explode"), std::string::npos);
+    EXPECT_NE(error(R"({"keywords": {"kw": {"verrin": {"results": 5,
+                 "sites": [{"rank": 6, "link": "www.a.example"}]}}}})")
+                  .find("keywords.\"kw\".verrin"),
+              std::string::npos);
+    EXPECT_NE(error("{"), "");
+
+    const Scenario example = Scenario::Load(ENGINE_SIM_EXAMPLES "/scenario.json");
+    std::ifstream keywords(ENGINE_SIM_EXAMPLES "/keywords.lst", std::ios::binary);
+    int count = 0, many = 0, absent = 0;
+    for (std::string line; std::getline(keywords, line); ++count) {
+        ASSERT_TRUE(line.size() > 1 && line.back() == '\r') << "CR LF line ends";
+        line.pop_back();
+        ASSERT_NE(example.keywords.count(line), 0u) << line;
+        const KeywordSetup& setup = example.keywords.at(line);
+        if (example.ResultCount(line, Engine::Quillon) >= 100) ++many;
+        if (setup.quillon.sites.empty() && setup.verrin.sites.empty()) ++absent;
+    }
+    EXPECT_GE(count, 12);
+    EXPECT_GE(many, 1);
+    EXPECT_GE(absent, 1);
+}
+
+TEST(EngineSim, ProgramPrintsItsPortServesAndStopsOnSigterm) {
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const std::string scenario = ENGINE_SIM_EXAMPLES "/scenario.json";
+    std::vector<std::string> args{ENGINE_SIM_EXE, "--port", "0", "--scenario", scenario};
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, ENGINE_SIM_EXE, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    FILE* stdoutOfSim = fdopen(out[0], "r");
+    char line[32] = {};
+    ASSERT_NE(fgets(line, sizeof line, stdoutOfSim), nullptr);
+    const int port = std::atoi(line);
+    ASSERT_GT(port, 0) << line;
+
+    {
+        THttpClient client;
+        client.ProxyServer = "127.0.0.1";
+        client.ProxyPort = port;
+        const Scan scan = ScanQuillon(client.Get(QuillonUrl("bakery near me", 9)));
+        ASSERT_EQ(scan.links.size(), 10u);
+        EXPECT_EQ(QuillonTrimmed(scan.links[6]), "www.my-bakery.example/contact");  // rank 87
+    }
+
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    fclose(stdoutOfSim);
+}
+
+}  // namespace
