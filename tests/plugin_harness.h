@@ -51,10 +51,10 @@ class PluginHarness {
         return true;
     }
     // A whole run: start, wait, clear. Returns false when it did not finish in time.
-    bool Run(char resume = 0, int maxResults = 100, char stopWhenAllFound = 0,
-             char exactMatch = 0) {
+    bool Run(char resume = 0, int maxResults = 100, char stopWhenAllFound = 0, char exactMatch = 0,
+             std::chrono::milliseconds limit = std::chrono::seconds(60)) {
         Start(resume, maxResults, stopWhenAllFound, exactMatch);
-        const bool done = WaitFinished();
+        const bool done = WaitFinished(limit);
         clear();
         return done;
     }

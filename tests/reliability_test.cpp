@@ -40,7 +40,7 @@ bool CanConnect(int port) {
 }
 
 class Reliability : public SimFixture {
-protected:
+  protected:
     PluginHarness& Quillon() {
         static PluginHarness plugin(QUILLON_LIB, "Quillon");
         plugin.bridge.ClearLines();
@@ -58,11 +58,12 @@ protected:
 
 // tinyproxy with basic authentication between the plug-in and engine-sim.
 class RealProxy : public Reliability {
-protected:
+  protected:
     void SetUp() override {
         Reliability::SetUp();
         const char* binary = "/usr/bin/tinyproxy";
-        if (::access(binary, X_OK) != 0) GTEST_SKIP() << "tinyproxy is not installed (apt-get install tinyproxy)";
+        if (::access(binary, X_OK) != 0)
+            GTEST_SKIP() << "tinyproxy is not installed (apt-get install tinyproxy)";
         for (int attempt = 0; attempt < 5 && proxyPid_ <= 0; ++attempt) {
             proxyPort_ = FreePort();
             WriteFile("tinyproxy.conf", "Port " + std::to_string(proxyPort_) +
@@ -77,7 +78,8 @@ protected:
                 ::execl(binary, binary, "-d", "-c", "tinyproxy.conf", static_cast<char*>(nullptr));
                 ::_exit(127);
             }
-            for (int i = 0; i < 200 && !CanConnect(proxyPort_); ++i) ::usleep(10000);
+            for (int i = 0; i < 200 && !CanConnect(proxyPort_); ++i)
+                ::usleep(10000);
             if (CanConnect(proxyPort_)) {
                 proxyPid_ = pid;
             } else {
@@ -85,7 +87,8 @@ protected:
                 ::waitpid(pid, nullptr, 0);
             }
         }
-        if (proxyPid_ <= 0) GTEST_SKIP() << "tinyproxy did not start: " << ReadFile("tinyproxy.log");
+        if (proxyPid_ <= 0)
+            GTEST_SKIP() << "tinyproxy did not start: " << ReadFile("tinyproxy.log");
     }
     void TearDown() override {
         if (proxyPid_ > 0) {
@@ -94,7 +97,8 @@ protected:
         }
     }
     void UseRealProxy(const std::string& password) {
-        WriteLines("proxy.def", {"1", "1", "127.0.0.1", std::to_string(proxyPort_), "alice", password});
+        WriteLines("proxy.def",
+                   {"1", "1", "127.0.0.1", std::to_string(proxyPort_), "alice", password});
     }
 
     int proxyPort_ = 0;
@@ -171,8 +175,9 @@ TEST_F(Reliability, WorkingFolderRemovedDuringARun) {
         if (line == "20 pos. on Quillon for \"a\"") std::filesystem::remove_all(dir_.path());
     };
     ASSERT_TRUE(plugin.Run());
-    EXPECT_EQ(plugin.bridge.Lines()[0],
-              "Search on Quillon stopped: cannot write \"Quillon-0.urls\": No such file or directory");
+    EXPECT_EQ(
+        plugin.bridge.Lines()[0],
+        "Search on Quillon stopped: cannot write \"Quillon-0.urls\": No such file or directory");
 }
 
 TEST_F(Reliability, ProxyPasswordAppearsInNothingWePrint) {
@@ -192,7 +197,8 @@ TEST_F(Reliability, ProxyPasswordAppearsInNothingWePrint) {
     ASSERT_TRUE(quillon.Run());
     collect(quillon);
     // Start failures about the proxy file itself.
-    for (const V& proxy : {V{"1", "1", "host", "x80", "bob", secret}, V{"1", "1", "host", "80", secret}}) {
+    for (const V& proxy :
+         {V{"1", "1", "host", "x80", "bob", secret}, V{"1", "1", "host", "80", secret}}) {
         WriteLines("proxy.def", proxy);
         quillon.Start();
         collect(quillon);
@@ -205,12 +211,13 @@ TEST_F(Reliability, ProxyPasswordAppearsInNothingWePrint) {
     ASSERT_TRUE(verrin.Run());
     collect(verrin);
     ASSERT_GE(printed.size(), 5u);
-    for (const auto& text : printed) EXPECT_EQ(text.find(secret), std::string::npos) << text;
+    for (const auto& text : printed)
+        EXPECT_EQ(text.find(secret), std::string::npos) << text;
 }
 
 TEST_F(Reliability, KeywordsReachTheEngineOnlyAsEncodedQueryText) {
-    Keywords({"100% & more", "c#", "a=b?c/d", "caf\xE9", "\xD0\xBA\xD0\xBE\xD1\x82", std::string("nul\0x", 5),
-              "tab\there"});
+    Keywords({"100% & more", "c#", "a=b?c/d", "caf\xE9", "\xD0\xBA\xD0\xBE\xD1\x82",
+              std::string("nul\0x", 5), "tab\there"});
     auto& plugin = Quillon();
     ASSERT_TRUE(plugin.Run());
     V queries;
@@ -218,13 +225,14 @@ TEST_F(Reliability, KeywordsReachTheEngineOnlyAsEncodedQueryText) {
     for (const auto& url : RequestedUrls()) {
         if (url.rfind(prefix, 0) != 0) continue;
         const std::string q = url.substr(prefix.size());
-        EXPECT_EQ(q.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789%+"),
-                  std::string::npos)
+        EXPECT_EQ(
+            q.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789%+"),
+            std::string::npos)
             << url;
         queries.push_back(q);
     }
-    EXPECT_EQ(queries, (V{"100%25+%26+more", "c%23", "a%3Db%3Fc%2Fd", "caf%C3%A9", "%D0%BA%D0%BE%D1%82",
-                          "nul", "tab%09here"}));
+    EXPECT_EQ(queries, (V{"100%25+%26+more", "c%23", "a%3Db%3Fc%2Fd", "caf%C3%A9",
+                          "%D0%BA%D0%BE%D1%82", "nul", "tab%09here"}));
 }
 
 }  // namespace

@@ -339,6 +339,9 @@ void EngineSim::Handle(const httplib::Request& req, httplib::Response& res) {
     const Fault* markers = has(FaultKind::Markers);
     const int last = markers ? page.firstRank + markers->count - 1
                              : std::min(page.firstRank + perPage - 1, page.totalResults);
+    // A page of that many results is written densely, as a hostile page would be; with the
+    // usual markup around each result it would outgrow what any client accepts.
+    page.dense = markers != nullptr;
     for (int rank = page.firstRank; rank <= last; ++rank)
         page.links.push_back(plan.state->links.Link(plan.keyword, plan.engine, rank));
     page.nextLink =

@@ -106,6 +106,12 @@ void RenderQuillon(const PageContent& page, RenderedPage& out) {
          "<ol class=\"results\">\n";
     int rank = page.firstRank;
     for (const std::string& link : page.links) {
+        if (page.dense) {
+            h += "&nbsp<span class=\"resURL\">&#8226;";
+            out.linkOffsets.push_back(h.size());
+            h += link + " ";
+            continue;
+        }
         h += "<li class=\"res\"><a class=\"title\" href=\"" + Href(link) +
              "\" onclick=\"trackClick(this)\">" + SiteTitle(link) + " | " + kw +
              "</a>\n<div class=\"snip\">All about <b>" + kw + "</b> from the " + SiteTitle(link) +
@@ -149,6 +155,12 @@ void RenderVerrin(const PageContent& page, RenderedPage& out) {
          "in bulk</a> <span class=\"url\">www.flour-direct.example</span> <span "
          "class='u'>www.oven-outlet.example</span></div>\n<ul id=\"results\">\n";
     for (const std::string& link : page.links) {
+        if (page.dense) {
+            h += "<span class=\"u\">";
+            out.linkOffsets.push_back(h.size());
+            h += link + "</span>";
+            continue;
+        }
         h += "<li><h3><a href=\"" + Href(link) + "\">" + SiteTitle(link) + " - " + kw +
              "</a></h3>\n<p>Read about <strong>" + kw + "</strong> at " + SiteTitle(link) +
              ", updated daily.</p>\n<cite><span class=\"u\">";

@@ -30,6 +30,7 @@ struct PageContent {
     int totalResults = 0;  // the keyword's result count, shown in the page's statistics line
     std::vector<std::string> links;  // link texts, in page order
     bool nextLink = false;           // Verrin: the page links to the page after it
+    bool dense = false;  // results written back to back, without the markup around each one
 };
 
 struct RenderedPage {

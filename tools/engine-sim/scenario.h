@@ -33,7 +33,8 @@ enum class FaultKind {
     LineBreakLink,  // the link of result `result` holds a line break (LF) in its path
     HugePage,       // the page is padded with markup up to `bytes`
     Garbage,        // `bytes` of binary noise instead of a page
-    Markers,        // the page holds `count` results instead of the engine's page size
+    Markers,        // the page holds `count` results instead of the engine's page size,
+                    // written back to back without the markup around each result
 };
 
 const char* FaultName(FaultKind kind);  // the name used in scenario files, e.g. "closeMidBody"
