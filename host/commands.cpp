@@ -73,10 +73,7 @@ std::vector<std::string> KeywordsForDisplay() {
     } catch (const Exception&) {
         return {};
     }
-    std::vector<std::string> shown;
-    for (const auto& keyword : keywords.Lines())
-        shown.push_back(AnsiToUtf8(keyword));
-    return shown;
+    return keywords.Lines();
 }
 
 // The keyword a resumed run starts on, from the engine's progress file (0 when unreadable).

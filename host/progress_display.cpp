@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/sysutils.h"
+
 namespace rankcheck {
 
 namespace {
@@ -82,7 +84,7 @@ std::string ProgressDisplay::ProgressText() const {
     std::string text = engine_ + ": keyword " + std::to_string(keyword_ + 1) + " of " +
                        std::to_string(keywords_.size());
     if (keyword_ >= 0 && keyword_ < static_cast<int>(keywords_.size())) {
-        text += " \"" + keywords_[keyword_] + "\"";
+        text += " \"" + AnsiToUtf8(keywords_[keyword_]) + "\"";
     }
     return text + ", " + std::to_string(positions_) + " pos., " + elapsed;
 }
@@ -105,7 +107,7 @@ void ProgressDisplay::Draw() {
 
 void ProgressDisplay::Line(const std::string& line) {
     Erase();
-    log_ << line << '\n';
+    log_ << AnsiToUtf8(line) << '\n';
     if (!live_) log_ << std::flush;
     Follow(StatusLine::Parse(line));
     Draw();

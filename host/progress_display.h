@@ -4,6 +4,7 @@
 // redrawn in place with a carriage return and erased before anything else is printed, so that it
 // never shows up inside a log line. Without a terminal only the plain lines are printed.
 //
+// Lines and keywords are shown as UTF-8 (text in the ANSI code page is converted).
 // It follows the run from the status lines alone (see StatusLine), and from the keyword list and
 // the keyword a resumed run starts at. Owned by the run command; main thread only.
 #pragma once
@@ -26,8 +27,8 @@ class ProgressDisplay {
         std::ostream& log, std::ostream& notes, bool live,
         std::function<int()> width = [] { return 80; });
 
-    // A run begins: the engine word, the keywords (for "i of n") and the index of the keyword
-    // that the run starts on (a resumed run's saved keyword, else 0).
+    // A run begins: the engine word, the keywords as keywords.lst holds them (for "i of n") and
+    // the index of the keyword that the run starts on (a resumed run's saved keyword, else 0).
     void BeginRun(const std::string& engine, std::vector<std::string> keywords, int firstKeyword);
     // A status line arrived: printed, and the progress follows it.
     void Line(const std::string& line);

@@ -116,6 +116,16 @@ TEST_F(Display, NarrowTerminalsGetAShortenedLine) {
     EXPECT_EQ(out.substr(start, out.find('\r', start) - start), "Quillon: keyword 1 ");
 }
 
+TEST_F(Display, TextInTheAnsiCodePageIsShownAsUtf8) {
+    ProgressDisplay display(log_, notes_, false);
+    display.BeginRun("Quillon", {"tea", "caf\xE9"}, 0);
+    display.Line("Start Quillon search for keyword \"caf\xE9\"");
+    // The keyword is still recognised by its bytes in keywords.lst.
+    EXPECT_EQ(display.KeywordIndex(), 1);
+    EXPECT_NE(display.ProgressText().find("\"caf\xC3\xA9\""), std::string::npos);
+    EXPECT_EQ(log_.str(), "Start Quillon search for keyword \"caf\xC3\xA9\"\n");
+}
+
 TEST_F(Display, FollowsTheKeywordThroughRetriesRepeatsAndResumes) {
     ProgressDisplay display(log_, notes_, false);
     display.BeginRun("Quillon", {"a", "b", "a", "c"}, 0);
