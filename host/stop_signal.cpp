@@ -37,6 +37,9 @@ void StopSignal::Install() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // Ctrl-C also ends the reader of a pipe (rankcheck run all | tee log); the run must still
+    // get to finish its page and stop instead of dying on its next write.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 int StopSignal::Count() {

@@ -14,6 +14,7 @@ namespace rankcheck {
 
 class StopSignal {
   public:
+    // Installs the handler for SIGINT and SIGTERM, and ignores SIGPIPE.
     static void Install();
     // How many stop signals arrived (0, 1; a second one never returns here).
     static int Count();
