@@ -1,0 +1,22 @@
+// The HTML form of a RankReport: one self-contained page (inline CSS and inline SVG, no script,
+// no external reference) with the rank table coloured by rank band and, per user URL, a small
+// chart of its positions across keywords and engines.
+//
+// Free functions without state; any thread.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "host/rank_report.h"
+
+namespace rankcheck {
+
+// The band a cell is coloured by: "b1" (positions 1-3), "b2" (4-10), "b3" (11-20), "b4" (21-50),
+// "b5" (51 and beyond), "nf" (not found), "err" (given up), "ns" (not searched).
+const char* RankBand(const RankCell& cell);
+
+// Writes the page; `folder` is named in its heading.
+void WriteHtml(const RankReport& report, std::ostream& out, const std::string& folder);
+
+}  // namespace rankcheck

@@ -1,0 +1,126 @@
+// rankcheck: the command-line host of the Quillon and Verrin search plug-ins. `run` loads a
+// plug-in and drives a search run over the job files of a folder; `report` shows where the
+// user's URLs rank in the result files. This file holds the command line only; the commands are
+// in commands.cpp.
+#include <CLI/CLI.hpp>
+#include <climits>
+
+#include "host/commands.h"
+
+namespace {
+
+const char kFiles[] = R"(
+Files in the working folder (--dir), lines ending in CR LF:
+  keywords.lst        the keywords, one per line (at most 500)
+  urls.lst            your own URLs, one per line (matched case-insensitively)
+  proxy.def           "0" for a direct connection, or: a line other than "0"; "1" if the
+                      proxy needs a user name and password, else "0"; host; port;
+                      [user; password]
+  <Engine>-<i>.urls   written: the result links of keyword i, line n = position n
+                      (a line like "3#Error found#" marks a keyword given up at page 3)
+  <Engine>.set        written: the progress a --resume continues from
+  <Engine>.start      written: the first-page request URL of each keyword
+<Engine> is Quillon or Verrin.)";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "rankcheck: runs the Quillon and Verrin search plug-ins over your keywords and "
+        "reports where your URLs rank.",
+        "rankcheck"};
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "rankcheck 0.1");
+    app.footer(std::string("Run `rankcheck run --help` or `rankcheck report --help` for the "
+                           "options of a command.\n") +
+               kFiles);
+
+    rankcheck::RunCommandOptions run;
+    run.program = argv[0] != nullptr ? argv[0] : "rankcheck";
+    CLI::App* runCommand = app.add_subcommand(
+        "run", "Search the keywords of keywords.lst on an engine and record the result links");
+    runCommand
+        ->add_option("engine", run.engine,
+                     "quillon, verrin, all (both, one after the other), or the path of a "
+                     "plug-in library named lib<engine>.so")
+        ->required();
+    runCommand->add_flag("--resume", run.settings.resume,
+                         "continue from the saved progress (<Engine>.set and the result files) "
+                         "instead of starting at the first keyword");
+    runCommand
+        ->add_option("--max-results", run.settings.maxResults,
+                     "result positions examined per keyword (a whole page is always recorded)")
+        ->check(CLI::Range(0, INT_MAX))
+        ->capture_default_str();
+    runCommand->add_flag("--stop-when-all-found", run.settings.stopWhenAllFound,
+                         "end a keyword as soon as every URL of urls.lst is among its results "
+                         "(or a page repeats the one before)");
+    runCommand->add_flag("--exact-match", run.settings.exactMatch,
+                         "with --stop-when-all-found: a URL must equal the whole link; by "
+                         "default it may occur anywhere inside it");
+    runCommand
+        ->add_option("--dir", run.dir,
+                     "the folder holding the job files; the plug-in works "
+                     "there")
+        ->check(CLI::ExistingDirectory)
+        ->capture_default_str();
+    runCommand
+        ->add_option("--plugin-dir", run.pluginDir,
+                     "the folder holding libquillon.so and libverrin.so (default: beside the "
+                     "rankcheck binary, else ../plugin from it, as in the build tree)")
+        ->check(CLI::ExistingDirectory);
+    runCommand->footer(R"(
+Each status line of the plug-in is printed as it arrives, oldest first. On a terminal a
+progress line (keyword i of n, the keyword, its positions so far, the time taken) follows
+them; piped output holds the status lines only.
+
+Ctrl-C stops the run after the page under way has been saved, and rankcheck prints the
+command that resumes it. A second Ctrl-C quits at once; the job files stay whole.
+
+Exit status: 0 every run completed; 1 a run ended early through a failure (a "Search on
+<Engine> stopped:" line, or no closing line); 2 bad arguments, or a plug-in could not be
+loaded or started (its message names the file and line); 130 stopped with Ctrl-C.)");
+
+    rankcheck::ReportCommandOptions report;
+    CLI::App* reportCommand = app.add_subcommand(
+        "report", "Show where the URLs of urls.lst rank for each keyword on each engine");
+    reportCommand->add_option("--dir", report.dir, "the folder holding the job files")
+        ->check(CLI::ExistingDirectory)
+        ->capture_default_str();
+    reportCommand
+        ->add_option("--format", report.format,
+                     "table (aligned text), csv, json, or html (one self-contained page with "
+                     "the table coloured by rank band and a chart per URL)")
+        ->check(CLI::IsMember({"table", "csv", "json", "html"}))
+        ->capture_default_str();
+    reportCommand->add_option("--output,-o", report.output,
+                              "write the report to this file instead of standard output");
+    reportCommand->add_option("--top", report.top, "count positions above N as not found")
+        ->check(CLI::Range(1, INT_MAX));
+    reportCommand->add_flag("--exact-match", report.exactMatch,
+                            "a URL must equal the whole link; by default it may occur anywhere "
+                            "inside it (case is ignored either way)");
+    reportCommand
+        ->add_option("--engines", report.engines,
+                     "the engines to show, by the file names of their results (<Engine>-<i>.urls)")
+        ->delimiter(',')
+        ->capture_default_str();
+    reportCommand->footer(R"(
+Each cell is the best (first) position of the URL among the keyword's results on that
+engine: a number, "-" (not found among the positions examined), "error" (the engine gave
+the keyword up before finding it) or "not searched" (no result file yet). URLs are matched
+as the plug-ins match them: blanks, one trailing "/" and a leading "http://" are dropped,
+case is ignored.
+
+Exit status: 0 report written; 2 bad arguments, or the files of the folder cannot be read
+(the message names the file and line), or the output cannot be written.)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? 0 : 2;
+    }
+    if (runCommand->parsed()) return rankcheck::RunCommand(run);
+    return rankcheck::ReportCommand(report);
+}

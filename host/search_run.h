@@ -1,0 +1,57 @@
+// SearchRun: one run of one plug-in, driven the way the plug-in interface asks a host to drive
+// it: start with a HostListControl, then poll is-finished while servicing the plug-in's
+// synchronize requests on this thread (each one inserts a status line), ask it to stop when the
+// user wants that, and clear it once it has finished. Status lines go to the ProgressDisplay as
+// they arrive; the run's outcome is read from them.
+//
+// Owned by the run command; everything runs on the host's main thread, the one that constructs
+// the SearchRun (its HostBridge takes that thread as the main thread).
+#pragma once
+
+#include <string>
+
+#include "host/host_bridge.h"
+#include "host/plugin_library.h"
+#include "host/progress_display.h"
+
+namespace rankcheck {
+
+struct RunSettings {
+    bool resume = false;
+    int maxResults = 100;
+    bool stopWhenAllFound = false;
+    bool exactMatch = false;
+};
+
+// Ordered by how badly a run went; the values are rankcheck's exit statuses.
+enum class RunOutcome {
+    Completed = 0,    // the closing line came and no stop was asked for
+    Failed = 1,       // a "Search on <engine> stopped:" line, or no closing line
+    StartFailed = 2,  // the plug-in could not start; Message() holds its reason
+    Stopped = 130,    // the user asked the run to stop, and it did
+};
+
+class SearchRun {
+  public:
+    SearchRun(const PluginLibrary& plugin, ProgressDisplay& display);
+
+    // Runs to the end. `stopRequested` is asked between synchronize requests (every
+    // `pollMs` at most) whether the user wants the run to stop.
+    RunOutcome Run(const RunSettings& settings, bool (*stopRequested)(), int pollMs = 100);
+
+    // Why the run did not complete: the start failure, or the reason of the stop line.
+    const std::string& Message() const { return message_; }
+    // Whether the stop export was called.
+    bool StopAsked() const { return stopAsked_; }
+
+  private:
+    const PluginLibrary& plugin_;
+    ProgressDisplay& display_;
+    HostBridge bridge_;
+    std::string message_;
+    bool stopAsked_ = false;
+    bool finishedLine_ = false;
+    bool stoppedLine_ = false;
+};
+
+}  // namespace rankcheck

@@ -1,0 +1,160 @@
+// What rankcheck reads from the plug-ins' status lines, and how its output looks on a terminal
+// and on a pipe, without a plug-in.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "host/progress_display.h"
+#include "host/status_line.h"
+
+namespace {
+
+using rankcheck::ProgressDisplay;
+using rankcheck::StatusLine;
+using Kind = StatusLine::Kind;
+
+TEST(StatusLineParse, EveryLineThePlugInsWrite) {
+    StatusLine s = StatusLine::Parse("Start Quillon search for keyword \"red shoes\"");
+    EXPECT_EQ(s.kind, Kind::KeywordStart);
+    EXPECT_EQ(s.engine, "Quillon");
+    EXPECT_EQ(s.keyword, "red shoes");
+
+    s = StatusLine::Parse("40 pos. on Verrin for \"say \"hi\" for me\"");
+    EXPECT_EQ(s.kind, Kind::Positions);
+    EXPECT_EQ(s.engine, "Verrin");
+    EXPECT_EQ(s.positions, 40);
+    EXPECT_EQ(s.keyword, "say \"hi\" for me");  // quotation marks inside the keyword stay
+
+    s = StatusLine::Parse("Start Verrin search for keyword \"\"");
+    EXPECT_EQ(s.kind, Kind::KeywordStart);
+    EXPECT_EQ(s.keyword, "");
+
+    s = StatusLine::Parse("Can't connect to Quillon. Trying again");
+    EXPECT_EQ(s.kind, Kind::Retrying);
+    EXPECT_EQ(s.engine, "Quillon");
+    EXPECT_EQ(StatusLine::Parse("Can't connect to Verrin. Page skipped").kind, Kind::PageSkipped);
+
+    s = StatusLine::Parse("Finished search on Verrin");
+    EXPECT_EQ(s.kind, Kind::Finished);
+    EXPECT_EQ(s.engine, "Verrin");
+
+    s = StatusLine::Parse("Search on Quillon stopped: cannot create \"Quillon-0.urls\": Is a dir");
+    EXPECT_EQ(s.kind, Kind::Stopped);
+    EXPECT_EQ(s.engine, "Quillon");
+    EXPECT_EQ(s.reason, "cannot create \"Quillon-0.urls\": Is a dir");
+}
+
+TEST(StatusLineParse, LookalikesAreNotInterpreted) {
+    for (const char* line :
+         {"", "Start Quillon search for keyword red", "pos. on Quillon for \"x\"",
+          "4x pos. on Quillon for \"x\"", "40 pos. on Quillon for x", "Finished search on ",
+          "Search on Quillon ended", "Can't connect to Quillon"}) {
+        EXPECT_EQ(StatusLine::Parse(line).kind, Kind::Other) << line;
+    }
+}
+
+class Display : public ::testing::Test {
+  protected:
+    std::ostringstream log_;
+    std::ostringstream notes_;
+};
+
+TEST_F(Display, OnAPipeOnlyThePlainLines) {
+    ProgressDisplay display(log_, notes_, false);
+    display.BeginRun("Quillon", {"a", "b"}, 0);
+    display.Line("Start Quillon search for keyword \"a\"");
+    display.Tick();
+    display.Line("10 pos. on Quillon for \"a\"");
+    display.Note("rankcheck: a note");
+    display.EndRun();
+    EXPECT_EQ(log_.str(), "Start Quillon search for keyword \"a\"\n10 pos. on Quillon for \"a\"\n");
+    EXPECT_EQ(notes_.str(), "rankcheck: a note\n");
+}
+
+TEST_F(Display, OnATerminalTheProgressLineIsErasedBeforeEveryLogLine) {
+    ProgressDisplay display(log_, log_, true, [] { return 60; });
+    display.BeginRun("Quillon", {"red shoes", "blue"}, 0);
+    display.Line("Start Quillon search for keyword \"red shoes\"");
+    display.Line("10 pos. on Quillon for \"red shoes\"");
+    display.Note("rankcheck: a note");
+    display.EndRun();
+    const std::string out = log_.str();
+    const std::string erase = "\r\033[K";
+
+    // Take the progress drawings out: what is left is exactly the log, line by line.
+    std::string plain;
+    size_t at = 0;
+    while (at < out.size()) {
+        const size_t next = out.find(erase, at);
+        const std::string piece =
+            out.substr(at, next == std::string::npos ? std::string::npos : next - at);
+        // Between two erasures either a progress drawing (no newline) or log text (ends in one).
+        if (!piece.empty() && piece.back() == '\n') {
+            plain += piece;
+        } else {
+            EXPECT_EQ(piece.find('\n'), std::string::npos) << piece;
+            EXPECT_TRUE(piece.empty() || piece.rfind("Quillon: keyword ", 0) == 0) << piece;
+            EXPECT_LE(piece.size(), 59u);
+        }
+        if (next == std::string::npos) break;
+        at = next + erase.size();
+    }
+    EXPECT_EQ(plain,
+              "Start Quillon search for keyword \"red shoes\"\n10 pos. on Quillon for \"red "
+              "shoes\"\nrankcheck: a note\n");
+    // After the run the display is gone: the output ends with an erasure, not a drawing.
+    EXPECT_EQ(out.substr(out.size() - erase.size()), erase);
+    EXPECT_NE(out.find("Quillon: keyword 1 of 2 \"red shoes\", 10 pos., 0:00"), std::string::npos);
+}
+
+TEST_F(Display, NarrowTerminalsGetAShortenedLine) {
+    ProgressDisplay display(log_, log_, true, [] { return 20; });
+    display.BeginRun("Quillon", {"a very long keyword indeed"}, 0);
+    display.EndRun();
+    const std::string out = log_.str();
+    const size_t start = std::string("\r\033[K").size();
+    EXPECT_EQ(out.substr(start, out.find('\r', start) - start), "Quillon: keyword 1 ");
+}
+
+TEST_F(Display, TextInTheAnsiCodePageIsShownAsUtf8) {
+    ProgressDisplay display(log_, notes_, false);
+    display.BeginRun("Quillon", {"tea", "caf\xE9"}, 0);
+    display.Line("Start Quillon search for keyword \"caf\xE9\"");
+    // The keyword is still recognised by its bytes in keywords.lst.
+    EXPECT_EQ(display.KeywordIndex(), 1);
+    EXPECT_NE(display.ProgressText().find("\"caf\xC3\xA9\""), std::string::npos);
+    EXPECT_EQ(log_.str(), "Start Quillon search for keyword \"caf\xC3\xA9\"\n");
+}
+
+TEST_F(Display, FollowsTheKeywordThroughRetriesRepeatsAndResumes) {
+    ProgressDisplay display(log_, notes_, false);
+    display.BeginRun("Quillon", {"a", "b", "a", "c"}, 0);
+    display.Line("Start Quillon search for keyword \"a\"");
+    display.Line("Can't connect to Quillon. Trying again");
+    display.Line("Start Quillon search for keyword \"a\"");  // the same keyword asked again
+    EXPECT_EQ(display.KeywordIndex(), 0);
+    display.Line("10 pos. on Quillon for \"a\"");
+    display.Line("14 pos. on Quillon for \"a\"");
+    EXPECT_EQ(display.Positions(), 14);
+    display.Line("Start Quillon search for keyword \"b\"");
+    EXPECT_EQ(display.KeywordIndex(), 1);
+    EXPECT_EQ(display.Positions(), 0);
+    // b is given up without a position; the next start line is the second "a".
+    display.Line("Can't connect to Quillon. Page skipped");
+    display.Line("Start Quillon search for keyword \"a\"");
+    EXPECT_EQ(display.KeywordIndex(), 2);
+    display.Line("3 pos. on Quillon for \"a\"");
+    display.Line("Start Quillon search for keyword \"c\"");
+    EXPECT_EQ(display.KeywordIndex(), 3);
+    EXPECT_NE(display.ProgressText().find("keyword 4 of 4 \"c\""), std::string::npos);
+
+    // A resumed run starts on its saved keyword, which may go on without a start line.
+    display.BeginRun("Verrin", {"a", "b", "c"}, 1);
+    display.Line("30 pos. on Verrin for \"b\"");
+    EXPECT_EQ(display.KeywordIndex(), 1);
+    EXPECT_EQ(display.Positions(), 30);
+    display.Line("Start Verrin search for keyword \"c\"");
+    EXPECT_EQ(display.KeywordIndex(), 2);
+}
+
+}  // namespace
