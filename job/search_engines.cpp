@@ -90,6 +90,8 @@ TSearchEngines::TSearchEngines(char resume, int maxResults_, char stopWhenAllFou
         }
     }
 
+    if (resume == 1 && keywordCount > 0) DropUnrecordedLinks();
+
     http = std::make_unique<THttpClient>();
     http->UserAgent = "Mozilla/3.0 (compatible;)";
     http->AcceptLanguage = "en-us";
@@ -111,6 +113,22 @@ TSearchEngines::TSearchEngines(char resume, int maxResults_, char stopWhenAllFou
 TSearchEngines::~TSearchEngines() {
     // The thread must end before the members it uses go away.
     WaitFor();
+}
+
+void TSearchEngines::DropUnrecordedLinks() {
+    // The result file is written before the progress file. A run killed between the two leaves
+    // a page in the result file that the progress does not count; that page is asked again, so
+    // its first copy must go, or every later position would be off by a page.
+    TStringList& links = *resultLinks[keywordIndex];
+    int counted = 0;
+    for (int i = 0; i < links.Count(); ++i) {
+        if (links[i].find("#Error found#") != AnsiString::npos) continue;
+        if (++counted > position) {
+            while (links.Count() > i)
+                links.Delete(links.Count() - 1);
+            break;
+        }
+    }
 }
 
 void TSearchEngines::LoadProxySettings(THttpClient& client) {

@@ -118,6 +118,8 @@ class TSearchEngines : public TThread {
     // Host's main thread, inside Synchronize: inserts statusLine at index 0 of the host's list.
     void WriteStatus();
     void ReleaseOwned();
+    // Resuming: drops links of the current keyword beyond the saved position.
+    void DropUnrecordedLinks();
     // Job thread: the run ends early; tells the host why in one status line.
     void ReportStop(const AnsiString& reason);
 };

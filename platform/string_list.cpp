@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <random>
 
 #include "platform/exceptions.h"
 
@@ -108,13 +107,13 @@ void TStringList::LoadFromFile(const std::string& fileName) {
 
 void TStringList::SaveToFile(const std::string& fileName) const {
     // The temporary file sits beside the target so that the rename stays within one file system.
-    thread_local std::mt19937_64 rng{std::random_device{}()};
-    const std::string tmpName = fileName + ".tmp" + std::to_string(::getpid()) + "-" +
-                                std::to_string(rng() % 1000000000ULL);
+    // Its name is fixed: a write cut short by a kill leaves at most this one file, which the next
+    // save of the same file overwrites.
+    const std::string tmpName = fileName + ".tmp";
     const auto fail = [&](int err) {
         throw EFCreateError("cannot write \"" + fileName + "\": " + SystemReason(err));
     };
-    const int fd = ::open(tmpName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd = ::open(tmpName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) fail(errno);
     const AnsiString text = Text();
     if (!WriteAll(fd, text.data(), text.size())) {

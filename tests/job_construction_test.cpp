@@ -157,6 +157,20 @@ TEST_F(JobConstruction, ResumeReadsProgressAndTheResultFilesReached) {
     EXPECT_EQ(job->resultLinks[1]->Count(), 0);
 }
 
+TEST_F(JobConstruction, ResumeDropsAPageWhoseProgressWasNeverSaved) {
+    // Killed after the result file of page 3 was written but before the progress file was.
+    WriteLines("keywords.lst", {"k0", "k1"});
+    WriteLines("Test.set", {"3", "4", "1", "next"});
+    WriteLines("Test-0.urls", {"a", "b"});
+    WriteLines("Test-1.urls", {"p1", "p1b", "2#Error found#", "p2", "p2b", "p3", "p3b"});
+    auto job = Make(1);
+    EXPECT_EQ(job->resultLinks[1]->Lines(), (V{"p1", "p1b", "2#Error found#", "p2", "p2b"}));
+    EXPECT_EQ(job->resultLinks[0]->Lines(), (V{"a", "b"}));  // earlier keywords stay whole
+    // A consistent file is left alone, also after a give-up.
+    WriteLines("Test.set", {"1000", "10000", "1", "next"});
+    EXPECT_EQ(Make(1)->resultLinks[1]->Count(), 7);
+}
+
 TEST_F(JobConstruction, BrokenProgressFiles) {
     WriteLines("Test-0.urls", {});
     WriteLines("Test.set", {"1", "0", "0"});
