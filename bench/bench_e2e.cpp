@@ -8,7 +8,10 @@
 // its own pauses is its overhead.
 //
 //   bench_e2e [--keywords N] [--engine quillon|verrin|both] [--pages N] [--repeat N]
-//             [--poll-ms N] [--keep DIR]
+//             [--poll-ms N] [--compress] [--keep DIR]
+//
+// The simulator sends its pages uncompressed unless --compress is given: it runs on the same two
+// cores as the plug-in, and its compressor would be measured instead of the plug-in.
 //
 // Single-threaded apart from the plug-in's job thread and the simulator's server threads.
 #include <dirent.h>
@@ -44,6 +47,7 @@ struct Options {
     int pages = 5;
     int repeat = 1;
     int pollMs = 100;  // rankcheck's poll period
+    bool compress = false;
     std::string keepDir;
 };
 
@@ -55,6 +59,7 @@ struct Options {
                  "                 [--pages N (full result pages per keyword, default 5)]\n"
                  "                 [--repeat N (runs per engine, default 1)]\n"
                  "                 [--poll-ms N (host's Pump timeout, default 100)]\n"
+                 "                 [--compress (the simulator compresses its pages)]\n"
                  "                 [--keep DIR (leave the job folders in DIR)]\n",
                  problem.c_str());
     std::exit(2);
@@ -98,6 +103,8 @@ Options ParseOptions(int argc, char** argv) {
             else
                 Usage("--engine takes quillon, verrin or both");
             ++i;
+        } else if (a == "--compress") {
+            o.compress = true;
         } else if (a == "--keep") {
             if (next == nullptr) Usage("--keep needs a folder");
             o.keepDir = next;
@@ -242,6 +249,7 @@ RunResult RunOnce(const Options& o, Engine engine, const fs::path& workDir) {
         scenario.Setup(keywords.back(), engine).results = o.pages * perPage;
     }
     enginesim::EngineSim sim(scenario);
+    sim.SetCompression(o.compress);
     const int port = sim.Start();
 
     fs::create_directories(workDir);
@@ -384,8 +392,10 @@ void PrintRun(const RunResult& r, int run) {
 
 int main(int argc, char** argv) {
     const Options o = ParseOptions(argc, argv);
-    std::printf("bench_e2e: %d keywords x %d full pages, %d run(s) per engine, host poll %d ms\n",
-                o.keywords, o.pages, o.repeat, o.pollMs);
+    std::printf("bench_e2e: %d keywords x %d full pages, %d run(s) per engine, host poll %d ms, "
+                "pages %s\n",
+                o.keywords, o.pages, o.repeat, o.pollMs,
+                o.compress ? "compressed by the simulator" : "uncompressed");
     std::printf("machine: %ld CPUs, %s, load average %s\n", ::sysconf(_SC_NPROCESSORS_ONLN),
                 CpuModel().c_str(), LoadAverage().c_str());
 

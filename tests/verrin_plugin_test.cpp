@@ -218,6 +218,42 @@ TEST_F(HostilePages, BlanksInANextLinkAreSentPercentEncoded) {
     EXPECT_EQ(targets[1], "http://search.verrin.example/results.aspx?q=red%20shoes&amp;first=16");
 }
 
+TEST_F(Verrin, CompressedAndPlainPagesGiveTheSameRun) {
+    enginesim::Scenario scenario;
+    scenario.Setup("red shoes", Engine::Verrin).results = 40;
+    sim_.SetScenario(scenario);
+    // What goes over the wire: compressed for a client that accepts it, unless switched off.
+    const auto fetchRaw = [&] {
+        httplib::Client client("127.0.0.1", port_);
+        client.set_decompress(false);
+        return client.Get(First("red+shoes"), {{"Accept-Encoding", "br, gzip"}});
+    };
+    auto raw = fetchRaw();
+    ASSERT_TRUE(raw);
+    EXPECT_NE(raw->get_header_value("Content-Encoding"), "");
+    EXPECT_EQ(raw->body.find("<span class=\"u\">"), std::string::npos);
+    sim_.SetCompression(false);
+    raw = fetchRaw();
+    ASSERT_TRUE(raw);
+    EXPECT_EQ(raw->get_header_value("Content-Encoding"), "");
+    EXPECT_NE(raw->body.find("<span class=\"u\">"), std::string::npos);
+
+    // The plug-in reads either alike.
+    Keywords({"red shoes"});
+    auto& plugin = Plugin();
+    V logs[2];
+    for (const bool compress : {true, false}) {
+        sim_.SetCompression(compress);
+        plugin.bridge.ClearLines();
+        ASSERT_TRUE(plugin.Run());
+        EXPECT_EQ(ReadLines("Verrin-0.urls"),
+                  Expected("red shoes", Engine::Verrin, scenario, false));
+        logs[compress ? 0 : 1] = plugin.Log();
+    }
+    EXPECT_EQ(logs[0], logs[1]);
+    EXPECT_EQ(logs[0].back(), "Finished search on Verrin");
+}
+
 TEST_F(SimFixture, BothLibrariesSideBySideInOneFolder) {
     enginesim::Scenario scenario;
     scenario.Setup("kw", Engine::Quillon).results = 45;

@@ -110,6 +110,7 @@ struct EngineSim::Plan {
     const Fault* failure = nullptr;
     std::vector<const Fault*> pageFaults;
     uint32_t seed = 0;
+    bool compress = true;
 };
 
 EngineSim::EngineSim(Scenario scenario) {
@@ -165,6 +166,11 @@ void EngineSim::SetScenario(Scenario scenario) {
     auto state = std::make_shared<State>(std::move(scenario));
     std::lock_guard lock(mutex_);
     state_ = std::move(state);
+}
+
+void EngineSim::SetCompression(bool on) {
+    std::lock_guard lock(mutex_);
+    compress_ = on;
 }
 
 void EngineSim::SetLogFile(const std::string& path) {
@@ -296,6 +302,7 @@ EngineSim::Plan EngineSim::Decide(const httplib::Request& req, LoggedRequest& en
         entry.faults += (entry.faults.empty() ? "" : ",") + std::string(FaultName(fault->kind));
     }
     plan.state = state_;
+    plan.compress = compress_;
     entry.status =
         plan.failure && plan.failure->kind == FaultKind::Status ? plan.failure->status : 200;
     Log(entry);
@@ -372,10 +379,20 @@ void EngineSim::Handle(const httplib::Request& req, httplib::Response& res) {
     if (const Fault* fault = has(FaultKind::Garbage))
         body = Garbage(fault->bytes ? fault->bytes : kGarbageBytes, plan.seed);
 
-    if (!plan.failure) {
+    if (!plan.failure && plan.compress) {
         res.status = 200;
         res.body = std::move(body);
         res.set_header("Content-Type", kHtml);
+        return;
+    }
+    if (!plan.failure) {
+        // The server library compresses a body but not a provider's content of known length.
+        auto whole = std::make_shared<std::string>(std::move(body));
+        res.status = 200;
+        res.set_content_provider(whole->size(), kHtml,
+                                 [whole](size_t offset, size_t length, httplib::DataSink& sink) {
+                                     return sink.write(whole->data() + offset, length);
+                                 });
         return;
     }
     // CloseMidBody sends half of the announced page; NoAnswer keeps silent for its time and then
