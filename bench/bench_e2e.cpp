@@ -70,8 +70,7 @@ int IntArg(const std::string& name, const char* value, int low, int high) {
     char* end = nullptr;
     const long v = std::strtol(value, &end, 10);
     if (*value == '\0' || *end != '\0' || v < low || v > high)
-        Usage(name + " takes a number from " + std::to_string(low) + " to " +
-              std::to_string(high));
+        Usage(name + " takes a number from " + std::to_string(low) + " to " + std::to_string(high));
     return static_cast<int>(v);
 }
 
@@ -359,19 +358,19 @@ void PrintRun(const RunResult& r, int run) {
                 Percentile(all, 0.5), Percentile(all, 0.95),
                 std::accumulate(all.begin(), all.end(), 0.0) / pages, Percentile(all, 1.0));
     std::printf("  overhead per full page (ms): median %.3f, p95 %.3f; per empty last page: %.3f\n",
-                Percentile(full, 0.5), Percentile(full, 0.95),
-                [&] {
+                Percentile(full, 0.5), Percentile(full, 0.95), [&] {
                     std::vector<double> empty;
                     for (const auto& p : r.pages)
                         if (p.links == 0) empty.push_back(p.overheadMs());
                     return Percentile(empty, 0.5);
                 }());
-    std::printf("  CPU per page (ms): job thread %.3f, host main thread %.3f, whole process %.3f"
-                " (with the simulator)\n",
-                1000 * r.jobCpuS / pages, 1000 * r.hostCpuS / pages,
-                1000 * r.processCpuS / pages);
-    std::printf("  peak memory (ru_maxrss, whole process) %ld KiB; first-page file at the end %s KiB\n",
-                r.maxRssKb, r.firstPageFileKb.c_str());
+    std::printf(
+        "  CPU per page (ms): job thread %.3f, host main thread %.3f, whole process %.3f"
+        " (with the simulator)\n",
+        1000 * r.jobCpuS / pages, 1000 * r.hostCpuS / pages, 1000 * r.processCpuS / pages);
+    std::printf(
+        "  peak memory (ru_maxrss, whole process) %ld KiB; first-page file at the end %s KiB\n",
+        r.maxRssKb, r.firstPageFileKb.c_str());
     // How the overhead moves with the keyword index: the first-page file grows by one line per
     // keyword and is rewritten after every page.
     const int groups = std::min(5, r.keywords);
@@ -392,10 +391,11 @@ void PrintRun(const RunResult& r, int run) {
 
 int main(int argc, char** argv) {
     const Options o = ParseOptions(argc, argv);
-    std::printf("bench_e2e: %d keywords x %d full pages, %d run(s) per engine, host poll %d ms, "
-                "pages %s\n",
-                o.keywords, o.pages, o.repeat, o.pollMs,
-                o.compress ? "compressed by the simulator" : "uncompressed");
+    std::printf(
+        "bench_e2e: %d keywords x %d full pages, %d run(s) per engine, host poll %d ms, "
+        "pages %s\n",
+        o.keywords, o.pages, o.repeat, o.pollMs,
+        o.compress ? "compressed by the simulator" : "uncompressed");
     std::printf("machine: %ld CPUs, %s, load average %s\n", ::sysconf(_SC_NPROCESSORS_ONLN),
                 CpuModel().c_str(), LoadAverage().c_str());
 
@@ -417,9 +417,10 @@ int main(int argc, char** argv) {
             const double median = Percentile(m.Overheads(), 0.5);
             const bool met = ratio <= 1.10 && median <= 1.0;
             allMet = allMet && met;
-            std::printf("%-8s goals (median of %d run(s)): ratio %.4f (<= 1.10), median overhead "
-                        "%.3f ms (<= 1.0): %s\n\n",
-                        m.engine.c_str(), o.repeat, ratio, median, met ? "met" : "NOT met");
+            std::printf(
+                "%-8s goals (median of %d run(s)): ratio %.4f (<= 1.10), median overhead "
+                "%.3f ms (<= 1.0): %s\n\n",
+                m.engine.c_str(), o.repeat, ratio, median, met ? "met" : "NOT met");
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_e2e: %s\n", e.what());
