@@ -8,7 +8,7 @@
 // its own pauses is its overhead.
 //
 //   bench_e2e [--keywords N] [--engine quillon|verrin|both] [--pages N] [--repeat N]
-//             [--poll-ms N] [--compress] [--keep DIR]
+//             [--poll-ms N] [--compress] [--keep DIR] [--quillon-lib FILE] [--verrin-lib FILE]
 //
 // The simulator sends its pages uncompressed unless --compress is given: it runs on the same two
 // cores as the plug-in, and its compressor would be measured instead of the plug-in.
@@ -48,6 +48,8 @@ struct Options {
     int repeat = 1;
     int pollMs = 100;  // rankcheck's poll period
     bool compress = false;
+    std::string quillonLib = QUILLON_LIB;
+    std::string verrinLib = VERRIN_LIB;
     std::string keepDir;
 };
 
@@ -60,7 +62,9 @@ struct Options {
                  "                 [--repeat N (runs per engine, default 1)]\n"
                  "                 [--poll-ms N (host's Pump timeout, default 100)]\n"
                  "                 [--compress (the simulator compresses its pages)]\n"
-                 "                 [--keep DIR (leave the job folders in DIR)]\n",
+                 "                 [--keep DIR (leave the job folders in DIR)]\n"
+                 "                 [--quillon-lib FILE] [--verrin-lib FILE (libraries to load;\n"
+                 "                  default: the ones of this build)]\n",
                  problem.c_str());
     std::exit(2);
 }
@@ -101,6 +105,10 @@ Options ParseOptions(int argc, char** argv) {
                 o.engines = {Engine::Quillon, Engine::Verrin};
             else
                 Usage("--engine takes quillon, verrin or both");
+            ++i;
+        } else if (a == "--quillon-lib" || a == "--verrin-lib") {
+            if (next == nullptr) Usage(a + " needs a library file");
+            (a == "--quillon-lib" ? o.quillonLib : o.verrinLib) = next;
             ++i;
         } else if (a == "--compress") {
             o.compress = true;
@@ -260,8 +268,9 @@ RunResult RunOnce(const Options& o, Engine engine, const fs::path& workDir) {
     const fs::path previous = fs::current_path();
     fs::current_path(workDir);
 
-    static testsupport::PluginHarness quillonLib(QUILLON_LIB, "Quillon");
-    static testsupport::PluginHarness verrinLib(VERRIN_LIB, "Verrin");
+    // A library stays loaded once loaded, as in a host.
+    static testsupport::PluginHarness quillonLib(o.quillonLib, "Quillon");
+    static testsupport::PluginHarness verrinLib(o.verrinLib, "Verrin");
     testsupport::PluginHarness& plugin = quillon ? quillonLib : verrinLib;
     plugin.bridge.ClearLines();
     plugin.bridge.ResetStartFailure();
@@ -396,6 +405,9 @@ int main(int argc, char** argv) {
         "pages %s\n",
         o.keywords, o.pages, o.repeat, o.pollMs,
         o.compress ? "compressed by the simulator" : "uncompressed");
+    for (const Engine engine : o.engines)
+        std::printf("library: %s\n",
+                    (engine == Engine::Quillon ? o.quillonLib : o.verrinLib).c_str());
     std::printf("machine: %ld CPUs, %s, load average %s\n", ::sysconf(_SC_NPROCESSORS_ONLN),
                 CpuModel().c_str(), LoadAverage().c_str());
 
