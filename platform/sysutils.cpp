@@ -173,7 +173,17 @@ AnsiString AnsiToUtf8(const AnsiString& text) {
 
 void Sleep(int milliseconds) {
     if (milliseconds <= 0) return;
-    timespec ts{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    // To an absolute deadline on the monotonic clock: a signal that interrupts the wait resumes it
+    // towards the same end, so the pause is never cut short and never drifts, and a change of the
+    // wall clock does not move it.
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += milliseconds / 1000;
+    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
 }

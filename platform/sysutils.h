@@ -25,5 +25,7 @@ bool IsValidUtf8(const AnsiString& text);
 // other text is read as Windows-1252 and converted.
 AnsiString AnsiToUtf8(const AnsiString& text);
 
-// Blocks the calling thread for `milliseconds` (nothing for 0 or less).
+// Blocks the calling thread for at least `milliseconds` (nothing for 0 or less), also when signals
+// interrupt the wait. How much longer it takes is up to the system: the thread's timer slack (see
+// TThread) and how soon the thread gets a CPU again.
 void Sleep(int milliseconds);

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "platform/ansi_string.h"
 #include "platform/exceptions.h"
@@ -74,10 +79,49 @@ TEST(AnsiToUtf8, Utf8PassesAndWindows1252Converts) {
               "\xC3\xAD\xC2\xA0\xE2\x82\xAC");  // a surrogate is not UTF-8
 }
 
-TEST(Sleep, WaitsAtLeastTheGivenTime) {
-    const auto t0 = std::chrono::steady_clock::now();
+TEST(Sleep, NeverReturnsEarly) {
+    using std::chrono::steady_clock;
+    // Many short pauses, as a page's links take them: not one may end before its millisecond.
+    for (int i = 0; i < 200; ++i) {
+        const auto t0 = steady_clock::now();
+        Sleep(1);
+        ASSERT_GE(steady_clock::now() - t0, std::chrono::milliseconds(1)) << "pause " << i;
+    }
+    const auto t0 = steady_clock::now();
     Sleep(5);
-    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(5));
+    EXPECT_GE(steady_clock::now() - t0, std::chrono::milliseconds(5));
+    const auto t1 = steady_clock::now();
+    Sleep(0);
+    Sleep(-3);
+    EXPECT_LT(steady_clock::now() - t1, std::chrono::milliseconds(1));
+}
+
+TEST(Sleep, SignalsDoNotCutThePauseShort) {
+    using std::chrono::steady_clock;
+    // A handler installed without SA_RESTART makes every signal interrupt the sleep.
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous {};
+    ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
+    const pthread_t sleeper = ::pthread_self();
+    std::atomic<bool> done{false};
+    std::atomic<int> sent{0};
+    std::thread interrupter([&] {
+        while (!done.load()) {
+            ::pthread_kill(sleeper, SIGUSR1);
+            ++sent;
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+    });
+    const auto t0 = steady_clock::now();
+    Sleep(30);
+    const auto slept = steady_clock::now() - t0;
+    done = true;
+    interrupter.join();
+    ::sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_GE(slept, std::chrono::milliseconds(30));
+    EXPECT_GT(sent.load(), 5);  // the pause was interrupted over and over
 }
 
 }  // namespace
