@@ -393,6 +393,13 @@ void PrintRun(const RunResult& r, int run) {
     }
     std::printf("\n  load average before %s, after %s\n", r.loadBefore.c_str(),
                 r.loadAfter.c_str());
+    // The same in one line, for scripts.
+    std::printf(
+        "result engine=%s keywords=%d pages=%zu wall_s=%.3f ratio=%.4f median_ms=%.3f "
+        "p95_ms=%.3f job_cpu_ms=%.3f load1=%s\n",
+        r.engine.c_str(), r.keywords, r.pages.size(), r.wallS, r.ratio(), Percentile(all, 0.5),
+        Percentile(all, 0.95), 1000 * r.jobCpuS / pages,
+        r.loadBefore.substr(0, r.loadBefore.find(' ')).c_str());
     std::fflush(stdout);
 }
 

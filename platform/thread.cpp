@@ -1,5 +1,6 @@
 #include "platform/thread.h"
 
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -57,6 +58,10 @@ void TThread::Resume() {
 }
 
 void TThread::ThreadMain() {
+    // Timers of this thread end as close to their time as the system can manage. The default
+    // slack of 50 us may add that much to every pause, and a job pauses 1 ms per result link:
+    // 5% more on every page. Best effort, like the priority.
+    ::prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
     const int nice = NiceFor(priority_);
     if (nice > 0) {
         const auto tid = static_cast<id_t>(::syscall(SYS_gettid));

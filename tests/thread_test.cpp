@@ -1,6 +1,10 @@
 #include "platform/thread.h"
 
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -21,12 +25,16 @@ class Worker : public TThread {
     std::atomic<int> runs{0};
     std::thread::id ranOn;
     std::thread::id insertedOn;
+    int niceSeen = 0;
+    long slackSeen = 0;
     bool errorCameBack = false;
 
   protected:
     void Execute() override {
         ++runs;
         ranOn = std::this_thread::get_id();
+        niceSeen = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
+        slackSeen = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
         for (int i = 0; i < lines_; ++i) {
             const std::string line = "line " + std::to_string(i);
             Synchronize([&] {
@@ -47,6 +55,7 @@ class Worker : public TThread {
 };
 
 TEST(Thread, RunsOnceOnItsOwnThreadAndSynchronizesOnTheMain) {
+    const long mainSlack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
     HostBridge bridge;
     Worker w(bridge.Control(), 3);
     w.SetPriority(TThreadPriority::tpLowest);
@@ -58,6 +67,11 @@ TEST(Thread, RunsOnceOnItsOwnThreadAndSynchronizesOnTheMain) {
         bridge.Pump(10);
     EXPECT_EQ(w.runs.load(), 1);
     EXPECT_NE(w.ranOn, std::this_thread::get_id());
+    // The worker runs at the lowered priority, with timers that end on time; the host's thread
+    // keeps its own settings.
+    EXPECT_GE(w.niceSeen, 10);
+    EXPECT_EQ(w.slackSeen, static_cast<long>(TThread::kTimerSlackNs));
+    EXPECT_EQ(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), mainSlack);
     EXPECT_EQ(w.insertedOn, std::this_thread::get_id());
     EXPECT_EQ(bridge.Lines(), (std::vector<std::string>{"line 2", "line 1", "line 0"}));
     EXPECT_EQ(bridge.WrongThreadInserts(), 0);
