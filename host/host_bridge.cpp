@@ -18,28 +18,35 @@ void HostBridge::Synchronize(void* host, void (*method)(void*), void* data) {
         return;
     }
     Request request{method, data};
-    std::unique_lock lock(self->mutex_);
-    self->queue_.push_back(&request);
+    {
+        std::lock_guard lock(self->mutex_);
+        self->queue_.push_back(&request);
+    }
+    // Woken after the lock is free, the main thread does not have to wait for it again.
     self->requestPosted_.notify_one();
+    std::unique_lock lock(self->mutex_);
     self->requestDone_.wait(lock, [&] { return request.done; });
 }
 
 int HostBridge::Pump(int timeoutMs) {
-    std::unique_lock lock(mutex_);
-    if (queue_.empty() && timeoutMs > 0) {
-        requestPosted_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                [&] { return !queue_.empty(); });
-    }
     int ran = 0;
-    while (!queue_.empty()) {
-        Request* request = queue_.front();
-        queue_.pop_front();
-        lock.unlock();
-        request->method(request->data);
-        lock.lock();
-        request->done = true;
-        ++ran;
+    {
+        std::unique_lock lock(mutex_);
+        if (queue_.empty() && timeoutMs > 0) {
+            requestPosted_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [&] { return !queue_.empty(); });
+        }
+        while (!queue_.empty()) {
+            Request* request = queue_.front();
+            queue_.pop_front();
+            lock.unlock();
+            request->method(request->data);
+            lock.lock();
+            request->done = true;
+            ++ran;
+        }
     }
+    // After the unlock, for the same reason; a waiting thread finds its request done.
     if (ran > 0) requestDone_.notify_all();
     return ran;
 }

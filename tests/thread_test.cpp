@@ -8,6 +8,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "host/host_bridge.h"
 #include "platform/exceptions.h"
@@ -84,6 +88,35 @@ TEST(Thread, DestructorWaitsWhileServicingSynchronize) {
     w->Resume();
     w.reset();  // blocks until the worker has posted all its lines, without a deadlock
     EXPECT_EQ(bridge.Lines().size(), 50u);
+}
+
+TEST(Thread, SeveralThreadsHandOverAtOnce) {
+    HostBridge bridge;
+    std::vector<std::unique_ptr<Worker>> workers;
+    for (int i = 0; i < 4; ++i) {
+        workers.push_back(std::make_unique<Worker>(bridge.Control(), 300));
+        workers.back()->Resume();
+    }
+    // A lost wake-up would leave a worker blocked in Synchronize for good.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto allEnded = [&] {
+        for (const auto& w : workers)
+            if (!w->Ended()) return false;
+        return true;
+    };
+    while (!allEnded() && std::chrono::steady_clock::now() < deadline)
+        bridge.Pump(10);
+    ASSERT_TRUE(allEnded());
+    ASSERT_EQ(bridge.Lines().size(), 1200u);
+    std::map<std::string, int> seen;
+    for (const auto& line : bridge.Lines())
+        ++seen[line];
+    EXPECT_EQ(seen.size(), 300u);
+    for (const auto& [line, count] : seen)
+        EXPECT_EQ(count, 4) << line;
+    EXPECT_EQ(bridge.WrongThreadInserts(), 0);
+    for (const auto& w : workers)
+        EXPECT_TRUE(w->errorCameBack);
 }
 
 TEST(Thread, NeverResumedThreadIsDestroyedAtOnce) {
