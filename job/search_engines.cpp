@@ -247,9 +247,12 @@ void TSearchEngines::UseFirstPageUrl(const AnsiString& url) {
 
 void TSearchEngines::AppendResultLinks(const std::vector<AnsiString>& links) {
     TStringList& results = *resultLinks.at(keywordIndex);
+    // 1 ms per link, counted from the first pause of the page: link k goes in no earlier than
+    // k ms after the page's pauses began, and a late wake-up does not lengthen the pauses after it.
+    TPacer pacer(1);
     for (const AnsiString& link : links) {
         position += 1;
-        Sleep(1);
+        pacer.Pause();
         results.Add(link);
     }
 }

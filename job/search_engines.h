@@ -97,8 +97,8 @@ class TSearchEngines : public TThread {
     // --- Steps shared by the engine adapters' SearchPage (job thread). ---
     // Sets pageUrl; a first page also goes into firstPageUrlList unless the keyword has one.
     void UseFirstPageUrl(const AnsiString& url);
-    // Appends `links` to the current keyword's result list, counting each one and pausing 1 ms
-    // after each, in page order.
+    // Appends `links` to the current keyword's result list in page order, counting each one and
+    // pausing 1 ms before it goes in: link k no earlier than k ms after the page's first pause.
     void AppendResultLinks(const std::vector<AnsiString>& links);
     // A fetch failed: counts it, reports it and makes the empty page not look like a short one,
     // so that the same page is asked again.

@@ -171,19 +171,41 @@ AnsiString AnsiToUtf8(const AnsiString& text) {
     return out;
 }
 
-void Sleep(int milliseconds) {
-    if (milliseconds <= 0) return;
-    // To an absolute deadline on the monotonic clock: a signal that interrupts the wait resumes it
-    // towards the same end, so the pause is never cut short and never drifts, and a change of the
-    // wall clock does not move it.
-    timespec deadline{};
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += milliseconds / 1000;
-    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
+namespace {
+
+void AddMilliseconds(timespec& t, int milliseconds) {
+    t.tv_sec += milliseconds / 1000;
+    t.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (t.tv_nsec >= 1000000000L) {
+        t.tv_sec += 1;
+        t.tv_nsec -= 1000000000L;
     }
+}
+
+// To an absolute deadline on the monotonic clock: a signal that interrupts the wait resumes it
+// towards the same end, so the wait is never cut short and never drifts, and a change of the
+// wall clock does not move it. A deadline already past returns at once.
+void SleepUntil(const timespec& deadline) {
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
+}
+
+}  // namespace
+
+void Sleep(int milliseconds) {
+    if (milliseconds <= 0) return;
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    AddMilliseconds(deadline, milliseconds);
+    SleepUntil(deadline);
+}
+
+void TPacer::Pause() {
+    if (!started_) {
+        clock_gettime(CLOCK_MONOTONIC, &next_);
+        started_ = true;
+    }
+    if (stepMs_ <= 0) return;
+    AddMilliseconds(next_, stepMs_);
+    SleepUntil(next_);
 }

@@ -1,7 +1,10 @@
 // Text and number helpers of the framework: integer conversion, upper-casing, the conversion of
-// 8-bit ANSI text to UTF-8, and Sleep. All are pure functions, safe on any thread, independent of
-// the process locale (nothing here calls or depends on setlocale).
+// 8-bit ANSI text to UTF-8, and the pauses Sleep and TPacer. The functions are pure and safe on
+// any thread, independent of the process locale (nothing here calls or depends on setlocale); a
+// TPacer belongs to the thread that pauses with it.
 #pragma once
+
+#include <ctime>
 
 #include "platform/ansi_string.h"
 
@@ -29,3 +32,19 @@ AnsiString AnsiToUtf8(const AnsiString& text);
 // interrupt the wait. How much longer it takes is up to the system: the thread's timer slack (see
 // TThread) and how soon the thread gets a CPU again.
 void Sleep(int milliseconds);
+
+// A series of pauses of `stepMs` each, as a page's result links take them: the k-th Pause returns
+// no earlier than k x stepMs after the first Pause began, so the series as a whole never lasts
+// less than its pauses add up to. Each pause ends at that deadline rather than stepMs after the
+// previous pause happened to end: when a wake-up comes late, the next pause is that much shorter,
+// and the lateness of one wake-up is not added to every pause after it.
+class TPacer {
+  public:
+    explicit TPacer(int stepMs) : stepMs_(stepMs) {}
+    void Pause();
+
+  private:
+    int stepMs_;
+    bool started_ = false;
+    timespec next_{};  // when the latest pause ends, on the monotonic clock
+};

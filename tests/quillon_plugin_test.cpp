@@ -179,6 +179,40 @@ TEST_F(Quillon, LinkRuleOnServedPages) {
     EXPECT_EQ(plugin.Log().back(), "Finished search on Quillon");
 }
 
+TEST_F(Quillon, EveryPageTakesOneMillisecondPerLink) {
+    enginesim::Scenario scenario;
+    scenario.Setup("kw", Engine::Quillon).results = 35;
+    scenario.Setup("two", Engine::Quillon).results = 20;
+    sim_.SetScenario(scenario);
+    Keywords({"kw", "two"});
+    auto& plugin = Plugin();
+    // Each line as the main thread receives it: a page's progress line comes after its pauses,
+    // so it is at least one millisecond per link of the page after the line before it.
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>> lines;
+    plugin.bridge.OnLine = [&](const std::string& line) {
+        lines.emplace_back(std::chrono::steady_clock::now(), line);
+    };
+    ASSERT_TRUE(plugin.Run());
+    const std::vector<int> linksPerPage = {10, 10, 10, 5, 10, 10, 0};
+    size_t page = 0;
+    int previousCount = 0;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::string& line = lines[i].second;
+        if (line.rfind("Start ", 0) == 0) previousCount = 0;
+        const size_t tag = line.find(" pos. on ");
+        if (tag == std::string::npos) continue;
+        const int count = std::stoi(line.substr(0, tag));
+        ASSERT_LT(page, linksPerPage.size());
+        EXPECT_EQ(count - previousCount, linksPerPage[page]) << line;
+        EXPECT_GE(lines[i].first - lines[i - 1].first,
+                  std::chrono::milliseconds(linksPerPage[page]))
+            << line;
+        previousCount = count;
+        ++page;
+    }
+    EXPECT_EQ(page, linksPerPage.size());
+}
+
 TEST_F(Quillon, ProxyBasicAuthentication) {
     enginesim::Scenario scenario;
     scenario.proxyAuth = enginesim::ProxyAuth{"alice", "pa:ss word"};

@@ -124,4 +124,37 @@ TEST(Sleep, SignalsDoNotCutThePauseShort) {
     EXPECT_GT(sent.load(), 5);  // the pause was interrupted over and over
 }
 
+TEST(Pacer, PauseKEndsNoEarlierThanKStepsAfterTheFirstBegan) {
+    using std::chrono::steady_clock;
+    TPacer pacer(1);
+    const auto t0 = steady_clock::now();
+    for (int k = 1; k <= 50; ++k) {
+        pacer.Pause();
+        ASSERT_GE(steady_clock::now() - t0, std::chrono::milliseconds(k)) << "pause " << k;
+    }
+    TPacer longer(3);
+    const auto t1 = steady_clock::now();
+    longer.Pause();
+    longer.Pause();
+    EXPECT_GE(steady_clock::now() - t1, std::chrono::milliseconds(6));
+}
+
+TEST(Pacer, ALateWakeUpIsNotAddedToThePausesAfterIt) {
+    using std::chrono::steady_clock;
+    TPacer pacer(1);
+    const auto t0 = steady_clock::now();
+    for (int k = 0; k < 10; ++k)
+        pacer.Pause();
+    // Held up for 50 ms, as by a late wake-up: the next 40 pauses (41..50 ms after the start) are
+    // already due. Taken one after another they would last 40 ms more.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto t1 = steady_clock::now();
+    for (int k = 0; k < 40; ++k)
+        pacer.Pause();
+    EXPECT_LT(steady_clock::now() - t1, std::chrono::milliseconds(20));
+    // And the series never runs ahead of its pauses.
+    pacer.Pause();
+    EXPECT_GE(steady_clock::now() - t0, std::chrono::milliseconds(51));
+}
+
 }  // namespace
