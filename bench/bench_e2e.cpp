@@ -8,7 +8,7 @@
 // its own pauses is its overhead.
 //
 //   bench_e2e [--keywords N] [--engine quillon|verrin|both] [--pages N] [--repeat N]
-//             [--poll-ms N] [--compress] [--keep DIR] [--quillon-lib FILE] [--verrin-lib FILE]
+//             [--poll-ms N] [--compress] [--dir DIR] [--quillon-lib FILE] [--verrin-lib FILE]
 //
 // The simulator sends its pages uncompressed unless --compress is given: it runs on the same two
 // cores as the plug-in, and its compressor would be measured instead of the plug-in.
@@ -62,7 +62,8 @@ struct Options {
                  "                 [--repeat N (runs per engine, default 1)]\n"
                  "                 [--poll-ms N (host's Pump timeout, default 100)]\n"
                  "                 [--compress (the simulator compresses its pages)]\n"
-                 "                 [--keep DIR (leave the job folders in DIR)]\n"
+                 "                 [--dir DIR (job folders in DIR, left there; default: a\n"
+                 "                  temporary folder under /tmp, removed)]\n"
                  "                 [--quillon-lib FILE] [--verrin-lib FILE (libraries to load;\n"
                  "                  default: the ones of this build)]\n",
                  problem.c_str());
@@ -112,8 +113,8 @@ Options ParseOptions(int argc, char** argv) {
             ++i;
         } else if (a == "--compress") {
             o.compress = true;
-        } else if (a == "--keep") {
-            if (next == nullptr) Usage("--keep needs a folder");
+        } else if (a == "--dir") {
+            if (next == nullptr) Usage("--dir needs a folder");
             o.keepDir = next;
             ++i;
         } else if (a == "--help" || a == "-h") {
