@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <set>
 #include <thread>
 
 #include "tests/sim_fixture.h"
@@ -252,6 +253,34 @@ TEST_F(Verrin, CompressedAndPlainPagesGiveTheSameRun) {
     }
     EXPECT_EQ(logs[0], logs[1]);
     EXPECT_EQ(logs[0].back(), "Finished search on Verrin");
+}
+
+TEST_F(Verrin, WithoutKeepAliveEveryPageComesOverItsOwnConnection) {
+    enginesim::Scenario scenario;
+    scenario.Setup("red shoes", Engine::Verrin).results = 40;
+    sim_.SetScenario(scenario);
+    Keywords({"red shoes"});
+    auto& plugin = Plugin();
+    ASSERT_TRUE(plugin.Run());
+    const V keptAlive = plugin.Log();
+    const auto ports = [&] {
+        std::set<int> p;
+        for (const auto& r : sim_.Requests())
+            p.insert(r.clientPort);
+        return p;
+    };
+    EXPECT_EQ(ports().size(), 1u);
+
+    sim_.ClearRequests();
+    sim_.SetKeepAlive(false);
+    port_ = sim_.Start();
+    UseProxy();
+    plugin.bridge.ClearLines();
+    ASSERT_TRUE(plugin.Run());
+    EXPECT_EQ(sim_.Requests().size(), 3u);
+    EXPECT_EQ(ports().size(), 3u);
+    EXPECT_EQ(plugin.Log(), keptAlive);
+    EXPECT_EQ(ReadLines("Verrin-0.urls"), Expected("red shoes", Engine::Verrin, scenario, false));
 }
 
 TEST_F(SimFixture, BothLibrariesSideBySideInOneFolder) {

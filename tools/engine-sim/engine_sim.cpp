@@ -129,7 +129,7 @@ int EngineSim::Start(int port, const std::string& address) {
         stopping_ = false;
     }
     server_ = std::make_unique<httplib::Server>();
-    server_->set_keep_alive_max_count(1000);
+    server_->set_keep_alive_max_count(keepAlive_ ? 1000 : 1);
     server_->set_tcp_nodelay(true);  // else small pages wait for delayed ACKs (about 40 ms each)
     // An idle keep-alive connection holds a worker until this timeout, and Stop waits for it.
     server_->set_keep_alive_timeout(2);

@@ -77,6 +77,12 @@ class EngineSim {
     // the simulator's compressor, which at the server library's default brotli setting takes
     // several milliseconds of CPU per page on the machine the client runs on.
     void SetCompression(bool on);
+    // Whether a connection stays open for further requests (the default). The server library
+    // waits for the next request on an open connection in rounds of a 10 ms poll and a 1 ms
+    // sleep, so a request that comes 10 to 11 ms after the previous answer (a Quillon page's
+    // pauses and a little) waits up to 1 ms more. Off, every answer closes its connection and the
+    // client connects anew for each request. Takes effect at the next Start.
+    void SetKeepAlive(bool on) { keepAlive_ = on; }
 
     std::vector<LoggedRequest> Requests() const;  // a snapshot of the log so far
     void ClearRequests();  // forgets the logged requests; the numbering goes on
@@ -101,6 +107,7 @@ class EngineSim {
     std::ofstream logFile_;
     bool stopping_ = false;
     bool compress_ = true;
+    bool keepAlive_ = true;  // the owner's thread only
     std::condition_variable stopped_;
 };
 
