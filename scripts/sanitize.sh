@@ -28,7 +28,7 @@ jobs="${RC_JOBS:-2}"
 # The options also apply while gtest_discover_tests runs the test binaries during the build.
 export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:abort_on_error=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:history_size=4"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:history_size=4:suppressions=$PWD/scripts/tsan.supp"
 
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRC_SANITIZE="$kind" -DRC_BUILD_BENCH=OFF
 cmake --build "$dir" -j"$jobs"
