@@ -2,10 +2,12 @@
 // Fuzz.set beside three keywords with their result files, and a resumed job is constructed. The
 // job must start exactly when the file is well-formed (four lines, three decimal numbers, a
 // keyword index of an existing keyword), take its page, position, keyword and next-page URL from
-// the file, read back the result files of the keywords it has reached and no others, and fail
-// only with the project's Exception otherwise.
+// the file, read back the result files of the keywords it has reached and no others, keep of the
+// current keyword only the links the saved position counts (error marker lines do not count), and
+// fail only with the project's Exception otherwise.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "fuzz/job_files.h"
 
@@ -13,8 +15,24 @@ namespace {
 
 using namespace fuzzsupport;
 
-const AnsiString kResults[] = {"a.example\r\nb.example/x\r\n", "", "3#Error found#\r\n"};
+const AnsiString kResults[] = {"a.example\r\nb.example/x\r\n", "",
+                               "c.example\r\n3#Error found#\r\nd.example\r\n"};
 constexpr int kKeywords = 3;
+
+// The lines of `results` a resumed job keeps for its current keyword at `position`: everything
+// before the link that would be number position + 1.
+std::vector<AnsiString> CountedLines(const AnsiString& results, int position) {
+    TStringList lines;
+    lines.SetText(results);
+    std::vector<AnsiString> kept;
+    int links = 0;
+    for (const AnsiString& line : lines.Lines()) {
+        const bool errorMarker = line.find("#Error found#") != AnsiString::npos;
+        if (!errorMarker && ++links > position) break;
+        kept.push_back(line);
+    }
+    return kept;
+}
 
 }  // namespace
 
@@ -51,10 +69,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(job.keywordIndex == keyword, "the keyword index is line 3");
     FUZZ_CHECK(job.nextPageUrl == lines[3], "the next-page URL is line 4, unchanged");
     for (int i = 0; i < kKeywords; ++i) {
-        TStringList expected;
-        if (i <= keyword) expected.SetText(kResults[i]);
-        FUZZ_CHECK(job.resultLinks[i] && job.resultLinks[i]->Lines() == expected.Lines(),
-                   "the result files of the keywords reached are read back, no others");
+        TStringList all;
+        if (i < keyword) all.SetText(kResults[i]);
+        const std::vector<AnsiString> expected =
+            i == keyword ? CountedLines(kResults[i], position) : all.Lines();
+        FUZZ_CHECK(job.resultLinks[i] && job.resultLinks[i]->Lines() == expected,
+                   "the result files of the keywords reached are read back, no others, and the "
+                   "current keyword keeps the links its position counts");
     }
     return 0;
 }
