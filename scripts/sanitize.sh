@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds the project with a sanitizer in its own build directory and runs the tests under it.
+#   scripts/sanitize.sh address   AddressSanitizer + UndefinedBehaviorSanitizer, every test
+#   scripts/sanitize.sh thread    ThreadSanitizer, the threaded and end-to-end tests
+# Any report fails the run. Benchmarks are not built: timing means nothing under a sanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+kind="${1:-}"
+case "$kind" in
+  address)
+    dir=build-asan
+    labels=""
+    ;;
+  thread)
+    dir=build-tsan
+    labels="threaded|e2e"
+    ;;
+  *)
+    echo "usage: $0 address|thread" >&2
+    exit 2
+    ;;
+esac
+
+jobs="${RC_JOBS:-2}"
+
+# The options also apply while gtest_discover_tests runs the test binaries during the build.
+export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:abort_on_error=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:history_size=4:suppressions=$PWD/scripts/tsan.supp"
+
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRC_SANITIZE="$kind" -DRC_BUILD_BENCH=OFF
+cmake --build "$dir" -j"$jobs"
+if [ -n "$labels" ]; then
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" -L "$labels"
+else
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs"
+fi
