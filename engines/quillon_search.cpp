@@ -1,7 +1,5 @@
 #include "engines/quillon_search.h"
 
-#include <exception>
-
 #include "engines/link_scanners.h"
 #include "platform/sysutils.h"
 
@@ -26,15 +24,9 @@ void TQuillonSearch::SearchPage() {
     }
 
     AnsiString pageText;
-    bool failed = false;
-    try {
-        pageText = http->Get(pageUrl);
-    } catch (const std::exception&) {
-        failed = true;
-        FetchFailed();
-    }
+    const bool fetched = FetchPage(pageText);
     ParseResultPage(pageText);
-    if (!failed) {
+    if (fetched) {
         pageNumber += 1;
         PostPageProgress();
     }

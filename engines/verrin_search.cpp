@@ -1,7 +1,5 @@
 #include "engines/verrin_search.h"
 
-#include <exception>
-
 #include "engines/link_scanners.h"
 
 namespace {
@@ -25,15 +23,9 @@ void TVerrin::SearchPage() {
     }
 
     AnsiString pageText;
-    bool failed = false;
-    try {
-        pageText = http->Get(pageUrl);
-    } catch (const std::exception&) {
-        failed = true;
-        FetchFailed();
-    }
+    const bool fetched = FetchPage(pageText);
     ParseResultPage(pageText);
-    if (!failed) {
+    if (fetched) {
         pageNumber += 1;
         PostPageProgress();
         // The page names its successor; a page without that link leaves just the host, which is

@@ -257,10 +257,17 @@ void TSearchEngines::AppendResultLinks(const std::vector<AnsiString>& links) {
     }
 }
 
-void TSearchEngines::FetchFailed() {
+bool TSearchEngines::FetchPage(AnsiString& pageText) {
+    try {
+        pageText = http->Get(pageUrl);
+        return true;
+    } catch (const std::exception&) {
+        pageText.clear();
+    }
     failCount += 1;
     PostStatus("Can't connect to " + engineName + ". Trying again");
     positionAtPageStart = position - resultsPerPage;
+    return false;
 }
 
 void TSearchEngines::PostPageProgress() {

@@ -100,9 +100,10 @@ class TSearchEngines : public TThread {
     // Appends `links` to the current keyword's result list in page order, counting each one and
     // pausing 1 ms before it goes in: link k no earlier than k ms after the page's first pause.
     void AppendResultLinks(const std::vector<AnsiString>& links);
-    // A fetch failed: counts it, reports it and makes the empty page not look like a short one,
-    // so that the same page is asked again.
-    void FetchFailed();
+    // Fetches pageUrl into `pageText`; on any failure leaves it empty, counts and reports the
+    // failure and makes the empty page not look like a short one, so that the same page is
+    // asked again. Returns whether the fetch succeeded.
+    bool FetchPage(AnsiString& pageText);
     // After a page was fetched and scanned: "n pos. on Engine for "keyword"".
     void PostPageProgress();
     // The sixth failure of a keyword gives it up: an error marker line ("n#Error found#") and
