@@ -1,0 +1,131 @@
+#include "ledger/schema.h"
+
+#include <string>
+
+namespace rankcheck::ledger {
+
+namespace {
+
+// Version 1.
+//
+// Texts from the job files (keywords, links, URLs) are blobs: their bytes exactly as the files
+// have them, compared byte by byte. Names, states and timestamps are ASCII text.
+//
+// The result lists are the bulk of the data (100 links for each of 500 keywords per check):
+// every distinct link text is kept once in `links`, and the list of a keyword in a check is one
+// blob of link ids, each an unsigned LEB128 varint, in position order (see id_list.h).
+//
+// `ranks` holds the best position of each user URL in each recorded keyword, as the caller
+// worked it out with the plug-ins' matching rule, for both matching modes; a row exists for
+// every URL of a recorded keyword, and NULL means not among the links.
+constexpr const char* kVersion1 = R"sql(
+CREATE TABLE checks(
+  id INTEGER PRIMARY KEY,
+  engine TEXT NOT NULL,
+  started_at TEXT NOT NULL,
+  ended_at TEXT,
+  state TEXT NOT NULL CHECK(state IN ('running', 'complete', 'stopped', 'failed')),
+  imported INTEGER NOT NULL DEFAULT 0 CHECK(imported IN (0, 1)),
+  max_results INTEGER NOT NULL,
+  stop_when_all_found INTEGER NOT NULL CHECK(stop_when_all_found IN (0, 1)),
+  exact_match INTEGER NOT NULL CHECK(exact_match IN (0, 1)),
+  keywords_hash TEXT NOT NULL
+);
+CREATE INDEX checks_by_engine ON checks(engine, state, id);
+
+CREATE TABLE keywords(
+  id INTEGER PRIMARY KEY,
+  text BLOB NOT NULL UNIQUE
+);
+
+CREATE TABLE check_keywords(
+  check_id INTEGER NOT NULL REFERENCES checks(id) ON DELETE CASCADE,
+  idx INTEGER NOT NULL CHECK(idx >= 0),
+  keyword_id INTEGER NOT NULL REFERENCES keywords(id),
+  state TEXT NOT NULL CHECK(state IN ('not_reached', 'done', 'given_up', 'partial')),
+  positions_examined INTEGER NOT NULL DEFAULT 0 CHECK(positions_examined >= 0),
+  recorded_at TEXT,
+  PRIMARY KEY(check_id, idx)
+) WITHOUT ROWID;
+CREATE INDEX check_keywords_by_keyword ON check_keywords(keyword_id, check_id);
+
+CREATE TABLE check_urls(
+  check_id INTEGER NOT NULL REFERENCES checks(id) ON DELETE CASCADE,
+  idx INTEGER NOT NULL CHECK(idx >= 0),
+  url BLOB NOT NULL,
+  url_key BLOB NOT NULL,
+  PRIMARY KEY(check_id, idx)
+) WITHOUT ROWID;
+CREATE INDEX check_urls_by_key ON check_urls(url_key, check_id);
+
+CREATE TABLE links(
+  id INTEGER PRIMARY KEY,
+  text BLOB NOT NULL UNIQUE
+);
+
+CREATE TABLE result_lists(
+  check_id INTEGER NOT NULL,
+  keyword_idx INTEGER NOT NULL,
+  link_ids BLOB NOT NULL,
+  PRIMARY KEY(check_id, keyword_idx),
+  FOREIGN KEY(check_id, keyword_idx) REFERENCES check_keywords(check_id, idx) ON DELETE CASCADE
+) WITHOUT ROWID;
+
+CREATE TABLE ranks(
+  check_id INTEGER NOT NULL,
+  keyword_idx INTEGER NOT NULL,
+  url_idx INTEGER NOT NULL,
+  rank_contains INTEGER CHECK(rank_contains >= 1),
+  rank_exact INTEGER CHECK(rank_exact >= 1),
+  PRIMARY KEY(check_id, keyword_idx, url_idx),
+  FOREIGN KEY(check_id, keyword_idx) REFERENCES check_keywords(check_id, idx) ON DELETE CASCADE,
+  FOREIGN KEY(check_id, url_idx) REFERENCES check_urls(check_id, idx) ON DELETE CASCADE
+) WITHOUT ROWID;
+)sql";
+
+constexpr SchemaStep kSteps[] = {
+    {1, kVersion1},
+};
+
+}  // namespace
+
+std::span<const SchemaStep> SchemaSteps() { return kSteps; }
+
+int SchemaVersion(SqliteDb& db) {
+    SqliteStatement version(db, "PRAGMA user_version");
+    return version.Step() ? static_cast<int>(version.Int(0)) : 0;
+}
+
+int MigrateSchema(SqliteDb& db, std::span<const SchemaStep> steps) {
+    for (size_t i = 0; i < steps.size(); ++i) {
+        if (steps[i].version != static_cast<int>(i) + 1) {
+            db.Fail("schema step " + std::to_string(i + 1) + " is numbered " +
+                    std::to_string(steps[i].version));
+        }
+    }
+    const int latest = static_cast<int>(steps.size());
+    const auto refuseNewer = [&](int version) {
+        if (version > latest) {
+            db.Fail("the ledger has schema version " + std::to_string(version) +
+                    ", newer than this program knows (" + std::to_string(latest) +
+                    "); it was written by a newer rankcheck");
+        }
+    };
+    // Readers find the file up to date and take no write lock.
+    int version = SchemaVersion(db);
+    refuseNewer(version);
+    if (version == latest) return version;
+
+    SqliteTransaction transaction(db, SqliteTransaction::Kind::Write);
+    // Another process may have migrated the file meanwhile.
+    version = SchemaVersion(db);
+    refuseNewer(version);
+    for (; version < latest; ++version) {
+        db.Exec(steps[static_cast<size_t>(version)].sql);
+    }
+    db.Exec(("PRAGMA user_version = " + std::to_string(latest)).c_str());
+    transaction.Commit();
+    return latest;
+}
+
+}  // namespace rankcheck::ledger
