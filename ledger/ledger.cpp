@@ -140,7 +140,12 @@ int64_t Intern(SqliteDb& db, SqliteStatement& select, SqliteStatement& insert,
                const std::string& text) {
     select.Reset();
     select.BindBlob(1, text);
-    if (select.Step()) return select.Int(0);
+    if (select.Step()) {
+        const int64_t id = select.Int(0);
+        // A statement left on a row keeps its snapshot of the database after the transaction.
+        select.Reset();
+        return id;
+    }
     insert.Reset();
     insert.BindBlob(1, text);
     insert.Run();

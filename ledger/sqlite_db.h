@@ -83,7 +83,9 @@ class SqliteStatement {
     bool Step();
     // Runs a statement that returns no rows.
     void Run();
-    // Back to the first step, with every parameter unbound (NULL).
+    // Back to the first step, with every parameter unbound (NULL). A statement kept for reuse
+    // must be reset once its rows are read: one left on a row holds on to its snapshot of the
+    // database, beyond the end of the transaction.
     void Reset();
 
     // Columns are numbered from 0, as in SQLite.
