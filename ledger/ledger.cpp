@@ -99,8 +99,17 @@ Ledger::Ledger(const std::string& path, const Options& options) {
         }
         db_->Exec(options.durableCommits ? "PRAGMA synchronous = FULL"
                                          : "PRAGMA synchronous = NORMAL");
+        // A run commits once per keyword, a few dozen pages each. Checkpointing every 10,000
+        // pages (about 40 MB of WAL) instead of every 1,000 copies a page that many commits
+        // touch once rather than ten times and flushes a tenth as often (0.46 s against 0.62 s
+        // per 500-keyword check in bench_ledger, at a load of 4).
+        db_->Exec("PRAGMA wal_autocheckpoint = 10000");
         MigrateSchema(*db_, SchemaSteps());
     }
+    // Recording looks up every link by its text in an index that grows by about 1,500 links a
+    // day; a cache of up to 64 MiB holds a year of it, where SQLite's default 2 MiB would read
+    // most lookups from the file again.
+    db_->Exec("PRAGMA cache_size = -65536");
     statements_ = std::make_unique<Statements>(*db_);
 }
 
@@ -277,18 +286,20 @@ void Ledger::RecordKeyword(int64_t check, const KeywordResult& result) {
     }
 
     SqliteTransaction write(*db_, Kind::Write);
-    SqliteStatement state(*db_, R"sql(
-        SELECT c.state, (SELECT COUNT(*) FROM check_urls u WHERE u.check_id = c.id)
-        FROM checks c WHERE c.id = ?1)sql");
-    state.BindInt(1, check);
-    if (!state.Step()) Refuse("there is no check " + std::to_string(check));
-    if (state.Bytes(0) != Name(CheckState::Running)) {
-        Refuse(what + "the check is " + state.String(0) + ", not running");
-    }
-    const int64_t urls = state.Int(1);
-    if (static_cast<int64_t>(result.ranks.size()) != urls) {
-        Refuse(what + std::to_string(result.ranks.size()) + " ranks given for the check's " +
-               std::to_string(urls) + " URLs");
+    {
+        SqliteStatement state(*db_, R"sql(
+            SELECT c.state, (SELECT COUNT(*) FROM check_urls u WHERE u.check_id = c.id)
+            FROM checks c WHERE c.id = ?1)sql");
+        state.BindInt(1, check);
+        if (!state.Step()) Refuse("there is no check " + std::to_string(check));
+        if (state.Bytes(0) != Name(CheckState::Running)) {
+            Refuse(what + "the check is " + state.String(0) + ", not running");
+        }
+        const int64_t urls = state.Int(1);
+        if (static_cast<int64_t>(result.ranks.size()) != urls) {
+            Refuse(what + std::to_string(result.ranks.size()) + " ranks given for the check's " +
+                   std::to_string(urls) + " URLs");
+        }
     }
 
     SqliteStatement keyword(*db_, R"sql(

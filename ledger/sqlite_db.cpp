@@ -148,6 +148,12 @@ SqliteTransaction::~SqliteTransaction() {
 }
 
 void SqliteTransaction::Commit() {
+    // A statement still on a row would keep the connection reading its snapshot past the
+    // commit; then the WAL could never start over and would grow with every commit.
+    for (sqlite3_stmt* s = sqlite3_next_stmt(db_.Handle(), nullptr); s != nullptr;
+         s = sqlite3_next_stmt(db_.Handle(), s)) {
+        if (sqlite3_stmt_busy(s)) sqlite3_reset(s);
+    }
     db_.Exec("COMMIT");
     open_ = false;
 }

@@ -115,6 +115,8 @@ class SqliteTransaction {
     SqliteTransaction(const SqliteTransaction&) = delete;
     SqliteTransaction& operator=(const SqliteTransaction&) = delete;
 
+    // Statements of the connection still on a row are reset first: their rows belong to the
+    // transaction, and one left open would hold the connection's snapshot beyond it.
     void Commit();
 
   private:

@@ -165,6 +165,51 @@ TEST(LedgerSchema, UnusableFilesAreNamedInTheError) {
     EXPECT_EQ(ErrorOf([] { Ledger l("notes.db"); }), "notes.db: file is not a database");
 }
 
+TEST(LedgerSqlite, TransactionsRollBackUnlessCommittedAndBlobsKeepTheirBytes) {
+    ScratchDir dir;
+    SqliteDb db("t.db", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    db.Exec("CREATE TABLE t(b BLOB)");
+    {
+        SqliteTransaction t(db, SqliteTransaction::Kind::Write);
+        SqliteStatement insert(db, "INSERT INTO t VALUES(?1)");
+        insert.BindBlob(1, "lost").Run();
+    }  // no Commit: rolled back
+    SqliteStatement insert(db, "INSERT INTO t VALUES(?1)");
+    insert.BindBlob(1, "").Run();
+    insert.Reset();
+    insert.BindBlob(1, std::string("\xff\0x", 3)).Run();
+    SqliteStatement rows(db, "SELECT b IS NULL, b FROM t ORDER BY rowid");
+    ASSERT_TRUE(rows.Step());
+    EXPECT_EQ(rows.Int(0), 0);  // an empty text is an empty blob, not NULL
+    EXPECT_EQ(rows.String(1), "");
+    ASSERT_TRUE(rows.Step());
+    EXPECT_EQ(rows.String(1), std::string("\xff\0x", 3));
+    EXPECT_FALSE(rows.Step());
+    EXPECT_EQ(ErrorOf([&] { SqliteStatement bad(db, "SELECT missing FROM t"); }),
+              "t.db: no such column: missing");
+}
+
+TEST(LedgerSqlite, ACommitEndsTheSnapshotOfAStatementLeftOnARow) {
+    // A statement still on a row at COMMIT kept the connection reading its old snapshot: the
+    // WAL could never start over and grew by every commit (50 MB over one check of 500
+    // keywords), and the connection's later reads stayed old.
+    ScratchDir dir;
+    SqliteDb db("t.db", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    db.Exec("PRAGMA journal_mode = WAL; CREATE TABLE t(a); INSERT INTO t VALUES(1)");
+    SqliteStatement read(db, "SELECT a FROM t");
+    {
+        SqliteTransaction t(db, SqliteTransaction::Kind::Write);
+        ASSERT_TRUE(read.Step());
+        t.Commit();
+    }
+    // `read` is still on its row; the connection's next statement sees the other's change.
+    SqliteDb other("t.db", SQLITE_OPEN_READWRITE);
+    other.Exec("UPDATE t SET a = 2");
+    SqliteStatement again(db, "SELECT a FROM t");
+    ASSERT_TRUE(again.Step());
+    EXPECT_EQ(again.Int(0), 2);
+}
+
 // Recording and replacing --------------------------------------------------------------------
 
 TEST_F(LedgerTest, ACheckBeginsWithEveryKeywordNotReached) {
