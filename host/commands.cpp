@@ -17,7 +17,7 @@
 #include "host/rank_report.h"
 #include "host/report_formats.h"
 #include "host/stop_signal.h"
-#include "job/search_engines.h"
+#include "jobfiles/job_files.h"
 #include "platform/exceptions.h"
 #include "platform/string_list.h"
 #include "platform/sysutils.h"
@@ -78,10 +78,8 @@ std::vector<std::string> KeywordsForDisplay() {
 
 // The keyword a resumed run starts on, from the engine's progress file (0 when unreadable).
 int SavedKeywordIndex(const std::string& engine) {
-    TStringList progress;
     try {
-        progress.LoadFromFile(TSearchEngines::ProgressFileName(engine));
-        return progress.Count() >= 3 ? StrToInt(progress[2]) : 0;
+        return jobfiles::ProgressRecord::Load(jobfiles::ProgressFileName(engine)).keywordIndex;
     } catch (const Exception&) {
         return 0;
     }

@@ -109,7 +109,7 @@ loaded or started (its message names the file and line); 130 stopped with Ctrl-C
 Each cell is the best (first) position of the URL among the keyword's results on that
 engine: a number, "-" (not found among the positions examined), "error" (the engine gave
 the keyword up before finding it) or "not searched" (no result file yet). URLs are matched
-as the plug-ins match them: blanks, one trailing "/" and a leading "http://" are dropped,
+as the plug-ins match them: blanks, one trailing "/" and a leading "http://" or "https://" are dropped,
 case is ignored.
 
 Exit status: 0 report written; 2 bad arguments, or the files of the folder cannot be read
