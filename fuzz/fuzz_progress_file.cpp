@@ -27,7 +27,7 @@ std::vector<AnsiString> CountedLines(const AnsiString& results, int position) {
     std::vector<AnsiString> kept;
     int links = 0;
     for (const AnsiString& line : lines.Lines()) {
-        const bool errorMarker = line.find("#Error found#") != AnsiString::npos;
+        const bool errorMarker = jobfiles::IsErrorMarker(line);
         if (!errorMarker && ++links > position) break;
         kept.push_back(line);
     }
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     WriteFile("keywords.lst", "red shoes\r\n\r\nblue\r\n");
     WriteFile("urls.lst", "www.mine.example\r\n");
     for (int i = 0; i < kKeywords; ++i)
-        WriteFile(TSearchEngines::ResultFileName(ConstructedJob::kEngine, i), kResults[i]);
+        WriteFile(jobfiles::ResultFileName(ConstructedJob::kEngine, i), kResults[i]);
     return 0;
 }
 
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     lines.SetText(progressFile);
 
     InScratchDir here;
-    WriteFile(TSearchEngines::ProgressFileName(ConstructedJob::kEngine), progressFile);
+    WriteFile(jobfiles::ProgressFileName(ConstructedJob::kEngine), progressFile);
     const Construction c = Construct(1);
 
     int page = 0, position = 0, keyword = -1;

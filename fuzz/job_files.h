@@ -13,6 +13,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "job/search_engines.h"
+#include "jobfiles/job_files.h"
 #include "platform/exceptions.h"
 #include "platform/sysutils.h"
 

@@ -3,6 +3,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -12,12 +14,14 @@
 #include <sstream>
 
 #include "host/html_report.h"
+#include "host/input_checks.h"
+#include "host/preflight.h"
 #include "host/plugin_library.h"
 #include "host/progress_display.h"
 #include "host/rank_report.h"
 #include "host/report_formats.h"
 #include "host/stop_signal.h"
-#include "job/search_engines.h"
+#include "jobfiles/job_files.h"
 #include "platform/exceptions.h"
 #include "platform/string_list.h"
 #include "platform/sysutils.h"
@@ -26,7 +30,7 @@ namespace rankcheck {
 
 namespace fs = std::filesystem;
 
-namespace {
+constexpr int kPreflightMs = 5000;
 
 std::string ShellQuote(const std::string& word) {
     if (!word.empty() &&
@@ -39,6 +43,19 @@ std::string ShellQuote(const std::string& word) {
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
+
+std::string EngineName(const std::string& word) {
+    std::string lower;
+    for (const char c : word)
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "quillon") return "Quillon";
+    if (lower == "verrin") return "Verrin";
+    std::string name = word;
+    if (!name.empty()) name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    return name;
+}
+
+namespace {
 
 // The command line that runs `engine` again with the user's settings.
 std::string RunCommandLine(const RunCommandOptions& options, const std::string& engine,
@@ -78,13 +95,72 @@ std::vector<std::string> KeywordsForDisplay() {
 
 // The keyword a resumed run starts on, from the engine's progress file (0 when unreadable).
 int SavedKeywordIndex(const std::string& engine) {
-    TStringList progress;
     try {
-        progress.LoadFromFile(TSearchEngines::ProgressFileName(engine));
-        return progress.Count() >= 3 ? StrToInt(progress[2]) : 0;
+        return jobfiles::ProgressRecord::Load(jobfiles::ProgressFileName(engine)).keywordIndex;
     } catch (const Exception&) {
         return 0;
     }
+}
+
+// What a run needs before anything starts, in the job folder: proxy.def readable and its first
+// hop reachable, saved progress when resuming. Prints why not and returns 2; warnings about the
+// keywords and URLs are printed and the run goes on (0). Nothing in the folder changes here.
+int CheckBeforeRun(const RunCommandOptions& options, const std::vector<PluginRef>& plugins) {
+    jobfiles::ProxySettings proxy;
+    try {
+        proxy = jobfiles::ProxySettings::Load();
+    } catch (const EFOpenError& e) {
+        std::cerr << "rankcheck: " << e.what()
+                  << "; proxy.def says how the engines are reached: a single line 0 for a direct "
+                     "connection (`" << ShellQuote(options.program)
+                  << " init` writes one with the other input files)\n";
+        return 2;
+    } catch (const Exception& e) {
+        std::cerr << "rankcheck: " << e.what() << '\n';
+        return 2;
+    }
+    if (options.settings.resume) {
+        for (const PluginRef& plugin : plugins) {
+            const std::string progress = jobfiles::ProgressFileName(plugin.engine);
+            std::error_code ec;
+            if (!fs::exists(progress, ec)) {
+                std::cerr << "rankcheck: there is nothing to resume on " << plugin.engine << " (no "
+                          << progress << " in " << fs::current_path(ec).string()
+                          << "); to start afresh: "
+                          << RunCommandLine(options, options.engine, false) << '\n';
+                return 2;
+            }
+        }
+    }
+    for (const char* file : {jobfiles::kKeywordFile, jobfiles::kUrlFile}) {
+        TStringList lines;
+        try {
+            lines.LoadFromFile(file);
+        } catch (const Exception&) {
+            continue;  // the plug-in names the file it cannot read
+        }
+        const auto warnings = file == std::string(jobfiles::kKeywordFile)
+                                  ? KeywordWarnings(lines.Lines())
+                                  : UrlWarnings(lines.Lines());
+        for (const std::string& warning : warnings)
+            std::cerr << "rankcheck: warning: " << warning << '\n';
+    }
+    if (!options.preflight) return 0;
+    std::vector<std::string> reached;
+    for (const PluginRef& plugin : plugins) {
+        const std::optional<Endpoint> hop = FirstHop(proxy, plugin.engine);
+        if (!hop || std::find(reached.begin(), reached.end(), hop->Text()) != reached.end()) {
+            continue;
+        }
+        if (const auto why = Unreachable(*hop, kPreflightMs)) {
+            std::cerr << "rankcheck: cannot reach " << hop->what << " at " << hop->Text() << ": "
+                      << *why << "; nothing was run and no file changed (check proxy.def, or "
+                      << "run with --no-preflight to try anyway)\n";
+            return 2;
+        }
+        reached.push_back(hop->Text());
+    }
+    return 0;
 }
 
 }  // namespace
@@ -114,6 +190,7 @@ int RunCommand(const RunCommandOptions& options) {
         std::cerr << "rankcheck: --dir " << options.dir << ": " << std::strerror(errno) << '\n';
         return 2;
     }
+    if (const int refused = CheckBeforeRun(options, plugins); refused != 0) return refused;
 
     StopSignal::Install();
     const bool live = isatty(STDOUT_FILENO) != 0;
@@ -162,7 +239,9 @@ int RunCommand(const RunCommandOptions& options) {
 
 int ReportCommand(const ReportCommandOptions& options) {
     ReportOptions reportOptions;
-    reportOptions.engines = options.engines;
+    reportOptions.engines.clear();
+    for (const std::string& engine : options.engines)
+        reportOptions.engines.push_back(EngineName(engine));
     reportOptions.exactMatch = options.exactMatch;
     reportOptions.top = options.top;
     std::unique_ptr<RankReport> report;

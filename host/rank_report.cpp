@@ -1,10 +1,10 @@
 #include "host/rank_report.h"
 
 #include <algorithm>
-#include <string_view>
 #include <system_error>
 
-#include "job/search_engines.h"
+#include "jobfiles/job_files.h"
+#include "jobfiles/url_match.h"
 #include "platform/exceptions.h"
 #include "platform/string_list.h"
 #include "platform/sysutils.h"
@@ -27,33 +27,11 @@ std::string RankCell::Text() const {
     return "not searched";
 }
 
-bool KeywordResults::IsErrorMarker(const AnsiString& line) {
-    constexpr std::string_view kMarker = "#Error found#";
-    const std::string_view text(line);
-    if (text.size() <= kMarker.size()) return false;
-    const std::string_view number = text.substr(0, text.size() - kMarker.size());
-    if (text.substr(number.size()) != kMarker) return false;
-    const size_t digitsFrom = number.front() == '-' ? 1 : 0;
-    return number.size() > digitsFrom &&
-           number.find_first_not_of("0123456789", digitsFrom) == std::string_view::npos;
-}
-
 KeywordResults::KeywordResults(const std::vector<AnsiString>& lines) : searched_(true) {
-    for (const AnsiString& line : lines) {
-        if (IsErrorMarker(line)) {
-            if (!gaveUp_) positionsBeforeGiveUp_ = static_cast<int>(links_.size());
-            gaveUp_ = true;
-        } else {
-            links_.push_back(line);
-        }
-    }
-}
-
-bool LinkMatchesUrl(const AnsiString& link, const AnsiString& normalisedUrl, bool exactMatch) {
-    const AnsiString upperLink = AnsiUpperCase(link);
-    const AnsiString upperUrl = AnsiUpperCase(normalisedUrl);
-    if (exactMatch) return upperLink == upperUrl;
-    return !upperUrl.empty() && upperLink.find(upperUrl) != AnsiString::npos;
+    jobfiles::ResultLines sorted = jobfiles::ResultLines::From(lines);
+    links_ = std::move(sorted.links);
+    gaveUp_ = sorted.givenUp;
+    positionsBeforeGiveUp_ = sorted.positionsBeforeGiveUp;
 }
 
 RankCell KeywordResults::Best(const AnsiString& normalisedUrl, bool exactMatch, int top) const {
@@ -61,7 +39,7 @@ RankCell KeywordResults::Best(const AnsiString& normalisedUrl, bool exactMatch, 
     const size_t limit =
         top > 0 ? std::min(links_.size(), static_cast<size_t>(top)) : links_.size();
     for (size_t i = 0; i < limit; ++i) {
-        if (LinkMatchesUrl(links_[i], normalisedUrl, exactMatch)) {
+        if (jobfiles::LinkMatchesUrl(links_[i], normalisedUrl, exactMatch)) {
             return {RankCell::Status::Found, static_cast<int>(i + 1)};
         }
     }
@@ -107,7 +85,7 @@ RankReport RankReport::Load(const fs::path& dir, const ReportOptions& options) {
     std::vector<AnsiString> urls = ReadList(dir / "urls.lst");
     for (size_t i = 0; i < urls.size(); ++i) {
         try {
-            urls[i] = TSearchEngines::NormaliseUrl(urls[i]);
+            urls[i] = jobfiles::NormaliseUrl(urls[i]);
         } catch (const ERangeError&) {
             throw ReportError((dir / "urls.lst").string() + " line " + std::to_string(i + 1) +
                               " is empty or blank");
@@ -117,7 +95,7 @@ RankReport RankReport::Load(const fs::path& dir, const ReportOptions& options) {
     for (size_t e = 0; e < options.engines.size(); ++e) {
         for (size_t k = 0; k < keywords.size(); ++k) {
             const fs::path file =
-                dir / TSearchEngines::ResultFileName(options.engines[e], static_cast<int>(k));
+                dir / jobfiles::ResultFileName(options.engines[e], static_cast<int>(k));
             if (!fs::exists(file, ec)) {
                 results[e].emplace_back();
             } else {

@@ -65,18 +65,12 @@ class KeywordResults {
     // 1..top (all when top <= 0).
     RankCell Best(const AnsiString& normalisedUrl, bool exactMatch, int top) const;
 
-    // An error marker line: a page number immediately followed by "#Error found#".
-    static bool IsErrorMarker(const AnsiString& line);
-
   private:
     bool searched_ = false;
     std::vector<AnsiString> links_;
     bool gaveUp_ = false;
     int positionsBeforeGiveUp_ = 0;
 };
-
-// The plug-ins' matching rule for one link and one normalised user URL.
-bool LinkMatchesUrl(const AnsiString& link, const AnsiString& normalisedUrl, bool exactMatch);
 
 class RankReport {
   public:

@@ -4,6 +4,10 @@
 // in commands.cpp.
 #include <CLI/CLI.hpp>
 #include <climits>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <vector>
 
 #include "host/commands.h"
 
@@ -22,6 +26,29 @@ Files in the working folder (--dir), lines ending in CR LF:
   <Engine>.start      written: the first-page request URL of each keyword
 <Engine> is Quillon or Verrin.)";
 
+std::vector<const CLI::App*> Commands(const CLI::App& app) {
+    return app.get_subcommands(std::function<bool(const CLI::App*)>());
+}
+
+// The command called `name`, or null.
+const CLI::App* FindCommand(const CLI::App& app, const std::string& name) {
+    for (const CLI::App* command : Commands(app)) {
+        if (command->check_name(name)) return command;
+    }
+    return nullptr;
+}
+
+// "init, run, report and help".
+std::string CommandNames(const CLI::App& app) {
+    std::vector<std::string> names;
+    for (const CLI::App* command : Commands(app))
+        names.push_back(command->get_name());
+    std::string text;
+    for (size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -29,11 +56,28 @@ int main(int argc, char** argv) {
         "rankcheck: runs the Quillon and Verrin search plug-ins over your keywords and "
         "reports where your URLs rank.",
         "rankcheck"};
-    app.require_subcommand(1);
+    app.require_subcommand(0, 1);
     app.set_version_flag("--version", "rankcheck 0.1");
-    app.footer(std::string("Run `rankcheck run --help` or `rankcheck report --help` for the "
-                           "options of a command.\n") +
+    app.footer(std::string("Run `rankcheck help COMMAND` or `rankcheck COMMAND --help` for the "
+                           "options of a command; start a project with `rankcheck init`.\n") +
                kFiles);
+
+    rankcheck::InitCommandOptions init;
+    init.program = argv[0] != nullptr ? argv[0] : "rankcheck";
+    CLI::App* initCommand = app.add_subcommand(
+        "init", "Start a project: write keywords.lst and urls.lst with an example, and proxy.def");
+    initCommand->add_option("--dir", init.dir, "the project folder (made when missing)")
+        ->capture_default_str();
+    initCommand->add_option("--proxy", init.proxy,
+                            "HOST:PORT of an HTTP proxy to reach the engines through (default: "
+                            "a direct connection)");
+    initCommand->add_option("--proxy-user", init.proxyUser,
+                            "the proxy's user name; the password is asked for at the terminal");
+    initCommand->add_option("--proxy-password-file", init.proxyPasswordFile,
+                            "read the proxy password from the first line of this file instead");
+    initCommand->footer(R"(
+An existing file is never overwritten: init then writes nothing and exits with status 2.)");
+
 
     rankcheck::RunCommandOptions run;
     run.program = argv[0] != nullptr ? argv[0] : "rankcheck";
@@ -64,6 +108,9 @@ int main(int argc, char** argv) {
                      "there")
         ->check(CLI::ExistingDirectory)
         ->capture_default_str();
+    runCommand->add_flag("!--no-preflight", run.preflight,
+                         "start without first reaching the proxy of proxy.def (or, for a direct "
+                         "connection, the engine's host) with a TCP connect");
     runCommand
         ->add_option("--plugin-dir", run.pluginDir,
                      "the folder holding libquillon.so and libverrin.so (default: beside the "
@@ -95,7 +142,7 @@ loaded or started (its message names the file and line); 130 stopped with Ctrl-C
         ->capture_default_str();
     reportCommand->add_option("--output,-o", report.output,
                               "write the report to this file instead of standard output");
-    reportCommand->add_option("--top", report.top, "count positions above N as not found")
+    reportCommand->add_option("--top", report.top, "count positions beyond N as not found")
         ->check(CLI::Range(1, INT_MAX));
     reportCommand->add_flag("--exact-match", report.exactMatch,
                             "a URL must equal the whole link; by default it may occur anywhere "
@@ -109,18 +156,46 @@ loaded or started (its message names the file and line); 130 stopped with Ctrl-C
 Each cell is the best (first) position of the URL among the keyword's results on that
 engine: a number, "-" (not found among the positions examined), "error" (the engine gave
 the keyword up before finding it) or "not searched" (no result file yet). URLs are matched
-as the plug-ins match them: blanks, one trailing "/" and a leading "http://" are dropped,
+as the plug-ins match them: blanks, one trailing "/" and a leading "http://" or "https://" are dropped,
 case is ignored.
 
 Exit status: 0 report written; 2 bad arguments, or the files of the folder cannot be read
 (the message names the file and line), or the output cannot be written.)");
 
+    std::string helpTopic;
+    CLI::App* helpCommand = app.add_subcommand("help", "Describe rankcheck or one of its commands");
+    helpCommand->add_option("command", helpTopic, "the command to describe");
+
+    // A word where the command belongs that names none: say which there are.
+    if (argc > 1 && argv[1][0] != '-' && FindCommand(app, argv[1]) == nullptr) {
+        std::cerr << "rankcheck: unknown command \"" << argv[1] << "\"; the commands are "
+                  << CommandNames(app) << " (rankcheck --help describes them)\n";
+        return 2;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? 0 : 2;
     }
+    if (initCommand->parsed()) return rankcheck::InitCommand(init);
     if (runCommand->parsed()) return rankcheck::RunCommand(run);
-    return rankcheck::ReportCommand(report);
+    if (reportCommand->parsed()) return rankcheck::ReportCommand(report);
+    if (helpCommand->parsed() && !helpTopic.empty()) {
+        const CLI::App* topic = FindCommand(app, helpTopic);
+        if (topic == nullptr) {
+            std::cerr << "rankcheck: unknown command \"" << helpTopic << "\"; the commands are "
+                      << CommandNames(app) << '\n';
+            return 2;
+        }
+        std::cout << topic->help();
+        return 0;
+    }
+    if (helpCommand->parsed()) {
+        app.clear();  // the help of rankcheck itself, not of its help command
+        std::cout << app.help();
+        return 0;
+    }
+    std::cerr << app.help() << "\nrankcheck: a command is needed: " << CommandNames(app) << '\n';
+    return 2;
 }

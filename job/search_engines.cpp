@@ -3,53 +3,29 @@
 #include <cstring>
 #include <exception>
 
+#include "jobfiles/job_files.h"
+#include "jobfiles/url_match.h"
 #include "platform/exceptions.h"
 #include "platform/sysutils.h"
 
-namespace {
-
-const char kProxyFile[] = "proxy.def";
-const char kKeywordFile[] = "keywords.lst";
-const char kUrlFile[] = "urls.lst";
-
-// StrToInt for line `line` (1-based) of `list`, with the file and line named on failure.
-int IntFromLine(const TStringList& list, int line, const AnsiString& fileName) {
-    try {
-        return StrToInt(list[line - 1]);
-    } catch (const EConvertError& e) {
-        throw EConvertError(fileName + " line " + IntToStr(line) + ": " + e.what());
-    }
-}
-
-void RequireLines(const TStringList& list, int needed, const AnsiString& fileName,
-                  const char* what) {
-    if (list.Count() < needed) {
-        throw EStringListError(fileName + " has " + IntToStr(list.Count()) +
-                               (list.Count() == 1 ? " line; " : " lines; ") + what +
-                               " needs at least " + IntToStr(needed));
-    }
-}
-
-}  // namespace
-
-AnsiString TSearchEngines::ResultFileName(const AnsiString& engine, int keyword) {
-    return engine + "-" + IntToStr(keyword) + ".urls";
-}
+using jobfiles::kKeywordFile;
+using jobfiles::kUrlFile;
 
 TSearchEngines::TSearchEngines(char resume, int maxResults_, char stopWhenAllFound_,
                                char exactMatch_, const HostListControl* statusTarget_,
                                const AnsiString& fileBaseName)
     : TThread(true, statusTarget_), statusTarget(statusTarget_) {
-    // Progress of an earlier run, or a fresh start.
-    if (resume == 1) {
-        const AnsiString fileName = ProgressFileName(fileBaseName);
-        TStringList progress;
-        progress.LoadFromFile(fileName);
-        RequireLines(progress, 4, fileName, "a progress file");
-        pageNumber = IntFromLine(progress, 1, fileName);
-        position = positionAtPageStart = IntFromLine(progress, 2, fileName);
-        keywordIndex = IntFromLine(progress, 3, fileName);
-        nextPageUrl = progress[3];
+    // Progress of an earlier run, or a fresh start. Any non-zero `resume` resumes: the progress
+    // and the result files are read together, or the saved keyword's links would stay in front of
+    // the ones its pages bring again.
+    const bool resuming = resume != 0;
+    if (resuming) {
+        const jobfiles::ProgressRecord progress =
+            jobfiles::ProgressRecord::Load(jobfiles::ProgressFileName(fileBaseName));
+        pageNumber = progress.pageNumber;
+        position = positionAtPageStart = progress.position;
+        keywordIndex = progress.keywordIndex;
+        nextPageUrl = progress.nextPageUrl;
     }
     maxResults = maxResults_;
     stopWhenAllFound = stopWhenAllFound_ != 0;
@@ -68,8 +44,8 @@ TSearchEngines::TSearchEngines(char resume, int maxResults_, char stopWhenAllFou
         throw Exception(AnsiString(kKeywordFile) + " holds " + IntToStr(keywordCount) +
                         " keywords; at most " + IntToStr(kMaxKeywords) + " can be searched");
     }
-    if (resume == 1 && (keywordIndex < 0 || keywordIndex >= keywordCount)) {
-        throw Exception(ProgressFileName(fileBaseName) + " line 3: keyword index " +
+    if (resuming && (keywordIndex < 0 || keywordIndex >= keywordCount)) {
+        throw Exception(jobfiles::ProgressFileName(fileBaseName) + " line 3: keyword index " +
                         IntToStr(keywordIndex) + " is not a keyword of " + kKeywordFile + " (" +
                         IntToStr(keywordCount) + (keywordCount == 1 ? " keyword)" : " keywords)"));
     }
@@ -79,9 +55,9 @@ TSearchEngines::TSearchEngines(char resume, int maxResults_, char stopWhenAllFou
     // behind stale ones (which would shift every position).
     for (int i = 0; i < keywordCount; ++i) {
         resultLinks[i] = std::make_unique<TStringList>();
-        if (resume != 0 && i <= keywordIndex) {
+        if (resuming && i <= keywordIndex) {
             try {
-                resultLinks[i]->LoadFromFile(ResultFileName(fileBaseName, i));
+                resultLinks[i]->LoadFromFile(jobfiles::ResultFileName(fileBaseName, i));
             } catch (const EFOpenError& e) {
                 throw EFOpenError(
                     AnsiString(e.what()) +
@@ -90,7 +66,11 @@ TSearchEngines::TSearchEngines(char resume, int maxResults_, char stopWhenAllFou
         }
     }
 
-    if (resume == 1 && keywordCount > 0) DropUnrecordedLinks();
+    if (resuming && keywordCount > 0) {
+        DropUnrecordedLinks();
+        const auto& saved = resultLinks[keywordIndex]->Lines();
+        keywordGivenUp_ = !saved.empty() && jobfiles::IsErrorMarker(saved.back());
+    }
 
     http = std::make_unique<THttpClient>();
     http->UserAgent = "Mozilla/3.0 (compatible;)";
@@ -102,7 +82,7 @@ TSearchEngines::TSearchEngines(char resume, int maxResults_, char stopWhenAllFou
 
     for (int i = 0; i < urlList->Count(); ++i) {
         try {
-            (*urlList)[i] = NormaliseUrl((*urlList)[i]);
+            (*urlList)[i] = jobfiles::NormaliseUrl((*urlList)[i]);
         } catch (const ERangeError&) {
             throw EConvertError(AnsiString(kUrlFile) + " line " + IntToStr(i + 1) +
                                 " is empty or blank");
@@ -122,7 +102,7 @@ void TSearchEngines::DropUnrecordedLinks() {
     TStringList& links = *resultLinks[keywordIndex];
     int counted = 0;
     for (int i = 0; i < links.Count(); ++i) {
-        if (links[i].find("#Error found#") != AnsiString::npos) continue;
+        if (jobfiles::IsErrorMarker(links[i])) continue;
         if (++counted > position) {
             while (links.Count() > i)
                 links.Delete(links.Count() - 1);
@@ -132,44 +112,12 @@ void TSearchEngines::DropUnrecordedLinks() {
 }
 
 void TSearchEngines::LoadProxySettings(THttpClient& client) {
-    TStringList settings;
-    settings.LoadFromFile(kProxyFile);
+    const jobfiles::ProxySettings settings = jobfiles::ProxySettings::Load();
     client.ProxyBasicAuthentication = true;
-    if (settings.Count() == 0) {
-        throw EStringListError(AnsiString(kProxyFile) +
-                               " is empty; its first line must be \"0\" (direct connection) "
-                               "or say that a proxy is used");
-    }
-    if (settings[0] == "0") {
-        client.ProxyServer.clear();
-        client.ProxyPort = 0;
-        client.ProxyUsername.clear();
-        client.ProxyPassword.clear();
-        return;
-    }
-    RequireLines(settings, 4, kProxyFile, "a proxy");
-    client.ProxyServer = settings[2];
-    client.ProxyPort = IntFromLine(settings, 4, kProxyFile);
-    if (settings[1] == "1") {
-        RequireLines(settings, 6, kProxyFile, "a proxy with a user name and password");
-        client.ProxyUsername = settings[4];
-        client.ProxyPassword = settings[5];
-    } else {
-        client.ProxyUsername.clear();
-        client.ProxyPassword.clear();
-    }
-}
-
-AnsiString TSearchEngines::NormaliseUrl(const AnsiString& url) {
-    AnsiString s = url;
-    // An empty or all-blank text has no first character to look at.
-    while (CharAt(s, 1) == ' ')
-        s.erase(0, 1);
-    while (CharAt(s, static_cast<long long>(s.size())) == ' ')
-        s.pop_back();
-    if (s.back() == '/') s.pop_back();
-    if (s.compare(0, 7, "http://") == 0) s.erase(0, 7);
-    return s;
+    client.ProxyServer = settings.host;
+    client.ProxyPort = settings.port;
+    client.ProxyUsername = settings.user;
+    client.ProxyPassword = settings.password;
 }
 
 void TSearchEngines::EncodeKeywords() {
@@ -277,22 +225,19 @@ void TSearchEngines::PostPageProgress() {
 
 void TSearchEngines::GiveUpAfterRepeatedFailures() {
     if (failCount <= 5) return;
-    resultLinks.at(keywordIndex)->Add(IntToStr(pageNumber) + "#Error found#");
+    resultLinks.at(keywordIndex)->Add(jobfiles::ErrorMarker(pageNumber));
     pageNumber = 1000;
     position = 10000;
+    keywordGivenUp_ = true;
     PostStatus("Can't connect to " + engineName + ". Page skipped");
 }
 
 bool TSearchEngines::RecordProgress() {
     const TStringList& links = *resultLinks.at(keywordIndex);
-    links.SaveToFile(ResultFileName(engineName, keywordIndex));
-    TStringList progress;
-    progress.Add(IntToStr(pageNumber));
-    progress.Add(IntToStr(position));
-    progress.Add(IntToStr(keywordIndex));
-    progress.Add(nextPageUrl);
-    progress.SaveToFile(ProgressFileName(engineName));
-    firstPageUrlList->SaveToFile(FirstPageFileName(engineName));
+    links.SaveToFile(jobfiles::ResultFileName(engineName, keywordIndex));
+    const jobfiles::ProgressRecord progress{pageNumber, position, keywordIndex, nextPageUrl};
+    progress.Lines().SaveToFile(jobfiles::ProgressFileName(engineName));
+    firstPageUrlList->SaveToFile(jobfiles::FirstPageFileName(engineName));
 
     if (!KeywordComplete()) return false;
     pageNumber = 1;
@@ -300,11 +245,14 @@ bool TSearchEngines::RecordProgress() {
     positionAtPageStart = 0;
     keywordIndex += 1;
     failCount = 0;
+    keywordGivenUp_ = false;
     return keywordIndex >= keywordList->Count();
 }
 
 bool TSearchEngines::KeywordComplete() {
-    if (position >= maxResults) return true;
+    // A keyword given up ends here also when maxResults lies beyond the give-up position 10000;
+    // otherwise every further request would fail at once and give it up again, without end.
+    if (position >= maxResults || keywordGivenUp_) return true;
     // A page that added fewer links than a full page is the end of the engine's results.
     if (position - positionAtPageStart < resultsPerPage) return true;
     positionAtPageStart = position;
@@ -337,8 +285,7 @@ bool TSearchEngines::KeywordComplete() {
         const AnsiString wanted = AnsiUpperCase(url);
         bool found = false;
         for (const AnsiString& upper : upperLinks) {
-            found = exactMatch ? upper == wanted
-                               : !wanted.empty() && upper.find(wanted) != AnsiString::npos;
+            found = jobfiles::UpperLinkMatchesUpperUrl(upper, wanted, exactMatch);
             if (found) break;
         }
         if (!found) return false;

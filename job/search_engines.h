@@ -68,15 +68,6 @@ class TSearchEngines : public TThread {
     AnsiString statusLine;
     const HostListControl* statusTarget;
 
-    // Trims blanks at both ends, then one trailing "/", then a leading "http://" (case-sensitive).
-    // Raises ERangeError on a text that is empty or all blanks.
-    static AnsiString NormaliseUrl(const AnsiString& url);
-
-    // The file names the job reads and writes.
-    static AnsiString ProgressFileName(const AnsiString& engine) { return engine + ".set"; }
-    static AnsiString ResultFileName(const AnsiString& engine, int keyword);
-    static AnsiString FirstPageFileName(const AnsiString& engine) { return engine + ".start"; }
-
   protected:
     // Fills encodedKeywordList with the query text of every keyword (UTF-8, percent-encoded).
     // Called by the adapter's constructor as its last step.
@@ -106,8 +97,9 @@ class TSearchEngines : public TThread {
     bool FetchPage(AnsiString& pageText);
     // After a page was fetched and scanned: "n pos. on Engine for "keyword"".
     void PostPageProgress();
-    // The sixth failure of a keyword gives it up: an error marker line ("n#Error found#") and
-    // page/position values that make the limit rule end the keyword.
+    // The sixth failure of a keyword gives it up: an error marker line ("n#Error found#"), the
+    // page/position values 1000/10000 in the progress file, and the keyword ends after this page
+    // whatever maxResults is.
     void GiveUpAfterRepeatedFailures();
 
     // Job thread: writes the three job files, then moves to the next keyword when the current
@@ -116,6 +108,10 @@ class TSearchEngines : public TThread {
     bool KeywordComplete();
 
   private:
+    // The current keyword has been given up: KeywordComplete ends it. A resumed run knows it from
+    // the error marker line that ends the keyword's result file.
+    bool keywordGivenUp_ = false;
+
     // Host's main thread, inside Synchronize: inserts statusLine at index 0 of the host's list.
     void WriteStatus();
     void ReleaseOwned();

@@ -68,6 +68,12 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     pid_t Pid() const { return pid_; }
+    // Types `text` at the child's terminal (Output::Terminal only).
+    void Type(const std::string& text) {
+        if (outFd_ >= 0 && ::write(outFd_, text.data(), text.size()) < 0) {
+            throw std::runtime_error("cannot write to the child's terminal");
+        }
+    }
     void Signal(int sig) { kill(pid_, sig); }
 
     // Reads standard output until `done(outputSoFar)` holds or the output ends or `timeoutMs`

@@ -1,6 +1,8 @@
 // The run loop, the status lines and the recording of results and progress after every page.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "host/host_bridge.h"
 #include "tests/scripted_job.h"
 
@@ -200,6 +202,20 @@ TEST_F(JobRun, ResumeContinuesOnTheFinishedKeywordWithOneMorePage) {
     EXPECT_EQ(bridge_.Lines().back(), "12 pos. on Test for \"red shoes\"");  // no start line
 }
 
+TEST_F(JobRun, ResumedGiveUpEndsTheKeywordBeyondTenThousandPositions) {
+    // Stopped right after keyword 0 was given up, with a limit above the give-up position: the
+    // resumed run asks the keyword's page once more, as after any finished keyword, and then goes
+    // on instead of walking on from page 1000.
+    WriteLines("Test.set", {"1000", "10000", "0", "next:1000"});
+    WriteLines("Test-0.urls", {"1#Error found#"});
+    auto resumed = Make(20000, 0, 0, 1);
+    resumed->script = [](int k, int page) { return ScriptedPage{Links(k == 0 ? 10 : 4, k, page)}; };
+    Run(*resumed);
+    EXPECT_EQ(resumed->requested, (std::vector<std::pair<int, int>>{{0, 1000}, {1, 1}}));
+    EXPECT_EQ(ReadLines("Test-1.urls"), Links(4, 1, 1));
+    EXPECT_EQ(bridge_.Lines().front(), "Finished search on Test");  // newest first
+}
+
 // KeywordComplete, driven directly on a constructed job.
 class Completion : public JobRun {
   protected:
@@ -261,6 +277,19 @@ TEST_F(Completion, AllFoundMatching) {
     V accented = page;
     accented[3] = "caf\xC3\xA9.example/men\xC3\xBC";
     EXPECT_TRUE(With({"CAF\xC3\x89.example/MEN\xC3\x9C"}, accented, 1, 0)->KeywordComplete());
+}
+
+TEST_F(Completion, AGiveUpEndsTheKeywordWhateverTheLimit) {
+    for (const int maxResults : {100, 10000, 10001, 20000, INT_MAX}) {
+        auto job = With({"absent.example"}, Links(20), 0, 0);
+        job->maxResults = maxResults;
+        job->failCount = 6;
+        job->GiveUpAfterRepeatedFailures();
+        EXPECT_EQ(job->position, 10000);
+        EXPECT_EQ(job->pageNumber, 1000);
+        EXPECT_EQ(job->resultLinks[0]->Lines().back(), "1#Error found#");
+        EXPECT_TRUE(job->KeywordComplete()) << maxResults;
+    }
 }
 
 TEST_F(Completion, LimitAndShortPageComeFirst) {

@@ -18,31 +18,6 @@ using testsupport::WriteLines;
 using Status = RankCell::Status;
 using V = std::vector<std::string>;
 
-TEST(LinkMatching, SubstringOrWholeLinkIgnoringCase) {
-    // Inside the link by default, the whole link with exact matching; case never counts.
-    EXPECT_TRUE(LinkMatchesUrl("www.site.example/page/index", "site.example/page", false));
-    EXPECT_FALSE(LinkMatchesUrl("www.site.example/page/index", "site.example/page", true));
-    EXPECT_TRUE(LinkMatchesUrl("WWW.SITE.EXAMPLE/Page", "www.site.example/pAGE", true));
-    EXPECT_TRUE(LinkMatchesUrl("www.site.example/page", "WWW.Site.Example", false));
-    EXPECT_FALSE(LinkMatchesUrl("www.site.example", "www.site.example/page", false));
-    // Letters beyond ASCII are upper-cased too (UTF-8 as well as Windows-1252 text).
-    EXPECT_TRUE(LinkMatchesUrl("www.caf\xC3\xA9.example", "CAF\xC3\x89", false));
-    EXPECT_TRUE(LinkMatchesUrl("www.caf\xE9.example", "CAF\xC9", false));
-    // An empty URL occurs nowhere, but equals an empty link.
-    EXPECT_FALSE(LinkMatchesUrl("www.site.example", "", false));
-    EXPECT_FALSE(LinkMatchesUrl("", "", false));
-    EXPECT_TRUE(LinkMatchesUrl("", "", true));
-}
-
-TEST(ErrorMarker, OnlyAPageNumberFollowedByTheMarker) {
-    EXPECT_TRUE(KeywordResults::IsErrorMarker("3#Error found#"));
-    EXPECT_TRUE(KeywordResults::IsErrorMarker("1000#Error found#"));
-    EXPECT_FALSE(KeywordResults::IsErrorMarker("#Error found#"));
-    EXPECT_FALSE(KeywordResults::IsErrorMarker("3#Error found#x"));
-    EXPECT_FALSE(KeywordResults::IsErrorMarker("www.site.example/3#Error found#"));
-    EXPECT_FALSE(KeywordResults::IsErrorMarker("3#error found#"));
-}
-
 TEST(BestPosition, FirstMatchAndMarkerLinesAreNotPositions) {
     const KeywordResults results(
         V{"a.example", "mine.example/x", "b.example", "2#Error found#", "mine.example/y"});

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "tests/child_process.h"
+#include "tests/rankcheck_support.h"
 #include "tests/test_support.h"
 #include "tools/engine-sim/scenario.h"
 
@@ -24,8 +25,6 @@ using nlohmann::json;
 using V = std::vector<std::string>;
 namespace fs = std::filesystem;
 
-const std::string kRankcheck = RANKCHECK_BIN;
-const std::string kEngineSim = ENGINE_SIM_BIN;
 const std::string kVerrinLib = VERRIN_LIB;
 
 const char kBakery[] = "www.my-bakery.example";
@@ -70,76 +69,6 @@ const Expected kExpected{
     {"broken oven",
      {{kBakery, {"error", "5"}}, {kMill, {"error", "-"}}, {kNowhere, {"error", "-"}}}},
 };
-
-// The engine-sim program on a free loopback port, stopped with SIGTERM at the end.
-class EngineSimProcess {
-  public:
-    explicit EngineSimProcess(const std::string& scenarioFile)
-        : process_({kEngineSim, "--port", "0", "--scenario", scenarioFile}) {
-        if (!process_.ReadUntilContains("\n", 10000)) {
-            throw std::runtime_error("engine-sim did not print its port: " + process_.Err());
-        }
-        port_ = std::stoi(process_.Out());
-    }
-    ~EngineSimProcess() {
-        process_.Signal(SIGTERM);
-        process_.Wait(10000);
-    }
-    int Port() const { return port_; }
-
-  private:
-    ChildProcess process_;
-    int port_ = 0;
-};
-
-struct Result {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Result Rankcheck(const V& args, ChildProcess::Output output = ChildProcess::Output::Pipe) {
-    V argv{kRankcheck};
-    argv.insert(argv.end(), args.begin(), args.end());
-    ChildProcess child(argv, output);
-    const int status = child.Wait(120000);
-    return {status, child.Out(), child.Err()};
-}
-
-// Records of a CSV text (fields may be quoted; records end in CR LF).
-std::vector<V> ParseCsv(const std::string& text) {
-    std::vector<V> records;
-    V record;
-    std::string field;
-    bool quoted = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            record.push_back(field);
-            field.clear();
-        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            record.push_back(field);
-            records.push_back(record);
-            record.clear();
-            field.clear();
-            ++i;
-        } else {
-            field += c;
-        }
-    }
-    return records;
-}
 
 class RankcheckE2E : public ::testing::Test {
   protected:
@@ -399,6 +328,7 @@ TEST_F(RankcheckE2E, StartFailuresPrintThePlugInsMessageAndExitWith2) {
         std::function<void()> prepare;
         V args;
         std::string named;
+        std::string said = "could not start";  // the plug-in's own refusal, or rankcheck's
     };
     const std::vector<Case> cases{
         {[] { std::remove("keywords.lst"); }, {"run", "quillon"}, "keywords.lst"},
@@ -413,21 +343,27 @@ TEST_F(RankcheckE2E, StartFailuresPrintThePlugInsMessageAndExitWith2) {
          },
          {"run", "quillon"},
          "urls.lst line 2"},
+        // rankcheck itself says what a missing proxy.def and a resume without progress mean.
         {[] {
              WriteLines("urls.lst", {"a.example"});
              std::remove("proxy.def");
          },
          {"run", "quillon"},
-         "proxy.def"},
-        {[] { WriteLines("proxy.def", {"0"}); }, {"run", "quillon", "--resume"}, "Quillon.set"},
+         "proxy.def",
+         "a single line 0 for a direct connection (`" + kRankcheck + " init`"},
+        {[] { WriteLines("proxy.def", {"0"}); },
+         {"run", "quillon", "--resume"},
+         "no Quillon.set",
+         "there is nothing to resume on Quillon"},
     };
     for (const auto& c : cases) {
         c.prepare();
         V args = c.args;
-        args.insert(args.end(), {"--dir", folder_});
+        // A direct connection cannot reach the engines' hosts from here.
+        args.insert(args.end(), {"--dir", folder_, "--no-preflight"});
         const Result r = Rankcheck(args);
         EXPECT_EQ(r.status, 2) << c.named << ": " << r.out << r.err;
-        EXPECT_NE(r.err.find("could not start"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(c.named), std::string::npos) << c.named << ": " << r.err;
     }
 }
@@ -443,8 +379,8 @@ TEST_F(RankcheckE2E, BadArgumentsAndFoldersExitWith2) {
         {{"run"}, "engine"},
         {{"report", "--format", "xml"}, "--format"},
         {{"report", "--top", "0"}, "--top"},
-        {{"frobnicate"}, "subcommand"},
-        {{}, "subcommand"},
+        {{"frobnicate"}, "unknown command \"frobnicate\"; the commands are init, run, report"},
+        {{}, "a command is needed"},
     };
     for (const auto& [args, named] : cases) {
         const Result r = Rankcheck(args);

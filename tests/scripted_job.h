@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "job/search_engines.h"
+#include "jobfiles/job_files.h"
 #include "platform/sysutils.h"
 #include "tests/test_support.h"
 
@@ -48,6 +49,7 @@ class ScriptedJob : public TSearchEngines {
     std::vector<std::pair<int, int>> requested;  // (keyword, page) of every SearchPage call
     std::vector<FileSnapshot> snapshots;         // the files as they were before each page
 
+    using TSearchEngines::GiveUpAfterRepeatedFailures;
     using TSearchEngines::KeywordComplete;
     using TSearchEngines::RecordProgress;
 
@@ -56,8 +58,9 @@ class ScriptedJob : public TSearchEngines {
         return ReadFile(name);
     }
     FileSnapshot Snapshot(int keyword) const {
-        return {Maybe(ResultFileName(kEngine, keyword)), Maybe(ProgressFileName(kEngine)),
-                Maybe(FirstPageFileName(kEngine))};
+        return {Maybe(jobfiles::ResultFileName(kEngine, keyword)),
+                Maybe(jobfiles::ProgressFileName(kEngine)),
+                Maybe(jobfiles::FirstPageFileName(kEngine))};
     }
 
   protected:

@@ -1,0 +1,88 @@
+// rankcheck's guards around a run, without the plug-ins: the folder lock between processes and
+// the warnings about the input files.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "host/folder_lock.h"
+#include "host/input_checks.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using namespace rankcheck;
+using V = std::vector<std::string>;
+
+TEST(FolderLockTest, ASecondHolderIsRefusedWithTheFirstOnesPidUntilItEnds) {
+    testsupport::ScratchDir dir;
+    int toParent[2], toChild[2];
+    ASSERT_EQ(pipe(toParent), 0);
+    ASSERT_EQ(pipe(toChild), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The first run: takes the lock, says so, and holds it until told to go.
+        const auto lock = FolderLock::Acquire(".");
+        char c = 'l';
+        if (write(toParent[1], &c, 1) != 1 || read(toChild[0], &c, 1) != 1) _exit(1);
+        _exit(0);
+    }
+    char c;
+    ASSERT_EQ(read(toParent[0], &c, 1), 1);
+    EXPECT_EQ(FolderLock::HolderPid("."), child);
+    try {
+        FolderLock::Acquire(".");
+        ADD_FAILURE() << "a second lock was granted";
+    } catch (const LockError& e) {
+        EXPECT_NE(std::string(e.what()).find("(PID " + std::to_string(child) + ")"),
+                  std::string::npos)
+            << e.what();
+    }
+    ASSERT_EQ(write(toChild[1], "g", 1), 1);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    // Released with the process: the next run gets it, and nobody is named as holder.
+    EXPECT_EQ(FolderLock::HolderPid("."), 0);
+    const auto mine = FolderLock::Acquire(".");
+    EXPECT_EQ(FolderLock::HolderPid("."), getpid());
+    EXPECT_THROW(FolderLock::Acquire("no-such-folder"), LockError);
+}
+
+TEST(InputWarnings, KeywordsBlankAndRepeated) {
+    EXPECT_TRUE(KeywordWarnings({"a", "b"}).empty());
+    EXPECT_EQ(KeywordWarnings({"a", "", "b"}),
+              V{"keywords.lst line 2 is blank: searched as an empty keyword (delete it to skip)"});
+    // Repeats are named once each, with every line; blank lines are not repeats of each other.
+    EXPECT_EQ(KeywordWarnings({"x", "y", "x", "y", "x", " ", "\t"}),
+              (V{"keywords.lst lines 6 and 7 are blank: searched as empty keywords (delete them "
+                 "to skip)",
+                 "keywords.lst lines 1, 3 and 5 hold the same keyword \"x\": it is searched 3 "
+                 "times",
+                 "keywords.lst lines 2 and 4 hold the same keyword \"y\": it is searched 2 "
+                 "times"}));
+    // Keywords differing in case or blanks are different searches.
+    EXPECT_TRUE(KeywordWarnings({"x", "X", "x "}).empty());
+}
+
+TEST(InputWarnings, UrlsEmptyAndEqualOnceNormalised) {
+    ASSERT_EQ(UrlWarnings({}).size(), 1u);
+    EXPECT_NE(UrlWarnings({})[0].find("urls.lst holds no URL"), std::string::npos);
+    EXPECT_TRUE(UrlWarnings({"www.a.example", "www.b.example"}).empty());
+    EXPECT_EQ(UrlWarnings({"https://www.a.example/", "www.b.example", " WWW.A.example "}).size(),
+              1u);
+    EXPECT_NE(UrlWarnings({"https://www.a.example/", " WWW.A.example "})[0].find(
+                  "urls.lst lines 1 and 2 are the same URL \"www.a.example\""),
+              std::string::npos);
+    // www. is part of the URL; a blank line is the plug-in's to refuse.
+    EXPECT_TRUE(UrlWarnings({"www.a.example", "a.example", "", "  "}).empty());
+}
+
+TEST(InputWarnings, NumberList) {
+    EXPECT_EQ(NumberList({}), "");
+    EXPECT_EQ(NumberList({3}), "3");
+    EXPECT_EQ(NumberList({3, 7}), "3 and 7");
+    EXPECT_EQ(NumberList({3, 7, 9}), "3, 7 and 9");
+}
+
+}  // namespace
