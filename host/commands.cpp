@@ -9,18 +9,19 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <iostream>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 
+#include "host/check_recorder.h"
+#include "host/folder_lock.h"
 #include "host/html_report.h"
-#include "host/input_checks.h"
-#include "host/preflight.h"
-#include "host/plugin_library.h"
-#include "host/progress_display.h"
-#include "host/rank_report.h"
+#include "host/ledger_import.h"
+#include "host/rank_view.h"
 #include "host/report_formats.h"
-#include "host/stop_signal.h"
 #include "jobfiles/job_files.h"
 #include "platform/exceptions.h"
 #include "platform/string_list.h"
@@ -30,7 +31,6 @@ namespace rankcheck {
 
 namespace fs = std::filesystem;
 
-constexpr int kPreflightMs = 5000;
 
 std::string ShellQuote(const std::string& word) {
     if (!word.empty() &&
@@ -57,229 +57,274 @@ std::string EngineName(const std::string& word) {
 
 namespace {
 
-// The command line that runs `engine` again with the user's settings.
-std::string RunCommandLine(const RunCommandOptions& options, const std::string& engine,
-                           bool resume) {
-    std::string line = ShellQuote(options.program) + " run " + ShellQuote(engine);
-    if (options.dir != ".") line += " --dir " + ShellQuote(options.dir);
-    if (!options.pluginDir.empty()) line += " --plugin-dir " + ShellQuote(options.pluginDir);
-    if (options.settings.maxResults != RunSettings{}.maxResults) {
-        line += " --max-results " + std::to_string(options.settings.maxResults);
+// Whether `dir` holds a result file of either engine (<Engine>-<i>.urls).
+bool HasResultFiles(const std::string& dir) {
+    static const std::regex name(R"((Quillon|Verrin)-[0-9]+\.urls)");
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec)) {
+        if (std::regex_match(entry.path().filename().string(), name)) return true;
     }
-    if (options.settings.stopWhenAllFound) line += " --stop-when-all-found";
-    if (options.settings.exactMatch) line += " --exact-match";
-    if (resume) line += " --resume";
-    return line;
+    return false;
 }
 
-int TerminalColumns() {
-    winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-    return 80;
-}
-
-bool StopWanted() {
-    return StopSignal::Count() > 0;
-}
-
-// The keywords for the progress display; the plug-in itself reports a file it cannot read.
-std::vector<std::string> KeywordsForDisplay() {
-    TStringList keywords;
-    try {
-        keywords.LoadFromFile("keywords.lst");
-    } catch (const Exception&) {
-        return {};
+// The ledger of a folder for a reading command. A folder searched before it had a ledger is
+// imported first, under the folder lock, unless a run holds it (the run imports it then).
+// Raises with a message for the user when there is nothing to read.
+std::unique_ptr<ledger::Ledger> OpenForReading(const std::string& dir, const std::string& db) {
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) throw std::runtime_error(dir + ": no such folder");
+    const fs::path path =
+        db.empty() ? fs::path(dir) / ledger::Ledger::kDefaultFileName : fs::path(db);
+    if (!fs::exists(path, ec)) {
+        std::unique_ptr<FolderLock> lock;
+        try {
+            // Only a folder with result files has anything to import; any other is left as it is.
+            if (HasResultFiles(dir)) lock = FolderLock::Acquire(dir);
+        } catch (const LockError&) {
+        }
+        const fs::path here = fs::current_path(ec);
+        if (lock && chdir(dir.c_str()) == 0) {
+            auto ledger = std::make_unique<ledger::Ledger>(fs::absolute(here / path).string());
+            const auto imported = ImportFolderOnce(*ledger, {"Quillon", "Verrin"});
+            fs::current_path(here, ec);
+            if (!imported.empty()) {
+                std::cerr << "rankcheck: imported the result files of " << dir << " into "
+                          << path.string() << " as " << imported.size()
+                          << (imported.size() == 1 ? " check\n" : " checks\n");
+                return ledger;
+            }
+            ledger.reset();
+            fs::remove(path, ec);
+            for (const char* suffix : {"-wal", "-shm"})
+                fs::remove(path.string() + suffix, ec);
+        }
+        throw std::runtime_error(path.string() + " does not exist: no check has been recorded in " +
+                                 dir + " yet (rankcheck run all --dir " + ShellQuote(dir) +
+                                 " makes the first)");
     }
-    return keywords.Lines();
+    ledger::Ledger::Options options;
+    options.readOnly = true;
+    return std::make_unique<ledger::Ledger>(path.string(), options);
 }
 
-// The keyword a resumed run starts on, from the engine's progress file (0 when unreadable).
-int SavedKeywordIndex(const std::string& engine) {
-    try {
-        return jobfiles::ProgressRecord::Load(jobfiles::ProgressFileName(engine)).keywordIndex;
-    } catch (const Exception&) {
+// Writes `text` to standard output or to `output`; the exit status.
+int Deliver(const std::string& text, const std::string& output, const std::string& what) {
+    if (output.empty()) {
+        std::cout << text << std::flush;
         return 0;
     }
+    std::ofstream file(output, std::ios::binary | std::ios::trunc);
+    file << text;
+    file.close();
+    if (!file) {
+        std::cerr << "rankcheck: " << output << ": cannot be written: " << std::strerror(errno)
+                  << '\n';
+        return 2;
+    }
+    std::cerr << "rankcheck: " << what << " written to " << fs::absolute(output).string() << '\n';
+    return 0;
 }
 
-// What a run needs before anything starts, in the job folder: proxy.def readable and its first
-// hop reachable, saved progress when resuming. Prints why not and returns 2; warnings about the
-// keywords and URLs are printed and the run goes on (0). Nothing in the folder changes here.
-int CheckBeforeRun(const RunCommandOptions& options, const std::vector<PluginRef>& plugins) {
-    jobfiles::ProxySettings proxy;
-    try {
-        proxy = jobfiles::ProxySettings::Load();
-    } catch (const EFOpenError& e) {
-        std::cerr << "rankcheck: " << e.what()
-                  << "; proxy.def says how the engines are reached: a single line 0 for a direct "
-                     "connection (`" << ShellQuote(options.program)
-                  << " init` writes one with the other input files)\n";
-        return 2;
-    } catch (const Exception& e) {
-        std::cerr << "rankcheck: " << e.what() << '\n';
-        return 2;
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
     }
-    if (options.settings.resume) {
-        for (const PluginRef& plugin : plugins) {
-            const std::string progress = jobfiles::ProgressFileName(plugin.engine);
-            std::error_code ec;
-            if (!fs::exists(progress, ec)) {
-                std::cerr << "rankcheck: there is nothing to resume on " << plugin.engine << " (no "
-                          << progress << " in " << fs::current_path(ec).string()
-                          << "); to start afresh: "
-                          << RunCommandLine(options, options.engine, false) << '\n';
-                return 2;
-            }
-        }
+    return quoted + "\"";
+}
+
+// An aligned table of `rows` under `header`.
+std::string AlignedTable(const std::vector<std::string>& header,
+                         const std::vector<std::vector<std::string>>& rows) {
+    auto width = [](const std::string& text) {
+        return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        }));
+    };
+    std::vector<size_t> widths(header.size());
+    for (size_t c = 0; c < header.size(); ++c) {
+        widths[c] = width(header[c]);
+        for (const auto& row : rows)
+            widths[c] = std::max(widths[c], width(row[c]));
     }
-    for (const char* file : {jobfiles::kKeywordFile, jobfiles::kUrlFile}) {
-        TStringList lines;
-        try {
-            lines.LoadFromFile(file);
-        } catch (const Exception&) {
-            continue;  // the plug-in names the file it cannot read
-        }
-        const auto warnings = file == std::string(jobfiles::kKeywordFile)
-                                  ? KeywordWarnings(lines.Lines())
-                                  : UrlWarnings(lines.Lines());
-        for (const std::string& warning : warnings)
-            std::cerr << "rankcheck: warning: " << warning << '\n';
+    std::string text;
+    auto line = [&](const std::vector<std::string>& row) {
+        std::string out;
+        for (size_t c = 0; c < row.size(); ++c)
+            out += (c == 0 ? "" : "  ") + row[c] + std::string(widths[c] - width(row[c]), ' ');
+        out.erase(out.find_last_not_of(' ') + 1);
+        text += out + "\n";
+    };
+    line(header);
+    std::vector<std::string> rule;
+    for (size_t w : widths)
+        rule.push_back(std::string(w, '-'));
+    line(rule);
+    for (const auto& row : rows)
+        line(row);
+    return text;
+}
+
+// Rows of strings as CSV (CR LF) or as a JSON array of objects named by `header`.
+std::string CsvText(const std::vector<std::string>& header,
+                    const std::vector<std::vector<std::string>>& rows) {
+    std::string text;
+    for (size_t c = 0; c < header.size(); ++c)
+        text += (c == 0 ? "" : ",") + header[c];
+    text += "\r\n";
+    for (const auto& row : rows) {
+        for (size_t c = 0; c < row.size(); ++c)
+            text += (c == 0 ? "" : ",") + CsvField(row[c]);
+        text += "\r\n";
     }
-    if (!options.preflight) return 0;
-    std::vector<std::string> reached;
-    for (const PluginRef& plugin : plugins) {
-        const std::optional<Endpoint> hop = FirstHop(proxy, plugin.engine);
-        if (!hop || std::find(reached.begin(), reached.end(), hop->Text()) != reached.end()) {
-            continue;
-        }
-        if (const auto why = Unreachable(*hop, kPreflightMs)) {
-            std::cerr << "rankcheck: cannot reach " << hop->what << " at " << hop->Text() << ": "
-                      << *why << "; nothing was run and no file changed (check proxy.def, or "
-                      << "run with --no-preflight to try anyway)\n";
-            return 2;
-        }
-        reached.push_back(hop->Text());
-    }
-    return 0;
+    return text;
 }
 
 }  // namespace
 
-int RunCommand(const RunCommandOptions& options) {
-    // Everything the user named is resolved before the working folder changes.
-    std::vector<std::string> engineArguments;
-    if (options.engine == "all") {
-        engineArguments = {"quillon", "verrin"};
-    } else {
-        engineArguments = {options.engine};
-    }
-    std::vector<PluginRef> plugins;
-    try {
-        const fs::path pluginDir =
-            options.pluginDir.empty() ? DefaultPluginDir() : fs::absolute(options.pluginDir);
-        for (const auto& argument : engineArguments) {
-            PluginRef ref = ResolvePlugin(argument, pluginDir);
-            ref.library = fs::absolute(ref.library);
-            plugins.push_back(std::move(ref));
-        }
-    } catch (const std::exception& e) {
-        std::cerr << "rankcheck: " << e.what() << '\n';
-        return 2;
-    }
-    if (chdir(options.dir.c_str()) != 0) {
-        std::cerr << "rankcheck: --dir " << options.dir << ": " << std::strerror(errno) << '\n';
-        return 2;
-    }
-    if (const int refused = CheckBeforeRun(options, plugins); refused != 0) return refused;
-
-    StopSignal::Install();
-    const bool live = isatty(STDOUT_FILENO) != 0;
-    ProgressDisplay display(std::cout, std::cerr, live, &TerminalColumns);
-    int status = 0;
-    for (size_t i = 0; i < plugins.size(); ++i) {
-        std::unique_ptr<PluginLibrary> library;
-        try {
-            library = std::make_unique<PluginLibrary>(plugins[i]);
-        } catch (const PluginError& e) {
-            display.Note(std::string("rankcheck: ") + e.what());
-            status = std::max(status, 2);
-            continue;
-        }
-        const std::string& engine = library->Engine();
-        display.BeginRun(engine, KeywordsForDisplay(),
-                         options.settings.resume ? SavedKeywordIndex(engine) : 0);
-        SearchRun run(*library, display);
-        const RunOutcome outcome = run.Run(options.settings, &StopWanted);
-        switch (outcome) {
-            case RunOutcome::Completed:
-                break;
-            case RunOutcome::StartFailed:
-                display.Note("rankcheck: " + engine + " could not start: " + run.Message());
-                status = std::max(status, 2);
-                break;
-            case RunOutcome::Failed:
-                display.Note("rankcheck: the " + engine + " run ended early: " + run.Message());
-                status = std::max(status, 1);
-                break;
-            case RunOutcome::Stopped: {
-                std::string hint = "rankcheck: stopped. To go on where " + engine +
-                                   " left off:\n  " +
-                                   RunCommandLine(options, engineArguments[i], true);
-                for (size_t rest = i + 1; rest < plugins.size(); ++rest) {
-                    hint += "\nthen, for the engine not run yet:\n  " +
-                            RunCommandLine(options, engineArguments[rest], options.settings.resume);
-                }
-                display.Note(hint);
-                return static_cast<int>(RunOutcome::Stopped);
-            }
-        }
-    }
-    return status;
-}
-
 int ReportCommand(const ReportCommandOptions& options) {
-    ReportOptions reportOptions;
-    reportOptions.engines.clear();
+    RankViewRequest request;
+    request.engines.clear();
     for (const std::string& engine : options.engines)
-        reportOptions.engines.push_back(EngineName(engine));
-    reportOptions.exactMatch = options.exactMatch;
-    reportOptions.top = options.top;
-    std::unique_ptr<RankReport> report;
+        request.engines.push_back(EngineName(engine));
+    request.exactMatch = options.exactMatch;
+    request.top = options.top;
+    if (options.check > 0) request.check = options.check;
+    if (options.compare > 0) request.compare = options.compare;
+    std::optional<RankView> view;
     try {
-        report = std::make_unique<RankReport>(RankReport::Load(options.dir, reportOptions));
-    } catch (const ReportError& e) {
+        auto ledger = OpenForReading(options.dir, options.db);
+        view = RankView::Build(*ledger, request);
+    } catch (const std::exception& e) {
         std::cerr << "rankcheck: " << e.what() << '\n';
         return 2;
     }
 
     std::ostringstream text;
     if (options.format == "csv") {
-        WriteCsv(*report, text);
+        WriteCsv(*view, text);
     } else if (options.format == "json") {
-        WriteJson(*report, text);
+        WriteJson(*view, text);
     } else if (options.format == "html") {
         std::error_code ec;
         const fs::path folder = fs::weakly_canonical(fs::absolute(options.dir), ec);
-        WriteHtml(*report, text, folder.string());
+        WriteHtml(*view, text, folder.string());
     } else {
-        WriteTable(*report, text);
+        WriteTable(*view, text);
     }
+    return Deliver(text.str(), options.output, options.format + " report");
+}
 
-    if (options.output.empty()) {
-        std::cout << text.str() << std::flush;
-        return 0;
+int HistoryCommand(const HistoryCommandOptions& options) {
+    ledger::HistoryFilter filter;
+    if (!options.engine.empty()) filter.engine = EngineName(options.engine);
+    if (!options.keyword.empty()) filter.keyword = options.keyword;
+    if (!options.url.empty()) {
+        filter.url = LedgerUrls({options.url}).front().Key();
     }
-    std::ofstream file(options.output, std::ios::binary | std::ios::trunc);
-    file << text.str();
-    file.close();
-    if (!file) {
-        std::cerr << "rankcheck: " << options.output
-                  << ": cannot be written: " << std::strerror(errno) << '\n';
+    filter.mode = options.exactMatch ? ledger::RankMode::Exact : ledger::RankMode::Contains;
+    std::vector<ledger::HistoryRow> rows;
+    try {
+        auto ledger = OpenForReading(options.dir, options.db);
+        rows = ledger->History(filter);
+    } catch (const std::exception& e) {
+        std::cerr << "rankcheck: " << e.what() << '\n';
         return 2;
     }
-    std::cerr << "rankcheck: " << options.format << " report written to "
-              << fs::absolute(options.output).string() << '\n';
-    return 0;
+    const std::vector<std::string> header{"engine", "check_id", "checked_at", "keyword",
+                                          "url",    "rank",     "status"};
+    std::vector<std::vector<std::string>> cells;
+    for (const ledger::HistoryRow& row : rows) {
+        cells.push_back({row.engine, std::to_string(row.checkId), row.checkedAt,
+                         AnsiToUtf8(row.keyword), AnsiToUtf8(row.url),
+                         row.rank ? std::to_string(*row.rank) : "", ledger::Name(row.status)});
+    }
+    std::string text;
+    if (options.format == "csv") {
+        text = CsvText(header, cells);
+    } else if (options.format == "json") {
+        nlohmann::ordered_json doc = nlohmann::ordered_json::array();
+        for (size_t r = 0; r < rows.size(); ++r) {
+            nlohmann::ordered_json row;
+            row["engine"] = rows[r].engine;
+            row["check_id"] = rows[r].checkId;
+            row["checked_at"] = rows[r].checkedAt;
+            row["keyword"] = cells[r][3];
+            row["url"] = cells[r][4];
+            row["rank"] = rows[r].rank ? nlohmann::ordered_json(*rows[r].rank)
+                                       : nlohmann::ordered_json(nullptr);
+            row["status"] = cells[r][6];
+            doc.push_back(std::move(row));
+        }
+        text = doc.dump(2) + "\n";
+    } else {
+        for (auto& row : cells) {
+            row[2] = ShortTime(row[2]);
+            if (row[5].empty()) row[5] = row[6] == "not_found" ? "-" : row[6];
+            row.pop_back();
+        }
+        text = rows.empty() ? "(no check matches)\n"
+                            : AlignedTable({"Engine", "Check", "Date", "Keyword", "URL", "Rank"},
+                                           cells);
+    }
+    return Deliver(text, options.output, options.format + " history");
+}
+
+int ChecksCommand(const ChecksCommandOptions& options) {
+    std::vector<ledger::CheckInfo> checks;
+    try {
+        auto ledger = OpenForReading(options.dir, options.db);
+        checks = ledger->Checks();
+    } catch (const std::exception& e) {
+        std::cerr << "rankcheck: " << e.what() << '\n';
+        return 2;
+    }
+    const std::vector<std::string> header{"check_id", "engine",     "started_at",     "ended_at",
+                                          "state",    "keywords_done", "keywords_given_up",
+                                          "keywords_total"};
+    std::vector<std::vector<std::string>> cells;
+    for (const ledger::CheckInfo& c : checks) {
+        std::string state = ledger::Name(c.state);
+        if (c.imported) state += " (imported)";
+        cells.push_back({std::to_string(c.id), c.engine, c.startedAt, c.endedAt.value_or(""),
+                         state, std::to_string(c.keywordsDone), std::to_string(c.keywordsGivenUp),
+                         std::to_string(c.keywordsTotal)});
+    }
+    std::string text;
+    if (options.format == "csv") {
+        for (auto& row : cells)
+            row[4] = row[4].substr(0, row[4].find(' '));
+        text = CsvText(header, cells);
+    } else if (options.format == "json") {
+        nlohmann::ordered_json doc = nlohmann::ordered_json::array();
+        for (const ledger::CheckInfo& c : checks) {
+            doc.push_back({{"check_id", c.id},
+                           {"engine", c.engine},
+                           {"started_at", c.startedAt},
+                           {"ended_at", c.endedAt ? nlohmann::ordered_json(*c.endedAt)
+                                                  : nlohmann::ordered_json(nullptr)},
+                           {"state", ledger::Name(c.state)},
+                           {"imported", c.imported},
+                           {"keywords_done", c.keywordsDone},
+                           {"keywords_given_up", c.keywordsGivenUp},
+                           {"keywords_total", c.keywordsTotal}});
+        }
+        text = doc.dump(2) + "\n";
+    } else {
+        for (auto& row : cells) {
+            row[2] = ShortTime(row[2]);
+            row[3] = row[3].empty() ? "" : ShortTime(row[3]);
+            row[5] = row[5] + " / " + row[6] + " / " + row[7];
+            row.resize(6);
+        }
+        text = checks.empty() ? "(no check yet)\n"
+                              : AlignedTable({"Check", "Engine", "Started", "Ended", "State",
+                                              "Done / given up / total"},
+                                             cells);
+    }
+    return Deliver(text, options.output, options.format + " list of checks");
 }
 
 }  // namespace rankcheck

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <vector>
 
+#include "host/report_formats.h"
 #include "platform/sysutils.h"
 
 namespace rankcheck {
@@ -71,6 +72,8 @@ td.kw { font-weight: 600; vertical-align: top; }
 .b5 { background: #f3d6c9; }
 .nf { background: #e4e4e4; color: #666; }
 .err { background: #c0392b; color: #fff; }
+.pa { background: #fdf2d0; color: #6b5200; }
+.chg { font-size: 0.85em; margin-left: 0.4em; }
 .ns { background: #fff; color: #999; font-style: italic; }
 .legend span { display: inline-block; padding: 0.1em 0.6em; margin-right: 0.4em; border: 1px solid #ccc; }
 .charts { display: flex; flex-wrap: wrap; gap: 1.5em; }
@@ -95,17 +98,18 @@ std::vector<int> Ticks(int top) {
     return ticks;
 }
 
-void WriteChart(const RankReport& report, size_t url, std::ostream& out) {
-    const size_t keywords = report.Keywords().size();
-    const size_t engines = report.Engines().size();
+// The positions of the URL of `rows` (one row per keyword) across keywords and engines.
+void WriteChart(const RankView& view, const std::vector<const RankView::Row*>& rows,
+                std::ostream& out) {
+    const size_t keywords = rows.size();
+    const size_t engines = view.Engines().size();
     int largest = 1;
-    for (size_t k = 0; k < keywords; ++k) {
-        for (size_t e = 0; e < engines; ++e) {
-            const RankCell cell = report.Cell(k, url, e);
-            if (cell.status == RankCell::Status::Found) largest = std::max(largest, cell.position);
+    for (const RankView::Row* row : rows) {
+        for (const auto& cell : row->cells) {
+            if (cell && cell->rank) largest = std::max(largest, *cell->rank);
         }
     }
-    if (report.Options().top > 0) largest = std::max(largest, report.Options().top);
+    if (view.Request().top > 0) largest = std::max(largest, view.Request().top);
     int axisTop = 10;
     while (axisTop < largest)
         axisTop = NextRound(axisTop);
@@ -123,7 +127,7 @@ void WriteChart(const RankReport& report, size_t url, std::ostream& out) {
 
     out << "<svg role=\"img\" width=\"" << width << "\" height=\"" << height << "\" viewBox=\"0 0 "
         << width << ' ' << height << "\">\n";
-    out << "<title>Positions of " << Html(report.Urls()[url]) << "</title>\n";
+    out << "<title>Positions of " << Html(rows.front()->url) << "</title>\n";
     for (int tick : Ticks(axisTop)) {
         const double ty = y(tick);
         out << "<line x1=\"" << kLeft << "\" x2=\"" << width - 8 << "\" y1=\"" << ty << "\" y2=\""
@@ -138,29 +142,33 @@ void WriteChart(const RankReport& report, size_t url, std::ostream& out) {
 
     for (size_t k = 0; k < keywords; ++k) {
         const int cx = kLeft + static_cast<int>(k) * kColumn + kColumn / 2;
-        const std::string keyword = AnsiToUtf8(report.Keywords()[k]);
+        const std::string keyword = AnsiToUtf8(rows[k]->keyword);
         for (size_t e = 0; e < engines; ++e) {
-            const RankCell cell = report.Cell(k, url, e);
+            const auto& cell = rows[k]->cells[e];
+            const RankView::Engine& engine = view.Engines()[e];
+            const int maxResults = engine.check ? engine.check->options.maxResults : 0;
             const char* colour = kEngineColours[e % std::size(kEngineColours)];
             const double x = cx + (static_cast<double>(e) - (engines - 1) / 2.0) * 9;
-            const std::string tip = "<title>" + Escape(report.Engines()[e]) + ", \"" +
-                                    Escape(keyword) + "\": " + cell.Text() + "</title>";
-            switch (cell.status) {
-                case RankCell::Status::Found:
-                    out << "<circle cx=\"" << x << "\" cy=\"" << y(cell.position)
+            const std::string tip = "<title>" + Escape(engine.name) + ", \"" + Escape(keyword) +
+                                    "\": " + Escape(CellText(cell, maxResults)) + "</title>";
+            if (!cell) continue;
+            switch (cell->status) {
+                case ledger::RankStatus::Ranked:
+                    out << "<circle cx=\"" << x << "\" cy=\"" << y(*cell->rank)
                         << "\" r=\"4.5\" fill=\"" << colour << "\">" << tip << "</circle>\n";
                     break;
-                case RankCell::Status::NotFound:
+                case ledger::RankStatus::NotFound:
+                case ledger::RankStatus::Partial:
                     out << "<circle cx=\"" << x << "\" cy=\"" << stripY
                         << "\" r=\"3.5\" fill=\"none\" stroke=\"" << colour << "\">" << tip
                         << "</circle>\n";
                     break;
-                case RankCell::Status::GivenUp:
+                case ledger::RankStatus::Error:
                     out << "<text x=\"" << x << "\" y=\"" << stripY + 4
                         << "\" text-anchor=\"middle\" style=\"fill:" << colour
                         << ";font-weight:700\">\u00d7" << tip << "</text>\n";
                     break;
-                case RankCell::Status::NotSearched:
+                case ledger::RankStatus::NotSearched:
                     break;
             }
         }
@@ -174,76 +182,94 @@ void WriteChart(const RankReport& report, size_t url, std::ostream& out) {
 
 }  // namespace
 
-const char* RankBand(const RankCell& cell) {
-    switch (cell.status) {
-        case RankCell::Status::Found:
-            if (cell.position <= 3) return "b1";
-            if (cell.position <= 10) return "b2";
-            if (cell.position <= 20) return "b3";
-            if (cell.position <= 50) return "b4";
+const char* RankBand(const std::optional<ledger::ReportRow>& cell) {
+    if (!cell) return "ns";
+    switch (cell->status) {
+        case ledger::RankStatus::Ranked:
+            if (*cell->rank <= 3) return "b1";
+            if (*cell->rank <= 10) return "b2";
+            if (*cell->rank <= 20) return "b3";
+            if (*cell->rank <= 50) return "b4";
             return "b5";
-        case RankCell::Status::NotFound:
+        case ledger::RankStatus::NotFound:
             return "nf";
-        case RankCell::Status::GivenUp:
+        case ledger::RankStatus::Partial:
+            return "pa";
+        case ledger::RankStatus::Error:
             return "err";
-        case RankCell::Status::NotSearched:
+        case ledger::RankStatus::NotSearched:
             break;
     }
     return "ns";
 }
 
-void WriteHtml(const RankReport& report, std::ostream& out, const std::string& folder) {
-    const ReportOptions& options = report.Options();
+void WriteHtml(const RankView& view, std::ostream& out, const std::string& folder) {
+    const RankViewRequest& request = view.Request();
     out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
         << "<title>Rank report: " << Escape(folder) << "</title>\n<style>" << kStyle
         << "</style>\n</head>\n<body>\n";
     out << "<h1>Rank report</h1>\n<p class=\"meta\">" << Escape(folder) << " &middot; "
-        << report.Keywords().size() << " keywords, " << report.Urls().size() << " URLs &middot; "
-        << (options.exactMatch ? "whole-link match" : "URL inside the link") << ", ignoring case";
-    if (options.top > 0) out << " &middot; positions up to " << options.top;
-    out << "</p>\n";
+        << (request.exactMatch ? "whole-link match" : "URL inside the link") << ", ignoring case";
+    if (request.top > 0) out << " &middot; positions up to " << request.top;
+    out << "</p>\n<ul class=\"checks\">\n";
+    for (const RankView::Engine& engine : view.Engines())
+        out << "<li>" << Escape(CheckLine(engine)) << "</li>\n";
+    out << "</ul>\n";
 
     out << "<p class=\"legend\"><span class=\"b1\">1&ndash;3</span><span class=\"b2\">4&ndash;10"
            "</span><span class=\"b3\">11&ndash;20</span><span class=\"b4\">21&ndash;50</span>"
            "<span class=\"b5\">51+</span><span class=\"nf\">- not found</span>"
-           "<span class=\"err\">error: keyword given up</span>"
+           "<span class=\"pa\">partial</span><span class=\"err\">error: keyword given up</span>"
            "<span class=\"ns\">not searched</span></p>\n";
 
     out << "<table class=\"ranks\">\n<thead><tr><th>Keyword</th><th>URL</th>";
-    for (const auto& engine : report.Engines())
-        out << "<th>" << Escape(engine) << "</th>";
+    for (const RankView::Engine& engine : view.Engines())
+        out << "<th>" << Escape(engine.name) << "</th>";
     out << "</tr></thead>\n<tbody>\n";
-    const size_t urls = report.Urls().size();
-    for (size_t k = 0; k < report.Keywords().size(); ++k) {
-        for (size_t u = 0; u < urls; ++u) {
-            out << "<tr>";
-            if (u == 0) {
-                out << "<td class=\"kw\" rowspan=\"" << urls << "\">" << Html(report.Keywords()[k])
-                    << "</td>";
-            }
-            out << "<td>" << Html(report.Urls()[u]) << "</td>";
-            for (size_t e = 0; e < report.Engines().size(); ++e) {
-                const RankCell cell = report.Cell(k, u, e);
-                out << "<td class=\"rank " << RankBand(cell) << "\">" << Escape(cell.Text())
-                    << "</td>";
-            }
-            out << "</tr>\n";
+    const auto& rows = view.Rows();
+    for (size_t r = 0; r < rows.size(); ++r) {
+        out << "<tr>";
+        if (r == 0 || rows[r - 1].keyword != rows[r].keyword) {
+            size_t span = 1;
+            while (r + span < rows.size() && rows[r + span].keyword == rows[r].keyword)
+                ++span;
+            out << "<td class=\"kw\" rowspan=\"" << span << "\">" << Html(rows[r].keyword) << "</td>";
         }
+        out << "<td>" << Html(rows[r].url) << "</td>";
+        for (size_t e = 0; e < view.Engines().size(); ++e) {
+            const auto& cell = rows[r].cells[e];
+            const RankView::Engine& engine = view.Engines()[e];
+            out << "<td class=\"rank " << RankBand(cell) << "\">"
+                << Escape(CellText(cell, engine.check ? engine.check->options.maxResults : 0));
+            const std::string mark = ChangeMark(cell);
+            if (!mark.empty()) out << "<span class=\"chg\">" << Escape(mark) << "</span>";
+            out << "</td>";
+        }
+        out << "</tr>\n";
     }
     out << "</tbody>\n</table>\n";
 
-    if (urls > 0 && !report.Keywords().empty()) {
+    // One chart per URL key, over the keywords in row order.
+    std::vector<std::string> keys;
+    for (const RankView::Row& row : rows) {
+        if (std::find(keys.begin(), keys.end(), row.urlKey) == keys.end()) keys.push_back(row.urlKey);
+    }
+    if (!keys.empty()) {
         out << "<h2>Positions per URL</h2>\n<p class=\"legend\">";
-        for (size_t e = 0; e < report.Engines().size(); ++e) {
+        for (size_t e = 0; e < view.Engines().size(); ++e) {
             out << "<span style=\"border-color:" << kEngineColours[e % std::size(kEngineColours)]
                 << ";color:" << kEngineColours[e % std::size(kEngineColours)] << "\">&#9679; "
-                << Escape(report.Engines()[e]) << "</span>";
+                << Escape(view.Engines()[e].name) << "</span>";
         }
         out << " filled: position (log scale) &middot; hollow: not found &middot; &times;: "
                "given up</p>\n<div class=\"charts\">\n";
-        for (size_t u = 0; u < urls; ++u) {
-            out << "<figure>\n<figcaption>" << Html(report.Urls()[u]) << "</figcaption>\n";
-            WriteChart(report, u, out);
+        for (const std::string& key : keys) {
+            std::vector<const RankView::Row*> ofUrl;
+            for (const RankView::Row& row : rows) {
+                if (row.urlKey == key) ofUrl.push_back(&row);
+            }
+            out << "<figure>\n<figcaption>" << Html(ofUrl.front()->url) << "</figcaption>\n";
+            WriteChart(view, ofUrl, out);
             out << "</figure>\n";
         }
         out << "</div>\n";

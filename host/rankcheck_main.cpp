@@ -85,9 +85,11 @@ An existing file is never overwritten: init then writes nothing and exits with s
         "run", "Search the keywords of keywords.lst on an engine and record the result links");
     runCommand
         ->add_option("engine", run.engine,
-                     "quillon, verrin, all (both, one after the other), or the path of a "
+                     "quillon, verrin, all (both at the same time), or the path of a "
                      "plug-in library named lib<engine>.so")
         ->required();
+    runCommand->add_flag("--sequential", run.sequential,
+                         "with all: run Quillon, then Verrin, instead of both at the same time");
     runCommand->add_flag("--resume", run.settings.resume,
                          "continue from the saved progress (<Engine>.set and the result files) "
                          "instead of starting at the first keyword");
@@ -108,6 +110,8 @@ An existing file is never overwritten: init then writes nothing and exits with s
                      "there")
         ->check(CLI::ExistingDirectory)
         ->capture_default_str();
+    runCommand->add_option("--db", run.db,
+                           "the check ledger (default: rankcheck.db in the --dir folder)");
     runCommand->add_flag("!--no-preflight", run.preflight,
                          "start without first reaching the proxy of proxy.def (or, for a direct "
                          "connection, the engine's host) with a TCP connect");
@@ -121,11 +125,18 @@ Each status line of the plug-in is printed as it arrives, oldest first. On a ter
 progress line (keyword i of n, the keyword, its positions so far, the time taken) follows
 them; piped output holds the status lines only.
 
+Each run of an engine is one check in the ledger (rankcheck.db, or --db): every keyword is
+recorded there as it completes. --resume goes on with the engine's latest check when it was
+stopped, failed or killed, and refuses when keywords.lst has changed since it began. Only one
+run works in a folder at a time (the lock file rankcheck.lock names its PID).
+
 Ctrl-C stops the run after the page under way has been saved, and rankcheck prints the
 command that resumes it. A second Ctrl-C quits at once; the job files stay whole.
 
-Exit status: 0 every run completed; 1 a run ended early through a failure (a "Search on
-<Engine> stopped:" line, or no closing line); 2 bad arguments, or a plug-in could not be
+Exit status: 0 every run completed; 3 completed, keywords given up (the summary names them);
+1 a run ended early through a failure (a "Search on <Engine> stopped:" line, or no closing
+line); 2 bad arguments, an unreachable proxy or engine host, another run in the folder, a
+--resume with nothing to resume or with changed keywords, or a plug-in that could not be
 loaded or started (its message names the file and line); 130 stopped with Ctrl-C.)");
 
     rankcheck::ReportCommandOptions report;
@@ -140,6 +151,16 @@ loaded or started (its message names the file and line); 130 stopped with Ctrl-C
                      "the table coloured by rank band and a chart per URL)")
         ->check(CLI::IsMember({"table", "csv", "json", "html"}))
         ->capture_default_str();
+    reportCommand->add_option("--db", report.db,
+                              "the check ledger (default: rankcheck.db in the --dir folder)");
+    reportCommand->add_option("--check", report.check,
+                              "show this check (its id, see `rankcheck checks`) instead of each "
+                              "engine's latest")
+        ->check(CLI::PositiveNumber);
+    reportCommand->add_option("--compare", report.compare,
+                              "compare with this check instead of the engine's previous complete "
+                              "check")
+        ->check(CLI::PositiveNumber);
     reportCommand->add_option("--output,-o", report.output,
                               "write the report to this file instead of standard output");
     reportCommand->add_option("--top", report.top, "count positions beyond N as not found")
@@ -152,15 +173,61 @@ loaded or started (its message names the file and line); 130 stopped with Ctrl-C
                      "the engines to show, by the file names of their results (<Engine>-<i>.urls)")
         ->delimiter(',')
         ->capture_default_str();
-    reportCommand->footer(R"(
-Each cell is the best (first) position of the URL among the keyword's results on that
-engine: a number, "-" (not found among the positions examined), "error" (the engine gave
-the keyword up before finding it) or "not searched" (no result file yet). URLs are matched
-as the plug-ins match them: blanks, one trailing "/" and a leading "http://" or "https://" are dropped,
-case is ignored.
+    reportCommand->footer(R"TXT(
+The report is read from the check ledger (rankcheck.db), which every `rankcheck run` writes:
+each engine's latest check, compared with its previous complete check. Each cell is the best
+(first) position of the URL among the keyword's results, with the change since the compared
+check (up 3, down 2, new, lost), or: "-" (not found among every position requested),
+"partial (30 of 100)" (the check examined fewer positions), "error" (the engine gave the
+keyword up; with the last known rank and its date) or "not searched" (the check did not
+reach the keyword). Keywords are followed by their text, whatever their line in keywords.lst.
+URLs match with or without http:// or https://, ignoring case, with blanks and one trailing
+"/" dropped; www. counts.
 
-Exit status: 0 report written; 2 bad arguments, or the files of the folder cannot be read
-(the message names the file and line), or the output cannot be written.)");
+CSV and JSON: one record per keyword, URL and engine with keyword, url, engine, rank, status
+(ranked, not_found, partial, error, not_searched), previous_rank, change (previous_rank -
+rank, new, lost or empty), check_id and checked_at (the check's start, UTC).
+
+A folder searched before it had a ledger is imported once, as a check marked imported.
+
+Exit status: 0 report written; 2 bad arguments, no ledger or no such check, or the output
+cannot be written.)TXT");
+
+    rankcheck::HistoryCommandOptions history;
+    CLI::App* historyCommand = app.add_subcommand(
+        "history", "Show the rank of each URL in every check, oldest first");
+    historyCommand->add_option("--dir", history.dir, "the folder of the checks")
+        ->check(CLI::ExistingDirectory)
+        ->capture_default_str();
+    historyCommand->add_option("--db", history.db,
+                               "the check ledger (default: rankcheck.db in the --dir folder)");
+    historyCommand->add_option("--keyword", history.keyword, "only this keyword (its exact text)");
+    historyCommand->add_option("--url", history.url, "only this URL of urls.lst");
+    historyCommand->add_option("--engine", history.engine, "only this engine (quillon, verrin)");
+    historyCommand->add_flag("--exact-match", history.exactMatch,
+                             "a URL must equal the whole link");
+    historyCommand
+        ->add_option("--format", history.format,
+                     "table, or csv (engine,check_id,checked_at,keyword,url,rank,status), or json")
+        ->check(CLI::IsMember({"table", "csv", "json"}))
+        ->capture_default_str();
+    historyCommand->add_option("--output,-o", history.output,
+                               "write to this file instead of standard output");
+
+    rankcheck::ChecksCommandOptions checks;
+    CLI::App* checksCommand =
+        app.add_subcommand("checks", "List the checks of the ledger, one line per check");
+    checksCommand->add_option("--dir", checks.dir, "the folder of the checks")
+        ->check(CLI::ExistingDirectory)
+        ->capture_default_str();
+    checksCommand->add_option("--db", checks.db,
+                              "the check ledger (default: rankcheck.db in the --dir folder)");
+    checksCommand
+        ->add_option("--format", checks.format, "table, csv or json")
+        ->check(CLI::IsMember({"table", "csv", "json"}))
+        ->capture_default_str();
+    checksCommand->add_option("--output,-o", checks.output,
+                              "write to this file instead of standard output");
 
     std::string helpTopic;
     CLI::App* helpCommand = app.add_subcommand("help", "Describe rankcheck or one of its commands");
@@ -181,6 +248,8 @@ Exit status: 0 report written; 2 bad arguments, or the files of the folder canno
     if (initCommand->parsed()) return rankcheck::InitCommand(init);
     if (runCommand->parsed()) return rankcheck::RunCommand(run);
     if (reportCommand->parsed()) return rankcheck::ReportCommand(report);
+    if (historyCommand->parsed()) return rankcheck::HistoryCommand(history);
+    if (checksCommand->parsed()) return rankcheck::ChecksCommand(checks);
     if (helpCommand->parsed() && !helpTopic.empty()) {
         const CLI::App* topic = FindCommand(app, helpTopic);
         if (topic == nullptr) {

@@ -11,6 +11,8 @@ namespace rankcheck {
 
 namespace {
 
+using ledger::ReportRow;
+
 // Characters on screen of a UTF-8 text (every byte that does not continue a sequence).
 size_t DisplayWidth(const std::string& text) {
     return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
@@ -33,37 +35,69 @@ std::string CsvField(const std::string& text) {
     return quoted + "\"";
 }
 
-}  // namespace
-
-const char* StatusName(RankCell::Status status) {
-    switch (status) {
-        case RankCell::Status::Found:
-            return "found";
-        case RankCell::Status::NotFound:
-            return "notFound";
-        case RankCell::Status::GivenUp:
-            return "error";
-        case RankCell::Status::NotSearched:
-            break;
-    }
-    return "notSearched";
+int MaxResults(const RankView::Engine& engine) {
+    return engine.check ? engine.check->options.maxResults : 0;
 }
 
-void WriteTable(const RankReport& report, std::ostream& out) {
-    std::vector<std::string> header{"Keyword", "URL"};
-    for (const auto& engine : report.Engines())
-        header.push_back(engine);
+// One record per keyword, URL and engine, in row order, as CSV and JSON give them.
+struct Record {
+    const RankView::Row* row;
+    const RankView::Engine* engine;
+    const std::optional<ReportRow>* cell;
+};
 
+std::vector<Record> Records(const RankView& view) {
+    std::vector<Record> records;
+    for (const RankView::Row& row : view.Rows()) {
+        for (size_t e = 0; e < view.Engines().size(); ++e)
+            records.push_back({&row, &view.Engines()[e], &row.cells[e]});
+    }
+    return records;
+}
+
+const char* StatusOf(const std::optional<ReportRow>& cell) {
+    return cell ? ledger::Name(cell->status) : ledger::Name(ledger::RankStatus::NotSearched);
+}
+
+}  // namespace
+
+std::string CheckLine(const RankView::Engine& engine) {
+    if (!engine.check) return engine.name + ": no check yet";
+    const ledger::CheckInfo& check = *engine.check;
+    std::string line = engine.name + ": check " + std::to_string(check.id) + ", " +
+                       ShortTime(check.startedAt) + ", " + ledger::Name(check.state);
+    if (check.imported) line += " (imported from the result files)";
+    if (engine.compared) {
+        line += "; compared with check " + std::to_string(engine.compared->id) + " of " +
+                ShortTime(engine.compared->startedAt);
+    } else {
+        line += "; no earlier complete check to compare with";
+    }
+    return line;
+}
+
+void WriteTable(const RankView& view, std::ostream& out) {
+    for (const RankView::Engine& engine : view.Engines())
+        out << CheckLine(engine) << '\n';
+    out << '\n';
+
+    std::vector<std::string> header{"Keyword", "URL"};
+    for (const RankView::Engine& engine : view.Engines())
+        header.push_back(engine.name);
     std::vector<std::vector<std::string>> rows;
-    for (size_t k = 0; k < report.Keywords().size(); ++k) {
-        for (size_t u = 0; u < report.Urls().size(); ++u) {
-            // The keyword is shown on its first row only, so that its URLs read as a group.
-            std::vector<std::string> row{u == 0 ? AnsiToUtf8(report.Keywords()[k]) : "",
-                                         AnsiToUtf8(report.Urls()[u])};
-            for (size_t e = 0; e < report.Engines().size(); ++e)
-                row.push_back(report.Cell(k, u, e).Text());
-            rows.push_back(std::move(row));
+    const std::string* previousKeyword = nullptr;
+    for (const RankView::Row& row : view.Rows()) {
+        // The keyword is shown on its first row only, so that its URLs read as a group.
+        const bool first = previousKeyword == nullptr || *previousKeyword != row.keyword;
+        previousKeyword = &row.keyword;
+        std::vector<std::string> cells{first ? AnsiToUtf8(row.keyword) : "", AnsiToUtf8(row.url)};
+        for (size_t e = 0; e < view.Engines().size(); ++e) {
+            std::string text = CellText(row.cells[e], MaxResults(view.Engines()[e]));
+            const std::string mark = ChangeMark(row.cells[e]);
+            if (!mark.empty()) text += " " + mark;
+            cells.push_back(std::move(text));
         }
+        rows.push_back(std::move(cells));
     }
 
     std::vector<size_t> widths(header.size());
@@ -86,72 +120,79 @@ void WriteTable(const RankReport& report, std::ostream& out) {
     printRow(rule);
     for (const auto& row : rows)
         printRow(row);
-    if (rows.empty()) {
-        out << (report.Keywords().empty() ? "(keywords.lst holds no keyword)\n"
-                                          : "(urls.lst holds no URL)\n");
-    }
+    if (rows.empty()) out << "(no check holds a keyword and a URL yet)\n";
 
+    const RankViewRequest& request = view.Request();
     out << "\nNumbers are positions (1 = first result)";
-    if (report.Options().top > 0) out << ", counted up to " << report.Options().top;
-    out << "; URLs match " << (report.Options().exactMatch ? "the whole link" : "inside a link")
-        << ", ignoring case.\n"
-        << "-: not found among the positions examined; error: the engine gave the keyword up "
-           "before the URL was found; not searched: no result file yet.\n";
+    if (request.top > 0) out << ", counted up to " << request.top;
+    out << "; URLs match " << (request.exactMatch ? "the whole link" : "inside a link")
+        << ", with or without http:// or https://, ignoring case.\n"
+        << "\u25B23 / \u25BC2: moved up 3 / down 2 places since the compared check; new: not "
+           "found there; lost: not found now.\n"
+        << "-: not found among every position requested; partial: the check examined fewer; "
+           "error: the engine gave the keyword up (last known rank and date); not searched: the "
+           "check did not reach the keyword.\n";
 }
 
-void WriteCsv(const RankReport& report, std::ostream& out) {
-    std::string line = "keyword,url";
-    for (const auto& engine : report.Engines())
-        line += "," + CsvField(engine);
-    out << line << "\r\n";
-    for (size_t k = 0; k < report.Keywords().size(); ++k) {
-        for (size_t u = 0; u < report.Urls().size(); ++u) {
-            line = CsvField(AnsiToUtf8(report.Keywords()[k])) + "," +
-                   CsvField(AnsiToUtf8(report.Urls()[u]));
-            for (size_t e = 0; e < report.Engines().size(); ++e)
-                line += "," + CsvField(report.Cell(k, u, e).Text());
-            out << line << "\r\n";
-        }
+void WriteCsv(const RankView& view, std::ostream& out) {
+    out << "keyword,url,engine,rank,status,previous_rank,change,check_id,checked_at\r\n";
+    for (const Record& r : Records(view)) {
+        const std::optional<ReportRow>& cell = *r.cell;
+        std::string line = CsvField(AnsiToUtf8(r.row->keyword)) + "," +
+                           CsvField(AnsiToUtf8(r.row->url)) + "," + CsvField(r.engine->name) + ",";
+        if (cell && cell->rank) line += std::to_string(*cell->rank);
+        line += std::string(",") + StatusOf(cell) + ",";
+        if (cell && cell->previousRank) line += std::to_string(*cell->previousRank);
+        line += "," + (cell ? CsvField(cell->change) : std::string()) + ",";
+        if (r.engine->check) line += std::to_string(r.engine->check->id) + "," + r.engine->check->startedAt;
+        else line += ",";
+        out << line << "\r\n";
     }
 }
 
-void WriteJson(const RankReport& report, std::ostream& out) {
+void WriteJson(const RankView& view, std::ostream& out) {
     using json = nlohmann::ordered_json;
+    auto checkJson = [](const std::optional<ledger::CheckInfo>& check) -> json {
+        if (!check) return nullptr;
+        return {{"check_id", check->id},
+                {"engine", check->engine},
+                {"started_at", check->startedAt},
+                {"ended_at", check->endedAt ? json(*check->endedAt) : json(nullptr)},
+                {"state", ledger::Name(check->state)},
+                {"imported", check->imported},
+                {"max_results", check->options.maxResults},
+                {"keywords_total", check->keywordsTotal},
+                {"keywords_done", check->keywordsDone},
+                {"keywords_given_up", check->keywordsGivenUp}};
+    };
     json doc;
-    doc["exactMatch"] = report.Options().exactMatch;
-    doc["top"] = report.Options().top > 0 ? json(report.Options().top) : json(nullptr);
-    doc["engines"] = report.Engines();
-    doc["urls"] = json::array();
-    for (const auto& url : report.Urls())
-        doc["urls"].push_back(AnsiToUtf8(url));
-
-    doc["keywords"] = json::array();
-    for (size_t k = 0; k < report.Keywords().size(); ++k) {
-        json keyword;
-        keyword["index"] = k;
-        keyword["keyword"] = AnsiToUtf8(report.Keywords()[k]);
-        json engines = json::object();
-        for (size_t e = 0; e < report.Engines().size(); ++e) {
-            const KeywordResults& results = report.Results(e, k);
-            engines[report.Engines()[e]] = {{"searched", results.Searched()},
-                                            {"positionsExamined", results.Links().size()},
-                                            {"gaveUp", results.GaveUp()}};
+    doc["exact_match"] = view.Request().exactMatch;
+    doc["top"] = view.Request().top > 0 ? json(view.Request().top) : json(nullptr);
+    doc["engines"] = json::array();
+    for (const RankView::Engine& engine : view.Engines()) {
+        doc["engines"].push_back(
+            {{"engine", engine.name}, {"check", checkJson(engine.check)},
+             {"compared", checkJson(engine.compared)}});
+    }
+    doc["rows"] = json::array();
+    for (const Record& r : Records(view)) {
+        const std::optional<ReportRow>& cell = *r.cell;
+        json row;
+        row["keyword"] = AnsiToUtf8(r.row->keyword);
+        row["url"] = AnsiToUtf8(r.row->url);
+        row["engine"] = r.engine->name;
+        row["rank"] = cell && cell->rank ? json(*cell->rank) : json(nullptr);
+        row["status"] = StatusOf(cell);
+        row["previous_rank"] = cell && cell->previousRank ? json(*cell->previousRank) : json(nullptr);
+        row["change"] = cell ? cell->change : "";
+        row["check_id"] = r.engine->check ? json(r.engine->check->id) : json(nullptr);
+        row["checked_at"] = r.engine->check ? json(r.engine->check->startedAt) : json(nullptr);
+        row["positions_examined"] = cell ? cell->positionsExamined : 0;
+        if (cell && cell->lastKnownAt) {
+            row["last_known_rank"] = cell->lastKnownRank ? json(*cell->lastKnownRank) : json(nullptr);
+            row["last_known_at"] = *cell->lastKnownAt;
         }
-        keyword["engines"] = std::move(engines);
-        json ranks = json::array();
-        for (size_t u = 0; u < report.Urls().size(); ++u) {
-            json rank;
-            rank["url"] = AnsiToUtf8(report.Urls()[u]);
-            for (size_t e = 0; e < report.Engines().size(); ++e) {
-                const RankCell cell = report.Cell(k, u, e);
-                json value{{"status", StatusName(cell.status)}};
-                if (cell.status == RankCell::Status::Found) value["position"] = cell.position;
-                rank[report.Engines()[e]] = std::move(value);
-            }
-            ranks.push_back(std::move(rank));
-        }
-        keyword["ranks"] = std::move(ranks);
-        doc["keywords"].push_back(std::move(keyword));
+        doc["rows"].push_back(std::move(row));
     }
     out << doc.dump(2) << '\n';
 }

@@ -1,5 +1,7 @@
 #include "host/search_run.h"
 
+#include <exception>
+
 #include "host/status_line.h"
 #include "host/stop_signal.h"
 
@@ -14,6 +16,13 @@ SearchRun::SearchRun(const PluginLibrary& plugin, ProgressDisplay& display)
         if (status.kind == StatusLine::Kind::Stopped && !stoppedLine_) {
             stoppedLine_ = true;
             message_ = status.reason;
+        }
+        // The line came through the plug-in's hand-over: nothing may be thrown back into it.
+        // A failure of our own stops the run instead.
+        try {
+            if (OnStatus) OnStatus(status);
+        } catch (const std::exception& e) {
+            if (hostError_.empty()) hostError_ = e.what();
         }
     };
 }
@@ -30,7 +39,18 @@ RunOutcome SearchRun::Run(const RunSettings& settings, bool (*stopRequested)(), 
         display_.EndRun();
         return RunOutcome::StartFailed;
     }
+    if (OnStarted) {
+        try {
+            OnStarted();
+        } catch (const std::exception& e) {
+            hostError_ = e.what();
+        }
+    }
     while (!plugin_.IsFinished()) {
+        if (!hostError_.empty() && !stopAsked_) {
+            stopAsked_ = true;
+            plugin_.Stop();
+        }
         bridge_.Pump(pollMs);
         if (!stopAsked_ && stopRequested != nullptr && stopRequested()) {
             stopAsked_ = true;
@@ -44,6 +64,10 @@ RunOutcome SearchRun::Run(const RunSettings& settings, bool (*stopRequested)(), 
     plugin_.Clear();
     display_.EndRun();
 
+    if (!hostError_.empty()) {
+        message_ = hostError_;
+        return RunOutcome::Failed;
+    }
     if (stoppedLine_) return RunOutcome::Failed;
     if (!finishedLine_) {
         message_ = "the run ended without its closing line";

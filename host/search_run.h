@@ -8,11 +8,13 @@
 // the SearchRun (its HostBridge takes that thread as the main thread).
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "host/host_bridge.h"
 #include "host/plugin_library.h"
 #include "host/progress_display.h"
+#include "host/status_line.h"
 
 namespace rankcheck {
 
@@ -39,6 +41,12 @@ class SearchRun {
     // `pollMs` at most) whether the user wants the run to stop.
     RunOutcome Run(const RunSettings& settings, bool (*stopRequested)(), int pollMs = 100);
 
+    // Called once the plug-in has started, before its first status line is taken.
+    std::function<void()> OnStarted;
+    // Called with every status line, after the display has shown it.
+    // An exception from either stops the run, which then ends as Failed with its message.
+    std::function<void(const StatusLine&)> OnStatus;
+
     // Why the run did not complete: the start failure, or the reason of the stop line.
     const std::string& Message() const { return message_; }
     // Whether the stop export was called.
@@ -52,6 +60,7 @@ class SearchRun {
     bool stopAsked_ = false;
     bool finishedLine_ = false;
     bool stoppedLine_ = false;
+    std::string hostError_;  // a failure of OnStarted or OnStatus, which stops the run
 };
 
 }  // namespace rankcheck

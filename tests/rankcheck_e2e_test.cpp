@@ -104,10 +104,33 @@ class RankcheckE2E : public ::testing::Test {
     std::unique_ptr<EngineSimProcess> sim_;
 };
 
+// keyword -> url -> {Quillon cell, Verrin cell} from CSV or JSON records: the rank, "-" for
+// not_found, else the status.
+std::string CellOf(const std::string& rank, const std::string& status) {
+    if (status == "ranked") return rank;
+    return status == "not_found" ? "-" : status;
+}
+
+Expected FromCsv(const std::vector<V>& records) {
+    Expected got;
+    for (size_t i = 1; i < records.size(); ++i) {
+        const V& r = records[i];
+        if (r.size() != 9) throw std::runtime_error("a CSV record without 9 fields");
+        auto& cell = got[r[0]][r[1]];
+        (r[2] == "Quillon" ? cell.first : cell.second) = CellOf(r[3], r[4]);
+    }
+    return got;
+}
+
 TEST_F(RankcheckE2E, RunAllThenReportsShowThePlacedRanks) {
     StartSim();
-    const Result run = Rankcheck({"run", "all", "--dir", folder_});
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const Result run = Rankcheck({"run", "all", "--sequential", "--dir", folder_});
+    // Quillon gave "broken oven" up: the run completed, with a keyword given up.
+    ASSERT_EQ(run.status, 3) << run.out << run.err;
+    EXPECT_TRUE(std::regex_search(run.err, std::regex("Quillon \\(check 1\\): 3 of 4 keywords "
+                                                      "done, 1 given up.*\n  given up: \"broken "
+                                                      "oven\"")))
+        << run.err;
     // Quillon's run ends before Verrin's begins, each with its closing line.
     const size_t quillonEnd = run.out.find("Finished search on Quillon\n");
     const size_t verrinStart = run.out.find("Start Verrin search for keyword \"fresh bread\"\n");
@@ -124,36 +147,32 @@ TEST_F(RankcheckE2E, RunAllThenReportsShowThePlacedRanks) {
     const Result csv = Rankcheck({"report", "--dir", folder_, "--format", "csv"});
     ASSERT_EQ(csv.status, 0) << csv.err;
     const auto records = ParseCsv(csv.out);
-    ASSERT_EQ(records.size(), 1 + kKeywords.size() * 3) << csv.out;
-    EXPECT_EQ(records[0], (V{"keyword", "url", "Quillon", "Verrin"}));
-    Expected fromCsv;
-    for (size_t i = 1; i < records.size(); ++i) {
-        ASSERT_EQ(records[i].size(), 4u);
-        fromCsv[records[i][0]][records[i][1]] = {records[i][2], records[i][3]};
-    }
-    EXPECT_EQ(fromCsv, kExpected);
+    ASSERT_EQ(records.size(), 1 + kKeywords.size() * 3 * 2) << csv.out;
+    EXPECT_EQ(records[0], (V{"keyword", "url", "engine", "rank", "status", "previous_rank",
+                             "change", "check_id", "checked_at"}));
+    EXPECT_EQ(FromCsv(records), kExpected);
+    EXPECT_EQ(records[1][7], "1");
+    EXPECT_TRUE(std::regex_match(records[1][8], std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
 
     const Result js = Rankcheck({"report", "--dir", folder_, "--format", "json"});
     ASSERT_EQ(js.status, 0) << js.err;
     const json doc = json::parse(js.out);
     Expected fromJson;
-    auto cellText = [](const json& cell) -> std::string {
-        const std::string status = cell["status"];
-        if (status == "found") return std::to_string(cell["position"].get<int>());
-        return status == "notFound" ? "-" : status;
-    };
-    for (const auto& keyword : doc["keywords"]) {
-        for (const auto& rank : keyword["ranks"]) {
-            fromJson[keyword["keyword"]][rank["url"]] = {cellText(rank["Quillon"]),
-                                                         cellText(rank["Verrin"])};
-        }
+    for (const auto& row : doc["rows"]) {
+        auto& cell = fromJson[row["keyword"]][row["url"]];
+        (row["engine"] == "Quillon" ? cell.first : cell.second) =
+            CellOf(row["rank"].is_null() ? "" : std::to_string(row["rank"].get<int>()),
+                   row["status"]);
     }
     EXPECT_EQ(fromJson, kExpected);
-    EXPECT_EQ(doc["keywords"][3]["engines"]["Quillon"]["gaveUp"], true);
-    EXPECT_EQ(doc["keywords"][1]["engines"]["Verrin"]["positionsExamined"], 10);
+    EXPECT_EQ(doc["engines"][0]["check"]["keywords_given_up"], 1);
+    EXPECT_EQ(doc["engines"][1]["check"]["state"], "complete");
 
     const Result table = Rankcheck({"report", "--dir", folder_});
     ASSERT_EQ(table.status, 0) << table.err;
+    EXPECT_TRUE(std::regex_search(table.out, std::regex("^Quillon: check 1, \\d{4}-\\d\\d-\\d\\d "
+                                                        "\\d\\d:\\d\\d UTC, complete")))
+        << table.out;
     EXPECT_TRUE(std::regex_search(table.out,
                                   std::regex("\nfresh bread +www\\.my-bakery\\.example +3 +1\n")))
         << table.out;
@@ -171,39 +190,39 @@ TEST_F(RankcheckE2E, RunAllThenReportsShowThePlacedRanks) {
     const std::string page = ReadFile(htmlFile);
     EXPECT_FALSE(std::regex_search(page, std::regex(R"((src|href)\s*=)", std::regex::icase)));
     EXPECT_FALSE(std::regex_search(page, std::regex(R"(<link|<script|@import|url\()")));
-    EXPECT_NE(page.find("<td class=\"rank b1\">3</td>"), std::string::npos);
-    EXPECT_NE(page.find("<td class=\"rank b3\">17</td>"), std::string::npos);
-    EXPECT_NE(page.find("<td class=\"rank err\">error</td>"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(page, std::regex(R"(<td class="rank b1"[^>]*>3\b)")));
+    EXPECT_TRUE(std::regex_search(page, std::regex(R"(<td class="rank b3"[^>]*>17\b)")));
+    EXPECT_TRUE(std::regex_search(page, std::regex(R"(<td class="rank err"[^>]*>error)")));
     EXPECT_NE(page.find("<svg"), std::string::npos);
 }
 
 TEST_F(RankcheckE2E, ReportTopExactMatchAndNotSearched) {
     StartSim();
-    ASSERT_EQ(Rankcheck({"run", "quillon", "--dir", folder_}).status, 0);
+    ASSERT_EQ(Rankcheck({"run", "quillon", "--dir", folder_}).status, 3);
 
     // Verrin has not run: every Verrin cell is "not searched".
     Result csv = Rankcheck({"report", "--dir", folder_, "--format", "csv"});
     ASSERT_EQ(csv.status, 0) << csv.err;
-    auto records = ParseCsv(csv.out);
-    ASSERT_EQ(records.size(), 13u);
-    for (size_t i = 1; i < records.size(); ++i)
-        EXPECT_EQ(records[i][3], "not searched");
-    EXPECT_EQ(records[2], (V{"fresh bread", kMill, "17", "not searched"}));
+    Expected got = FromCsv(ParseCsv(csv.out));
+    ASSERT_EQ(got.size(), 4u);
+    for (const auto& [keyword, urls] : got) {
+        for (const auto& [url, cells] : urls)
+            EXPECT_EQ(cells.second, "not_searched") << keyword << " " << url;
+    }
+    EXPECT_EQ(got["fresh bread"][kMill].first, "17");
 
     // --top 12 keeps 3 and 12, drops 17 and 25; --exact-match asks for the whole link, which
     // only the bakery's home page on Quillon is.
     csv = Rankcheck({"report", "--dir", folder_, "--format", "csv", "--top", "12", "--exact-match",
-                     "--engines", "Quillon"});
+                     "--engines", "quillon"});
     ASSERT_EQ(csv.status, 0) << csv.err;
-    records = ParseCsv(csv.out);
-    Expected got;
-    for (size_t i = 1; i < records.size(); ++i)
-        got[records[i][0]][records[i][1]] = {records[i][2], ""};
+    got = FromCsv(ParseCsv(csv.out));
     EXPECT_EQ(got["fresh bread"][kBakery].first, "3");
     EXPECT_EQ(got["fresh bread"][kMill].first, "-");
     EXPECT_EQ(got["sourdough starter"][kBakery].first, "-");  // a longer link: not exact
     EXPECT_EQ(got["rye flour"][kMill].first, "-");
     EXPECT_EQ(got["broken oven"][kBakery].first, "error");  // given up before position 12
+    EXPECT_EQ(got["fresh bread"][kBakery].second, "");      // Verrin not asked for
 }
 
 // Splits the resume command that rankcheck printed (its words need no quoting here).
@@ -279,7 +298,7 @@ TEST_F(RankcheckE2E, SecondCtrlCQuitsAtOnceAndTheFilesStayWhole) {
     EXPECT_EQ(V(progress.begin(), progress.begin() + 3), (V{"2", "10", "0"}));
     EXPECT_EQ(ReadLines("Quillon-0.urls").size(), 10u);
     const Result resumed = Rankcheck({"run", "quillon", "--dir", folder_, "--resume"});
-    ASSERT_EQ(resumed.status, 0) << resumed.out << resumed.err;
+    ASSERT_EQ(resumed.status, 3) << resumed.out << resumed.err;  // "broken oven" given up
     EXPECT_EQ(ReadLines("Quillon-0.urls"),
               FullResults("fresh bread", enginesim::Engine::Quillon, scenario));
 }
@@ -387,11 +406,14 @@ TEST_F(RankcheckE2E, BadArgumentsAndFoldersExitWith2) {
         EXPECT_EQ(r.status, 2) << named << ": " << r.out << r.err;
         EXPECT_NE(r.err.find(named), std::string::npos) << named << ": " << r.err;
     }
-    // A report of a folder without its inputs names the missing file.
+    // A report of a folder without a ledger says so, and how to make the first check; it
+    // creates nothing there.
     fs::create_directory("empty");
     const Result r = Rankcheck({"report", "--dir", folder_ + "/empty"});
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("keywords.lst"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("rankcheck.db does not exist"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("run all --dir"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_empty("empty"));
 }
 
 // The demo's example: every site the scenario placed shows at its rank, on both engines.
@@ -416,36 +438,30 @@ TEST_F(RankcheckE2E, TheExampleScenarioReportsThePlacedRanks) {
     };
     const int maxResults = 100;  // rankcheck's default
     int foundCells = 0;
-    for (const auto& keyword : doc["keywords"]) {
-        for (const auto& rank : keyword["ranks"]) {
-            const std::string url = rank["url"];
-            for (const auto engine : {enginesim::Engine::Quillon, enginesim::Engine::Verrin}) {
-                // The best placed site holding the URL, among the positions examined: pages are
-                // recorded whole, so those end at a page boundary. No generated link holds a
-                // placed site.
-                const int perPage = enginesim::ResultsPerPage(engine);
-                const int examined = std::min(scenario.ResultCount(keyword["keyword"], engine),
-                                              (maxResults + perPage - 1) / perPage * perPage);
-                int best = 0;
-                if (const auto* setup = scenario.Find(keyword["keyword"], engine)) {
-                    for (const auto& site : setup->sites) {
-                        if (site.rank <= examined && (best == 0 || site.rank < best) &&
-                            lower(site.link).find(lower(url)) != std::string::npos) {
-                            best = site.rank;
-                        }
-                    }
+    for (const auto& row : doc["rows"]) {
+        const std::string keyword = row["keyword"], url = row["url"];
+        const auto engine =
+            row["engine"] == "Quillon" ? enginesim::Engine::Quillon : enginesim::Engine::Verrin;
+        // The best placed site holding the URL, among the positions examined: pages are
+        // recorded whole, so those end at a page boundary. No generated link holds a placed site.
+        const int perPage = enginesim::ResultsPerPage(engine);
+        const int examined = std::min(scenario.ResultCount(keyword, engine),
+                                      (maxResults + perPage - 1) / perPage * perPage);
+        int best = 0;
+        if (const auto* setup = scenario.Find(keyword, engine)) {
+            for (const auto& site : setup->sites) {
+                if (site.rank <= examined && (best == 0 || site.rank < best) &&
+                    lower(site.link).find(lower(url)) != std::string::npos) {
+                    best = site.rank;
                 }
-                const json& cell =
-                    rank[engine == enginesim::Engine::Quillon ? "Quillon" : "Verrin"];
-                const std::string got = cell["status"] == "found"
-                                            ? std::to_string(cell["position"].get<int>())
-                                            : cell["status"].get<std::string>();
-                EXPECT_EQ(got, best > 0 ? std::to_string(best) : "notFound")
-                    << keyword["keyword"] << " / " << url << " on "
-                    << enginesim::EngineName(engine);
-                if (best > 0) ++foundCells;
             }
         }
+        const std::string got = row["status"] == "ranked"
+                                    ? std::to_string(row["rank"].get<int>())
+                                    : row["status"].get<std::string>();
+        EXPECT_EQ(got, best > 0 ? std::to_string(best) : "not_found")
+            << keyword << " / " << url << " on " << enginesim::EngineName(engine);
+        if (best > 0) ++foundCells;
     }
     EXPECT_GE(foundCells, 10) << "the example should place the user's sites";
 }

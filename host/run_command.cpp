@@ -1,0 +1,423 @@
+// rankcheck run: the plug-ins over the job files of a folder, each run recorded in the check
+// ledger as one check, keyword by keyword.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <set>
+#include <sstream>
+
+#include "host/check_recorder.h"
+#include "host/commands.h"
+#include "host/folder_lock.h"
+#include "host/input_checks.h"
+#include "host/ledger_import.h"
+#include "host/plugin_library.h"
+#include "host/preflight.h"
+#include "host/progress_display.h"
+#include "host/stop_signal.h"
+#include "jobfiles/job_files.h"
+#include "ledger/ledger.h"
+#include "platform/exceptions.h"
+#include "platform/string_list.h"
+#include "platform/sysutils.h"
+
+namespace rankcheck {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kPreflightMs = 5000;
+
+// The command line that runs `engine` again with the user's settings.
+std::string RunCommandLine(const RunCommandOptions& options, const std::string& engine,
+                           bool resume) {
+    std::string line = ShellQuote(options.program) + " run " + ShellQuote(engine);
+    if (options.dir != ".") line += " --dir " + ShellQuote(options.dir);
+    if (!options.pluginDir.empty()) line += " --plugin-dir " + ShellQuote(options.pluginDir);
+    if (options.settings.maxResults != RunSettings{}.maxResults) {
+        line += " --max-results " + std::to_string(options.settings.maxResults);
+    }
+    if (options.settings.stopWhenAllFound) line += " --stop-when-all-found";
+    if (options.settings.exactMatch) line += " --exact-match";
+    if (resume) line += " --resume";
+    return line;
+}
+
+int TerminalColumns() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
+bool StopWanted() {
+    return StopSignal::Count() > 0;
+}
+
+// The keyword a resumed run starts on, from the engine's progress file (0 when unreadable).
+int SavedKeywordIndex(const std::string& engine) {
+    try {
+        return jobfiles::ProgressRecord::Load(jobfiles::ProgressFileName(engine)).keywordIndex;
+    } catch (const Exception&) {
+        return 0;
+    }
+}
+
+// What a run needs before anything starts, in the job folder: proxy.def readable and its first
+// hop reachable, saved progress when resuming. Prints why not and returns 2; warnings about the
+// keywords and URLs are printed and the run goes on (0). Nothing in the folder changes here.
+int CheckBeforeRun(const RunCommandOptions& options, const std::vector<PluginRef>& plugins) {
+    jobfiles::ProxySettings proxy;
+    try {
+        proxy = jobfiles::ProxySettings::Load();
+    } catch (const EFOpenError& e) {
+        std::cerr << "rankcheck: " << e.what()
+                  << "; proxy.def says how the engines are reached: a single line 0 for a direct "
+                     "connection (`" << ShellQuote(options.program)
+                  << " init` writes one with the other input files)\n";
+        return 2;
+    } catch (const Exception& e) {
+        std::cerr << "rankcheck: " << e.what() << '\n';
+        return 2;
+    }
+    if (options.settings.resume) {
+        for (const PluginRef& plugin : plugins) {
+            const std::string progress = jobfiles::ProgressFileName(plugin.engine);
+            std::error_code ec;
+            if (!fs::exists(progress, ec)) {
+                std::cerr << "rankcheck: there is nothing to resume on " << plugin.engine << " (no "
+                          << progress << " in " << fs::current_path(ec).string()
+                          << "); to start afresh: "
+                          << RunCommandLine(options, options.engine, false) << '\n';
+                return 2;
+            }
+        }
+    }
+    for (const char* file : {jobfiles::kKeywordFile, jobfiles::kUrlFile}) {
+        TStringList lines;
+        try {
+            lines.LoadFromFile(file);
+        } catch (const Exception&) {
+            continue;  // the plug-in names the file it cannot read
+        }
+        const auto warnings = file == std::string(jobfiles::kKeywordFile)
+                                  ? KeywordWarnings(lines.Lines())
+                                  : UrlWarnings(lines.Lines());
+        for (const std::string& warning : warnings)
+            std::cerr << "rankcheck: warning: " << warning << '\n';
+    }
+    if (!options.preflight) return 0;
+    std::vector<std::string> reached;
+    for (const PluginRef& plugin : plugins) {
+        const std::optional<Endpoint> hop = FirstHop(proxy, plugin.engine);
+        if (!hop || std::find(reached.begin(), reached.end(), hop->Text()) != reached.end()) {
+            continue;
+        }
+        if (const auto why = Unreachable(*hop, kPreflightMs)) {
+            std::cerr << "rankcheck: cannot reach " << hop->what << " at " << hop->Text() << ": "
+                      << *why << "; nothing was run and no file changed (check proxy.def, or "
+                      << "run with --no-preflight to try anyway)\n";
+            return 2;
+        }
+        reached.push_back(hop->Text());
+    }
+    return 0;
+}
+
+
+std::string Now() {
+    return ledger::UtcTimestamp(std::time(nullptr));
+}
+
+std::vector<std::string> ReadLinesOrEmpty(const char* file) {
+    TStringList lines;
+    try {
+        lines.LoadFromFile(file);
+    } catch (const Exception&) {
+        return {};
+    }
+    return lines.Lines();
+}
+
+// The keywords.lst bytes as the check keeps their hash.
+std::string FileBytes(const char* file) {
+    TStringList lines;
+    try {
+        lines.LoadFromFile(file);
+    } catch (const Exception&) {
+        return {};
+    }
+    return lines.Text();
+}
+
+// How the keywords now differ from those a check was made with, in words; empty when equal.
+std::string KeywordChanges(const std::vector<std::string>& before, const std::vector<std::string>& now) {
+    if (before == now) return {};
+    const std::multiset<std::string> was(before.begin(), before.end());
+    const std::multiset<std::string> is(now.begin(), now.end());
+    std::vector<std::string> added, removed;
+    std::set_difference(is.begin(), is.end(), was.begin(), was.end(), std::back_inserter(added));
+    std::set_difference(was.begin(), was.end(), is.begin(), is.end(), std::back_inserter(removed));
+    auto quoted = [](const std::vector<std::string>& words) {
+        std::string text;
+        for (size_t i = 0; i < words.size() && i < 10; ++i)
+            text += (i == 0 ? "\"" : ", \"") + AnsiToUtf8(words[i]) + "\"";
+        if (words.size() > 10) text += " and " + std::to_string(words.size() - 10) + " more";
+        return text;
+    };
+    std::string text;
+    if (!added.empty()) text += "added " + quoted(added);
+    if (!removed.empty()) text += (text.empty() ? "" : "; ") + std::string("removed ") + quoted(removed);
+    if (text.empty()) {
+        for (size_t i = 0; i < now.size(); ++i) {
+            if (now[i] != before[i]) {
+                text = "the order changed (line " + std::to_string(i + 1) + " was \"" +
+                       AnsiToUtf8(before[i]) + "\", is \"" + AnsiToUtf8(now[i]) + "\")";
+                break;
+            }
+        }
+    }
+    return text;
+}
+
+// The worse of two exit statuses of a run: could not start, then failed, then given up.
+int Worse(int a, int b) {
+    auto badness = [](int status) {
+        switch (status) {
+            case 2:
+                return 3;
+            case 1:
+                return 2;
+            case kExitGivenUp:
+                return 1;
+            default:
+                return 0;
+        }
+    };
+    return badness(b) > badness(a) ? b : a;
+}
+
+// One engine's part of a run: the check it records into, prepared before the plug-in starts.
+struct EngineCheck {
+    PluginRef plugin;
+    std::string argument;  // as the user named the engine
+    std::optional<ledger::CheckInfo> resumed;  // the check a --resume goes on with
+};
+
+// The summary line of one engine's run.
+std::string Summary(const ledger::CheckInfo& check, const std::vector<std::string>& keywords,
+                    const std::vector<int>& givenUp, std::chrono::steady_clock::duration took,
+                    int topTen) {
+    const int done = check.keywordsDone;
+    const int notReached = check.keywordsTotal - check.keywordsDone - check.keywordsGivenUp -
+                           check.keywordsPartial;
+    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(took).count();
+    std::ostringstream line;
+    line << check.engine << " (check " << check.id << "): " << done << " of "
+         << check.keywordsTotal << " keywords done, " << check.keywordsGivenUp << " given up";
+    if (check.keywordsPartial > 0) line << ", " << check.keywordsPartial << " partial";
+    line << ", " << notReached << " not reached; " << topTen
+         << (topTen == 1 ? " rank" : " ranks") << " of your URLs in the top 10; " << seconds / 60
+         << " min " << seconds % 60 << " s";
+    if (!givenUp.empty()) {
+        line << "\n  given up:";
+        for (size_t i = 0; i < givenUp.size(); ++i) {
+            const int k = givenUp[i];
+            line << (i == 0 ? " " : ", ") << "\""
+                 << (k < static_cast<int>(keywords.size()) ? AnsiToUtf8(keywords[k]) : "?") << "\"";
+        }
+    }
+    return line.str();
+}
+
+}  // namespace
+
+int RunCommand(const RunCommandOptions& options) {
+    // Everything the user named is resolved before the working folder changes.
+    std::vector<std::string> engineArguments;
+    if (options.engine == "all") {
+        engineArguments = {"quillon", "verrin"};
+    } else {
+        engineArguments = {options.engine};
+    }
+    std::vector<EngineCheck> engines;
+    try {
+        const fs::path pluginDir =
+            options.pluginDir.empty() ? DefaultPluginDir() : fs::absolute(options.pluginDir);
+        for (const auto& argument : engineArguments) {
+            PluginRef ref = ResolvePlugin(argument, pluginDir);
+            ref.library = fs::absolute(ref.library);
+            engines.push_back({std::move(ref), argument, std::nullopt});
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "rankcheck: " << e.what() << '\n';
+        return 2;
+    }
+    const fs::path dbPath =
+        fs::absolute(options.db.empty() ? fs::path(options.dir) / ledger::Ledger::kDefaultFileName
+                                        : fs::path(options.db));
+    if (chdir(options.dir.c_str()) != 0) {
+        std::cerr << "rankcheck: --dir " << options.dir << ": " << std::strerror(errno) << '\n';
+        return 2;
+    }
+    std::vector<PluginRef> plugins;
+    for (const EngineCheck& e : engines)
+        plugins.push_back(e.plugin);
+    if (const int refused = CheckBeforeRun(options, plugins); refused != 0) return refused;
+
+    std::unique_ptr<FolderLock> lock;
+    std::unique_ptr<ledger::Ledger> ledger;
+    const std::vector<std::string> keywords = ReadLinesOrEmpty(jobfiles::kKeywordFile);
+    const std::vector<ledger::UserUrl> urls = LedgerUrls(ReadLinesOrEmpty(jobfiles::kUrlFile));
+    try {
+        lock = FolderLock::Acquire(".");
+        ledger = std::make_unique<ledger::Ledger>(dbPath.string());
+        ImportFolderOnce(*ledger, {"Quillon", "Verrin"});
+        for (EngineCheck& e : engines) {
+            const std::string& engine = e.plugin.engine;
+            if (!options.settings.resume) continue;
+            e.resumed = ledger->ResumableCheck(engine);
+            if (!e.resumed) {
+                std::cerr << "rankcheck: there is nothing to resume on " << engine
+                          << ": its latest check in " << dbPath.string()
+                          << " is complete; to start afresh: "
+                          << RunCommandLine(options, options.engine, false) << '\n';
+                return 2;
+            }
+            std::vector<std::string> checked;
+            for (const auto& keyword : ledger->LoadCheck(e.resumed->id).keywords)
+                checked.push_back(keyword.text);
+            const std::string changes = KeywordChanges(checked, keywords);
+            if (!changes.empty()) {
+                std::cerr << "rankcheck: keywords.lst has changed since " << engine << "'s check "
+                          << e.resumed->id << " began (" << changes
+                          << "); a resumed run would record pages under the wrong keywords. "
+                             "Put keywords.lst back, or start afresh: "
+                          << RunCommandLine(options, options.engine, false) << '\n';
+                return 2;
+            }
+        }
+    } catch (const LockError& e) {
+        std::cerr << "rankcheck: " << e.what() << '\n';
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << "rankcheck: " << e.what() << '\n';
+        return 2;
+    }
+
+    StopSignal::Install();
+    const bool live = isatty(STDOUT_FILENO) != 0;
+    ProgressDisplay display(std::cout, std::cerr, live, &TerminalColumns);
+    int status = 0;
+    std::vector<std::string> summaries;
+    for (size_t i = 0; i < engines.size(); ++i) {
+        EngineCheck& e = engines[i];
+        std::unique_ptr<PluginLibrary> library;
+        try {
+            library = std::make_unique<PluginLibrary>(e.plugin);
+        } catch (const PluginError& error) {
+            display.Note(std::string("rankcheck: ") + error.what());
+            status = Worse(status, 2);
+            continue;
+        }
+        const std::string& engine = library->Engine();
+        const int firstKeyword = options.settings.resume ? SavedKeywordIndex(engine) : 0;
+        if (!options.settings.resume) {
+            // A fresh run starts from nothing; a progress file left by an older run must not be
+            // resumed as if it were this check's.
+            std::error_code ec;
+            fs::remove(jobfiles::ProgressFileName(engine), ec);
+        }
+        display.BeginRun(engine, keywords, firstKeyword);
+        SearchRun run(*library, display);
+        std::unique_ptr<CheckRecorder> recorder;
+        const auto started = std::chrono::steady_clock::now();
+        run.OnStarted = [&] {
+            ledger::CheckInfo check;
+            if (e.resumed) {
+                ledger->ReopenCheck(e.resumed->id);
+                check = ledger->Check(e.resumed->id);
+            } else {
+                // A check left running by a rankcheck that was killed: nobody runs it any more
+                // (this run holds the folder), so it is stopped, and a --resume would go on.
+                if (auto stale = ledger->LatestCheck(engine);
+                    stale && stale->state == ledger::CheckState::Running) {
+                    ledger->EndCheck(stale->id, ledger::CheckState::Stopped, Now());
+                }
+                ledger::CheckStart start;
+                start.engine = engine;
+                start.startedAt = Now();
+                start.options = {options.settings.maxResults, options.settings.stopWhenAllFound,
+                                 options.settings.exactMatch};
+                start.keywordsHash = ContentHash(FileBytes(jobfiles::kKeywordFile));
+                start.keywords = keywords;
+                start.urls = urls;
+                check = ledger->Check(ledger->BeginCheck(start));
+            }
+            recorder = std::make_unique<CheckRecorder>(*ledger, check, urls, &Now);
+            if (e.resumed) recorder->CatchUp(firstKeyword);
+        };
+        run.OnStatus = [&](const StatusLine& line) {
+            if (recorder) recorder->OnStatusLine(line);
+        };
+        const RunOutcome outcome = run.Run(options.settings, &StopWanted);
+        std::vector<int> givenUp;
+        if (recorder) {
+            try {
+                recorder->Finish(outcome == RunOutcome::Completed, outcome == RunOutcome::Stopped);
+                givenUp = recorder->GivenUp();
+                const ledger::CheckInfo check = ledger->Check(recorder->Check().id);
+                summaries.push_back(Summary(check, keywords, givenUp,
+                                            std::chrono::steady_clock::now() - started,
+                                            TopTenCount(*ledger, check.id)));
+            } catch (const std::exception& error) {
+                display.Note(std::string("rankcheck: the ledger could not be written: ") +
+                             error.what());
+                status = Worse(status, 1);
+            }
+        }
+        switch (outcome) {
+            case RunOutcome::Completed:
+                if (!givenUp.empty()) status = Worse(status, kExitGivenUp);
+                break;
+            case RunOutcome::StartFailed:
+                display.Note("rankcheck: " + engine + " could not start: " + run.Message());
+                status = Worse(status, 2);
+                break;
+            case RunOutcome::Failed:
+                display.Note("rankcheck: the " + engine + " run ended early: " + run.Message());
+                status = Worse(status, 1);
+                break;
+            case RunOutcome::Stopped: {
+                for (const std::string& summary : summaries)
+                    display.Note("rankcheck: " + summary);
+                std::string hint = "rankcheck: stopped. To go on where " + engine +
+                                   " left off:\n  " + RunCommandLine(options, e.argument, true);
+                for (size_t rest = i + 1; rest < engines.size(); ++rest) {
+                    hint += "\nthen, for the engine not run yet:\n  " +
+                            RunCommandLine(options, engines[rest].argument, options.settings.resume);
+                }
+                display.Note(hint);
+                return static_cast<int>(RunOutcome::Stopped);
+            }
+        }
+    }
+    for (const std::string& summary : summaries)
+        display.Note("rankcheck: " + summary);
+    if (!summaries.empty()) {
+        display.Note("rankcheck: the ranks: " + ShellQuote(options.program) + " report" +
+                     (options.dir == "." ? "" : " --dir " + ShellQuote(options.dir)));
+    }
+    return status;
+}
+
+}  // namespace rankcheck

@@ -1,0 +1,412 @@
+// What rankcheck makes of the ledger without processes: the URL match rule and the URL keys,
+// recording a run from its status lines and job files, importing a folder that had no ledger,
+// the rank view (ranks by keyword text across edited keyword lists, --top, --compare) and what
+// each format shows of it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+
+#include "host/check_recorder.h"
+#include "host/html_report.h"
+#include "host/ledger_import.h"
+#include "host/rank_view.h"
+#include "host/report_formats.h"
+#include "jobfiles/job_files.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using namespace rankcheck;
+using ledger::CheckState;
+using ledger::KeywordState;
+using ledger::RankStatus;
+using testsupport::WriteLines;
+using V = std::vector<std::string>;
+
+RankViewRequest Engines(const V& engines) {
+    RankViewRequest request;
+    request.engines = engines;
+    return request;
+}
+
+std::string Day(int day) {  // 2026-12-01 plus `day` days, at 04:00 UTC
+    return ledger::UtcTimestamp(1796097600 + static_cast<std::time_t>(day) * 86400);
+}
+
+TEST(UrlMatch, FirstMatchWithOrWithoutSchemeInBothModes) {
+    const auto urls = LedgerUrls({"https://www.mine.example/", "mine.example/shop", "HTTP://x.example",
+                                  "   "});
+    // Keys: normalised and upper-cased; "HTTP://" is not a scheme the rule drops (case-sensitive).
+    EXPECT_EQ(urls[0].Key(), "WWW.MINE.EXAMPLE");
+    EXPECT_EQ(urls[1].Key(), "MINE.EXAMPLE/SHOP");
+    EXPECT_EQ(urls[2].Key(), "HTTP://X.EXAMPLE");
+    EXPECT_EQ(urls[3].Key(), "   ");  // a blank line keeps its own text
+
+    const V links{"http://a.example/", "https://www.mine.example/shop", "www.mine.example",
+                  "mine.example/shop"};
+    const auto ranks = RanksOf(links, urls);
+    ASSERT_EQ(ranks.size(), 4u);
+    EXPECT_EQ(ranks[0].contains, 2);  // https:// in the URL, https:// in the link
+    EXPECT_EQ(ranks[0].exact, 3);     // the whole link, shown without a scheme
+    EXPECT_EQ(ranks[1].contains, 2);  // www. is not dropped, but the URL lies inside the link
+    EXPECT_EQ(ranks[1].exact, 4);
+    EXPECT_EQ(ranks[2], ledger::UrlRank{});
+    EXPECT_EQ(ranks[3], ledger::UrlRank{});
+    // Matching ignores case.
+    EXPECT_EQ(RanksOf({"WWW.Mine.Example/Page"}, LedgerUrls({"www.mine.example"}))[0].contains, 1);
+}
+
+// A ledger in a scratch folder, with checks made in code.
+class LedgerFixture : public ::testing::Test {
+  protected:
+    ledger::CheckStart Start(const V& keywords, const V& urls, int day,
+                             const std::string& engine = "Quillon", int maxResults = 100) {
+        ledger::CheckStart start;
+        start.engine = engine;
+        start.startedAt = Day(day);
+        start.options.maxResults = maxResults;
+        start.keywordsHash = "h";
+        start.keywords = keywords;
+        start.urls = LedgerUrls(urls);
+        return start;
+    }
+    // A complete check where keyword k has 100 links with "mine.example/" at ranks[k] (0: absent).
+    int64_t Made(const V& keywords, const std::vector<int>& ranks, int day,
+                 const std::string& engine = "Quillon", CheckState end = CheckState::Complete) {
+        const auto start = Start(keywords, {"http://mine.example/"}, day, engine);
+        const int64_t id = ledger_.BeginCheck(start);
+        for (size_t k = 0; k < keywords.size(); ++k)
+            Record(id, start, static_cast<int>(k), KeywordState::Done, Links(100, ranks[k]));
+        ledger_.EndCheck(id, end, Day(day));
+        return id;
+    }
+    static V Links(int count, int mineAt) {
+        V links;
+        for (int i = 1; i <= count; ++i)
+            links.push_back(i == mineAt ? "mine.example/" : "site" + std::to_string(i) + ".example/");
+        return links;
+    }
+    void Record(int64_t id, const ledger::CheckStart& start, int index, KeywordState state,
+                const V& links) {
+        ledger::KeywordResult result;
+        result.index = index;
+        result.state = state;
+        result.positionsExamined = static_cast<int>(links.size());
+        result.links = links;
+        result.ranks = RanksOf(links, start.urls);
+        result.recordedAt = start.startedAt;
+        ledger_.RecordKeyword(id, result);
+    }
+    RankView View(RankViewRequest request = {}) { return RankView::Build(ledger_, request); }
+    static const RankView::Row& RowOf(const RankView& view, const std::string& keyword) {
+        for (const RankView::Row& row : view.Rows())
+            if (row.keyword == keyword) return row;
+        throw std::runtime_error("no row " + keyword);
+    }
+
+    testsupport::ScratchDir dir_;
+    ledger::Ledger ledger_{"rankcheck.db"};
+};
+
+TEST_F(LedgerFixture, RanksStayWithTheirKeywordWhenTheListIsEdited) {
+    Made({"sourdough starter", "fresh bread", "rye"}, {7, 12, 0}, 0);
+    // The first keyword deleted, a new one inserted at the top: every line moved.
+    Made({"croissant", "fresh bread", "rye", "sourdough"}, {1, 9, 30, 0}, 1);
+    const RankView view = View(Engines({"Quillon"}));
+    ASSERT_EQ(view.Rows().size(), 4u);
+    EXPECT_EQ(view.Rows()[0].keyword, "croissant");
+    const auto& bread = *RowOf(view, "fresh bread").cells[0];
+    EXPECT_EQ(bread.rank, 9);
+    EXPECT_EQ(bread.previousRank, 12);
+    EXPECT_EQ(ChangeMark(bread), "\u25B23");
+    EXPECT_EQ(ChangeMark(*RowOf(view, "rye").cells[0]), "new");  // fully searched before, absent
+    EXPECT_EQ(ChangeMark(*RowOf(view, "croissant").cells[0]), "new");  // not in the older check
+    // "sourdough" is not "sourdough starter": no history of its own, no change.
+    EXPECT_EQ(RowOf(view, "sourdough").cells[0]->status, RankStatus::NotFound);
+    EXPECT_EQ(ChangeMark(*RowOf(view, "sourdough").cells[0]), "");
+
+    // --compare picks the check to compare with; a check of the other engine is refused.
+    const int64_t verrin = Made({"fresh bread"}, {2}, 1, "Verrin");
+    RankViewRequest request = Engines({"Quillon"});
+    request.check = 2;
+    request.compare = 2;
+    EXPECT_EQ(ChangeMark(*RowOf(View(request), "fresh bread").cells[0]), "=");
+    request.compare = verrin;
+    EXPECT_THROW(View(request), ledger::LedgerError);
+    request.compare = 99;
+    EXPECT_THROW(View(request), ledger::LedgerError);
+}
+
+TEST_F(LedgerFixture, TopCountsLaterPositionsAsNotFound) {
+    Made({"kw", "other"}, {15, 25}, 0);
+    Made({"kw", "other"}, {25, 15}, 1);
+    RankViewRequest request = Engines({"Quillon"});
+    request.top = 20;
+    const RankView view = View(request);
+    const auto& kw = *RowOf(view, "kw").cells[0];
+    EXPECT_EQ(kw.status, RankStatus::NotFound);
+    EXPECT_EQ(kw.change, "lost");
+    const auto& other = *RowOf(view, "other").cells[0];
+    EXPECT_EQ(other.rank, 15);
+    EXPECT_EQ(other.change, "new");
+}
+
+TEST_F(LedgerFixture, PartialErrorAndNotSearchedCells) {
+    Made({"a", "b", "c"}, {4, 8, 0}, 0);
+    const auto start = Start({"a", "b", "c"}, {"http://mine.example/"}, 1);
+    const int64_t id = ledger_.BeginCheck(start);
+    Record(id, start, 0, KeywordState::Partial, Links(30, 0));
+    Record(id, start, 1, KeywordState::GivenUp, Links(0, 0));
+    ledger_.EndCheck(id, CheckState::Stopped, Day(1));
+    const RankView view = View(Engines({"Quillon", "Verrin"}));
+    EXPECT_EQ(view.Engines()[0].check->id, id);
+    EXPECT_EQ(view.Engines()[0].compared->id, 1);
+    EXPECT_FALSE(view.Engines()[1].check);
+
+    const auto& a = RowOf(view, "a").cells;
+    EXPECT_EQ(CellText(a[0], 100), "partial (30 of 100)");
+    EXPECT_EQ(ChangeMark(a[0]), "");  // an unknown side has no change
+    EXPECT_EQ(CellText(a[1], 0), "not searched");
+    EXPECT_EQ(CellText(RowOf(view, "b").cells[0], 100), "error (last 8 on 2026-12-01)");
+    EXPECT_EQ(CellText(RowOf(view, "c").cells[0], 100), "not searched");
+    EXPECT_EQ(CheckLine(view.Engines()[0]),
+              "Quillon: check 2, 2026-12-02 04:00 UTC, stopped; compared with check 1 of "
+              "2026-12-01 04:00 UTC");
+    EXPECT_EQ(CheckLine(view.Engines()[1]), "Verrin: no check yet");
+}
+
+// Two keywords, two URLs, two engines: every kind of cell, hostile text included.
+class FormatFixture : public LedgerFixture {
+  protected:
+    void SetUp() override {
+        const V keywords{"fresh, \"hot\" bread", "caf\xE9 <b>&"};
+        const V urls{"mine.example", "other.example"};
+        for (int day = 0; day < 2; ++day) {
+            const auto start = Start(keywords, urls, day);
+            const int64_t id = ledger_.BeginCheck(start);
+            Record(id, start, 0, KeywordState::Done,
+                   {"a.example", "b.example", day == 0 ? "c.example" : "mine.example"});
+            Record(id, start, 1, KeywordState::GivenUp, {});
+            ledger_.EndCheck(id, CheckState::Complete, Day(day));
+        }
+        const auto start = Start(keywords, urls, 1, "Verrin");
+        const int64_t id = ledger_.BeginCheck(start);
+        Record(id, start, 0, KeywordState::Done, {"other.example/x"});
+        ledger_.EndCheck(id, CheckState::Stopped, Day(1));
+    }
+};
+
+TEST_F(FormatFixture, CsvHasExactlyTheDocumentedColumns) {
+    std::ostringstream out;
+    WriteCsv(View(), out);
+    const std::string q = ",2," + Day(1) + "\r\n", v = ",3," + Day(1) + "\r\n";
+    EXPECT_EQ(out.str(),
+              "keyword,url,engine,rank,status,previous_rank,change,check_id,checked_at\r\n"
+              "\"fresh, \"\"hot\"\" bread\",mine.example,Quillon,3,ranked,,new" + q +
+              "\"fresh, \"\"hot\"\" bread\",mine.example,Verrin,,not_found,," + v +
+              "\"fresh, \"\"hot\"\" bread\",other.example,Quillon,,not_found,," + q +
+              "\"fresh, \"\"hot\"\" bread\",other.example,Verrin,1,ranked,," + v +
+              "caf\xC3\xA9 <b>&,mine.example,Quillon,,error,," + q +
+              "caf\xC3\xA9 <b>&,mine.example,Verrin,,not_searched,," + v +
+              "caf\xC3\xA9 <b>&,other.example,Quillon,,error,," + q +
+              "caf\xC3\xA9 <b>&,other.example,Verrin,,not_searched,," + v);
+}
+
+TEST_F(FormatFixture, JsonCarriesTheSameFieldsAndTheChecks) {
+    std::ostringstream out;
+    WriteJson(View(), out);
+    const auto doc = nlohmann::json::parse(out.str());
+    EXPECT_EQ(doc["engines"][0]["check"]["state"], "complete");
+    EXPECT_EQ(doc["engines"][0]["compared"]["check_id"], 1);
+    EXPECT_EQ(doc["engines"][1]["check"]["state"], "stopped");
+    ASSERT_EQ(doc["rows"].size(), 8u);
+    const auto& first = doc["rows"][0];
+    EXPECT_EQ(first["keyword"], "fresh, \"hot\" bread");
+    EXPECT_EQ(first["engine"], "Quillon");
+    EXPECT_EQ(first["rank"], 3);
+    EXPECT_EQ(first["status"], "ranked");
+    EXPECT_TRUE(first["previous_rank"].is_null());
+    EXPECT_EQ(first["change"], "new");
+    EXPECT_EQ(first["check_id"], 2);
+    EXPECT_EQ(first["checked_at"], Day(1));
+    EXPECT_EQ(first["positions_examined"], 3);
+    const auto& error = doc["rows"][4];
+    EXPECT_EQ(error["keyword"], "caf\xC3\xA9 <b>&");  // Windows-1252 text comes out as UTF-8
+    EXPECT_EQ(error["status"], "error");
+    EXPECT_TRUE(error["rank"].is_null());
+}
+
+TEST_F(FormatFixture, TableColumnsLineUpUnderTheCheckLines) {
+    std::ostringstream out;
+    WriteTable(View(), out);
+    std::istringstream lines(out.str());
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line.rfind("Quillon: check 2, 2026-12-02 04:00 UTC, complete; compared with check 1",
+                         0),
+              0u)
+        << line;
+    std::getline(lines, line);
+    EXPECT_EQ(line.rfind("Verrin: check 3, 2026-12-02 04:00 UTC, stopped", 0), 0u) << line;
+    std::getline(lines, line);
+    std::string header, rule;
+    std::getline(lines, header);
+    std::getline(lines, rule);
+    const size_t column = header.find("Quillon");
+    ASSERT_NE(column, std::string::npos);
+    EXPECT_EQ(rule[column], '-');
+    EXPECT_EQ(rule[column - 1], ' ');
+    // Every row's cell starts under its heading (counting characters, not UTF-8 bytes).
+    V cells;
+    while (std::getline(lines, line) && !line.empty()) {
+        size_t chars = 0, at = 0;
+        for (; at < line.size() && chars < column; ++at) {
+            if ((static_cast<unsigned char>(line[at]) & 0xC0) != 0x80) ++chars;
+        }
+        while (at < line.size() && (static_cast<unsigned char>(line[at]) & 0xC0) == 0x80)
+            ++at;
+        const size_t end = line.find("  ", at);
+        cells.push_back(line.substr(at, end == std::string::npos ? end : end - at));
+    }
+    EXPECT_EQ(cells, (V{"3 new", "-", "error", "error"}));
+}
+
+TEST_F(FormatFixture, HtmlIsSelfContainedEscapedAndBanded) {
+    auto band = [](std::optional<int> rank, RankStatus status) {
+        ledger::ReportRow row;
+        row.rank = rank;
+        row.status = status;
+        return std::string(RankBand(row));
+    };
+    EXPECT_EQ(band(3, RankStatus::Ranked), "b1");
+    EXPECT_EQ(band(4, RankStatus::Ranked), "b2");
+    EXPECT_EQ(band(10, RankStatus::Ranked), "b2");
+    EXPECT_EQ(band(11, RankStatus::Ranked), "b3");
+    EXPECT_EQ(band(20, RankStatus::Ranked), "b3");
+    EXPECT_EQ(band(21, RankStatus::Ranked), "b4");
+    EXPECT_EQ(band(50, RankStatus::Ranked), "b4");
+    EXPECT_EQ(band(51, RankStatus::Ranked), "b5");
+    EXPECT_EQ(band({}, RankStatus::NotFound), "nf");
+    EXPECT_EQ(band({}, RankStatus::Partial), "pa");
+    EXPECT_EQ(band({}, RankStatus::Error), "err");
+    EXPECT_EQ(std::string(RankBand(std::nullopt)), "ns");
+
+    std::ostringstream out;
+    WriteHtml(View(), out, "/tmp/job <1>");
+    const std::string html = out.str();
+    EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
+    EXPECT_FALSE(std::regex_search(html, std::regex(R"((src|href)\s*=)", std::regex::icase)));
+    EXPECT_FALSE(
+        std::regex_search(html, std::regex(R"(<link|<script|@import|url\()", std::regex::icase)));
+    EXPECT_EQ(html.find("<b>&"), std::string::npos);
+    EXPECT_NE(html.find("caf\xC3\xA9 &lt;b&gt;&amp;"), std::string::npos);
+    EXPECT_NE(html.find("fresh, &quot;hot&quot; bread"), std::string::npos);
+    EXPECT_NE(html.find("/tmp/job &lt;1&gt;"), std::string::npos);
+    EXPECT_NE(html.find("2026-12-02 04:00 UTC"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(html, std::regex(R"(<td class="rank b1"[^>]*>3\b)")));
+    EXPECT_TRUE(std::regex_search(html, std::regex(R"(<td class="rank err"[^>]*>error)")));
+}
+
+TEST_F(LedgerFixture, RecorderFollowsTheRunThroughItsStatusLinesAndFiles) {
+    WriteLines("keywords.lst", {"a", "b", "c", "d"});
+    const auto start = Start({"a", "b", "c", "d"}, {"mine.example"}, 0, "Quillon", 100);
+    const ledger::CheckInfo check = ledger_.Check(ledger_.BeginCheck(start));
+    CheckRecorder recorder(ledger_, check, start.urls, [] { return Day(0); });
+    auto progress = [](int keyword, int page, int position) {
+        jobfiles::ProgressRecord record{page, position, keyword, ""};
+        record.Lines().SaveToFile("Quillon.set");
+    };
+    auto states = [&] {
+        std::vector<KeywordState> result;
+        for (const auto& keyword : ledger_.LoadCheck(check.id).keywords)
+            result.push_back(keyword.state);
+        return result;
+    };
+    using KS = KeywordState;
+    auto line = [&](const std::string& text) { recorder.OnStatusLine(StatusLine::Parse(text)); };
+
+    // A progress file from an older run is never taken for this run's before its first page.
+    progress(2, 3, 20);
+    line("Start Quillon search for keyword \"a\"");
+    EXPECT_EQ(states(), (std::vector<KS>{KS::NotReached, KS::NotReached, KS::NotReached, KS::NotReached}));
+
+    V links = Links(100, 4);
+    links[3] = "www.mine.example/";
+    WriteLines("Quillon-0.urls", links);
+    progress(0, 11, 100);
+    line("100 pos. on Quillon for \"a\"");
+    line("Start Quillon search for keyword \"b\"");
+    EXPECT_EQ(states()[0], KS::Done);
+    EXPECT_EQ(ledger_.LoadCheck(check.id).keywords[0].ranks[0].contains, 4);
+
+    // A failed first page repeats the keyword: b is not complete yet.
+    progress(1, 1, 0);
+    line("Can't connect to Quillon. Trying again");
+    line("Start Quillon search for keyword \"b\"");
+    EXPECT_EQ(states()[1], KS::NotReached);
+
+    WriteLines("Quillon-1.urls", {"x.example", "1#Error found#"});
+    progress(1, 1000, 10000);
+    line("Can't connect to Quillon. Page skipped");
+    line("Start Quillon search for keyword \"c\"");
+    EXPECT_EQ(states()[1], KS::GivenUp);
+    EXPECT_EQ(recorder.GivenUp(), (std::vector<int>{1}));
+
+    // Stopped during c after 30 positions: partial, and d not reached.
+    WriteLines("Quillon-2.urls", Links(30, 0));
+    progress(2, 4, 30);
+    line("30 pos. on Quillon for \"c\"");
+    recorder.Finish(false, true);
+    EXPECT_EQ(states(), (std::vector<KS>{KS::Done, KS::GivenUp, KS::Partial, KS::NotReached}));
+    EXPECT_EQ(ledger_.Check(check.id).state, CheckState::Stopped);
+    EXPECT_EQ(ledger_.LoadCheck(check.id).keywords[2].positionsExamined, 30);
+
+    // Resumed: the same check goes on, c is recorded again (replacing), d completes the run.
+    ledger_.ReopenCheck(check.id);
+    CheckRecorder resumed(ledger_, ledger_.Check(check.id), start.urls, [] { return Day(0); });
+    WriteLines("Quillon-2.urls", Links(100, 77));
+    WriteLines("Quillon-3.urls", Links(5, 0));
+    progress(3, 1, 5);
+    resumed.OnStatusLine(StatusLine::Parse("5 pos. on Quillon for \"d\""));
+    resumed.Finish(true, false);
+    EXPECT_EQ(states(), (std::vector<KS>{KS::Done, KS::GivenUp, KS::Done, KS::Done}));
+    EXPECT_EQ(ledger_.LoadCheck(check.id).keywords[2].ranks[0].contains, 77);
+    EXPECT_EQ(ledger_.Check(check.id).state, CheckState::Complete);
+    EXPECT_EQ(ledger_.ResultList(check.id, 2).size(), 100u);
+}
+
+TEST_F(LedgerFixture, AFolderWithoutLedgerIsImportedOnceByItsFileDates) {
+    namespace fs = std::filesystem;
+    WriteLines("keywords.lst", {"a", "b", "c"});
+    WriteLines("urls.lst", {"mine.example"});
+    WriteLines("Quillon-0.urls", {"x.example", "mine.example/"});
+    WriteLines("Quillon-1.urls", {"y.example", "2#Error found#"});
+    const auto at = [](int day) {
+        return fs::file_time_type::clock::from_sys(std::chrono::sys_seconds(
+            std::chrono::seconds(1796097600 + static_cast<std::int64_t>(day) * 86400)));
+    };
+    fs::last_write_time("Quillon-0.urls", at(0));
+    fs::last_write_time("Quillon-1.urls", at(2));
+
+    const auto ids = ImportFolderOnce(ledger_, {"Quillon", "Verrin"});
+    ASSERT_EQ(ids.size(), 1u);  // no Verrin files: no Verrin check
+    const ledger::CheckInfo check = ledger_.Check(ids[0]);
+    EXPECT_TRUE(check.imported);
+    EXPECT_EQ(check.state, CheckState::Stopped);  // keyword c has no file
+    EXPECT_EQ(check.startedAt, Day(0));
+    EXPECT_EQ(check.endedAt, Day(2));
+    const auto detail = ledger_.LoadCheck(ids[0]);
+    EXPECT_EQ(detail.keywords[0].state, KeywordState::Done);
+    EXPECT_EQ(detail.keywords[0].ranks[0].contains, 2);
+    EXPECT_EQ(detail.keywords[1].state, KeywordState::GivenUp);
+    EXPECT_EQ(detail.keywords[2].state, KeywordState::NotReached);
+    EXPECT_EQ(TopTenCount(ledger_, ids[0]), 1);
+    // Once: a ledger that holds checks is left alone.
+    EXPECT_TRUE(ImportFolderOnce(ledger_, {"Quillon"}).empty());
+    EXPECT_EQ(ledger_.Checks().size(), 1u);
+}
+
+}  // namespace
