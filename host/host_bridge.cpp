@@ -24,6 +24,7 @@ void HostBridge::Synchronize(void* host, void (*method)(void*), void* data) {
     }
     // Woken after the lock is free, the main thread does not have to wait for it again.
     self->requestPosted_.notify_one();
+    if (self->doorbell_ != nullptr) self->doorbell_->Ring();
     std::unique_lock lock(self->mutex_);
     self->requestDone_.wait(lock, [&] { return request.done; });
 }

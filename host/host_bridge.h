@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/doorbell.h"
 #include "plugin/host_list_control.h"
 
 class HostBridge {
@@ -51,6 +52,9 @@ class HostBridge {
     // insertLine calls made on a thread other than the main thread (should stay 0).
     int WrongThreadInserts() const { return wrongThreadInserts_.load(); }
     void SetMainThread(std::thread::id id) { mainThread_ = id; }
+    // Rung (from the plug-in's thread) with every synchronize request, besides the bridge's own
+    // wake-up; set before the plug-in starts. Null: none.
+    void SetDoorbell(Doorbell* doorbell) { doorbell_ = doorbell; }
 
   private:
     struct Request {
@@ -76,4 +80,5 @@ class HostBridge {
     bool startFailed_ = false;
     std::string startFailure_;
     std::atomic<int> wrongThreadInserts_{0};
+    Doorbell* doorbell_ = nullptr;
 };

@@ -27,23 +27,26 @@ namespace {
 std::optional<std::string> PasswordFromTerminal(const std::string& user) {
     const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
-    const std::string prompt = "Password of proxy user " + user + ": ";
-    if (::write(fd, prompt.data(), prompt.size()) < 0) {
-        ::close(fd);
-        return std::nullopt;
-    }
+    // Echo goes off before the prompt shows: a password typed as soon as the prompt appears is
+    // neither echoed nor flushed away. TCSANOW keeps what was typed ahead.
     termios saved{};
     const bool haveTerminal = ::tcgetattr(fd, &saved) == 0;
     if (haveTerminal) {
         termios quiet = saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        ::tcsetattr(fd, TCSAFLUSH, &quiet);
+        ::tcsetattr(fd, TCSANOW, &quiet);
+    }
+    const std::string prompt = "Password of proxy user " + user + ": ";
+    if (::write(fd, prompt.data(), prompt.size()) < 0) {
+        if (haveTerminal) ::tcsetattr(fd, TCSANOW, &saved);
+        ::close(fd);
+        return std::nullopt;
     }
     std::string password;
     char c;
     while (::read(fd, &c, 1) == 1 && c != '\n' && c != '\r')
         password += c;
-    if (haveTerminal) ::tcsetattr(fd, TCSAFLUSH, &saved);
+    if (haveTerminal) ::tcsetattr(fd, TCSANOW, &saved);
     const ssize_t echoed = ::write(fd, "\n", 1);  // the line end the user typed was not echoed
     static_cast<void>(echoed);
     ::close(fd);

@@ -1,5 +1,6 @@
 #include "host/progress_display.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/sysutils.h"
@@ -20,6 +21,18 @@ std::string FitColumns(const std::string& text, int columns) {
     return text;
 }
 
+std::string Clock(long long seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld", seconds / 60, seconds % 60);
+    return text;
+}
+
+long long SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
+                                                            start)
+        .count();
+}
+
 }  // namespace
 
 ProgressDisplay::ProgressDisplay(std::ostream& log, std::ostream& notes, bool live,
@@ -27,66 +40,110 @@ ProgressDisplay::ProgressDisplay(std::ostream& log, std::ostream& notes, bool li
     : log_(log), notes_(notes), live_(live), width_(std::move(width)) {}
 
 void ProgressDisplay::BeginRun(const std::string& engine, std::vector<std::string> keywords,
-                               int firstKeyword) {
-    running_ = true;
-    engine_ = engine;
-    keywords_ = std::move(keywords);
-    keyword_ = firstKeyword;
-    keywordOver_ = false;
-    positions_ = 0;
-    started_ = std::chrono::steady_clock::now();
-    drawnSecond_ = -1;
+                               int firstKeyword, int maxResults) {
+    if (Run* old = Find(engine)) *old = Run{};
+    std::erase_if(runs_, [](const Run& run) { return run.engine.empty(); });
+    Run run;
+    run.engine = engine;
+    run.keywords = std::move(keywords);
+    run.firstKeyword = firstKeyword;
+    run.maxResults = maxResults;
+    run.keyword = firstKeyword;
+    run.started = std::chrono::steady_clock::now();
+    if (runs_.empty()) {
+        started_ = run.started;
+        drawnSecond_ = -1;
+    }
+    runs_.push_back(std::move(run));
     Draw();
 }
 
-int ProgressDisplay::FindKeyword(const std::string& keyword, int from) const {
-    for (int i = std::max(from, 0); i < static_cast<int>(keywords_.size()); ++i) {
-        if (keywords_[i] == keyword) return i;
+ProgressDisplay::Run* ProgressDisplay::Find(const std::string& engine) {
+    if (engine.empty()) return runs_.empty() ? nullptr : &runs_.back();
+    for (Run& run : runs_) {
+        if (run.engine == engine) return &run;
+    }
+    return nullptr;
+}
+
+const ProgressDisplay::Run* ProgressDisplay::Find(const std::string& engine) const {
+    return const_cast<ProgressDisplay*>(this)->Find(engine);
+}
+
+int ProgressDisplay::Run::FindKeyword(const std::string& text, int from) const {
+    for (int i = std::max(from, 0); i < static_cast<int>(keywords.size()); ++i) {
+        if (keywords[i] == text) return i;
     }
     return -1;
 }
 
-void ProgressDisplay::Follow(const StatusLine& status) {
-    const bool current = keyword_ >= 0 && keyword_ < static_cast<int>(keywords_.size()) &&
-                         keywords_[keyword_] == status.keyword;
+void ProgressDisplay::Run::Follow(const StatusLine& status) {
+    const bool current = keyword >= 0 && keyword < static_cast<int>(keywords.size()) &&
+                         keywords[keyword] == status.keyword;
     switch (status.kind) {
         case StatusLine::Kind::KeywordStart:
             // A start line comes before every attempt at a keyword with no position counted
             // yet: the same keyword again after a failed first page, or the next keyword.
-            if (!current || keywordOver_ || positions_ > 0) {
-                const int found = FindKeyword(status.keyword, keyword_ + 1);
-                keyword_ = found >= 0 ? found : keyword_ + 1;
+            if (!current || keywordOver || positions > 0) {
+                const int found = FindKeyword(status.keyword, keyword + 1);
+                keyword = found >= 0 ? found : keyword + 1;
             }
-            keywordOver_ = false;
-            positions_ = 0;
+            keywordOver = false;
+            positions = 0;
             break;
         case StatusLine::Kind::Positions:
             if (!current) {
-                const int found = FindKeyword(status.keyword, keyword_);
-                if (found >= 0) keyword_ = found;
+                const int found = FindKeyword(status.keyword, keyword);
+                if (found >= 0) keyword = found;
             }
-            positions_ = status.positions;
+            positions = status.positions;
             break;
         case StatusLine::Kind::PageSkipped:
-            keywordOver_ = true;
+            keywordOver = true;
             break;
         default:
             break;
     }
 }
 
-std::string ProgressDisplay::ProgressText() const {
-    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                                  std::chrono::steady_clock::now() - started_)
-                                  .count();
-    char elapsed[32];
-    std::snprintf(elapsed, sizeof elapsed, "%lld:%02lld", seconds / 60, seconds % 60);
-    std::string text = engine_ + ": keyword " + std::to_string(keyword_ + 1) + " of " +
-                       std::to_string(keywords_.size());
-    if (keyword_ >= 0 && keyword_ < static_cast<int>(keywords_.size())) {
-        text += " \"" + AnsiToUtf8(keywords_[keyword_]) + "\"";
+std::string ProgressDisplay::Run::Text(bool withKeyword) const {
+    std::string text = engine + ": keyword " + std::to_string(keyword + 1) + " of " +
+                       std::to_string(keywords.size());
+    if (withKeyword && keyword >= 0 && keyword < static_cast<int>(keywords.size())) {
+        text += " \"" + AnsiToUtf8(keywords[keyword]) + "\"";
     }
-    return text + ", " + std::to_string(positions_) + " pos., " + elapsed;
+    text += ", " + std::to_string(positions) + " pos.";
+    // The time left, from the pace so far: the keywords of this run done, and the share of the
+    // current one that its positions make.
+    const int total = static_cast<int>(keywords.size()) - firstKeyword;
+    const double share =
+        maxResults > 0 ? std::min(1.0, static_cast<double>(positions) / maxResults) : 0.0;
+    const double done = (keyword - firstKeyword) + share;
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (done > 0 && total > 0 && elapsed > 0) {
+        const double left = elapsed * (total - done) / done;
+        text += ", about " + Clock(static_cast<long long>(left + 0.5)) + " left";
+    }
+    return text;
+}
+
+std::string ProgressDisplay::ProgressText() const {
+    std::string text;
+    const bool one = runs_.size() == 1;
+    for (const Run& run : runs_)
+        text += (text.empty() ? "" : " | ") + run.Text(one);
+    return text + (text.empty() ? "" : ", ") + Clock(SecondsSince(started_));
+}
+
+int ProgressDisplay::KeywordIndex(const std::string& engine) const {
+    const Run* run = Find(engine);
+    return run ? run->keyword : 0;
+}
+
+int ProgressDisplay::Positions(const std::string& engine) const {
+    const Run* run = Find(engine);
+    return run ? run->positions : 0;
 }
 
 void ProgressDisplay::Erase() {
@@ -96,21 +153,28 @@ void ProgressDisplay::Erase() {
 }
 
 void ProgressDisplay::Draw() {
-    if (!live_ || !running_) return;
+    if (!live_ || runs_.empty()) return;
     const int columns = std::max(width_() - 1, 10);
     log_ << kEraseLine << FitColumns(ProgressText(), columns) << std::flush;
     drawn_ = true;
-    drawnSecond_ = std::chrono::duration_cast<std::chrono::seconds>(
-                       std::chrono::steady_clock::now() - started_)
-                       .count();
+    drawnSecond_ = SecondsSince(started_);
+}
+
+void ProgressDisplay::Line(const std::string& engine, const std::string& line) {
+    Erase();
+    const StatusLine status = StatusLine::Parse(line);
+    if (runs_.size() > 1 && status.kind == StatusLine::Kind::Other &&
+        line.find(engine) == std::string::npos) {
+        log_ << engine << ": ";
+    }
+    log_ << AnsiToUtf8(line) << '\n';
+    if (!live_) log_ << std::flush;
+    if (Run* run = Find(engine)) run->Follow(status);
+    Draw();
 }
 
 void ProgressDisplay::Line(const std::string& line) {
-    Erase();
-    log_ << AnsiToUtf8(line) << '\n';
-    if (!live_) log_ << std::flush;
-    Follow(StatusLine::Parse(line));
-    Draw();
+    Line(runs_.empty() ? std::string() : runs_.back().engine, line);
 }
 
 void ProgressDisplay::Note(const std::string& text) {
@@ -120,16 +184,19 @@ void ProgressDisplay::Note(const std::string& text) {
 }
 
 void ProgressDisplay::Tick() {
-    if (!live_ || !running_) return;
-    const long long second = std::chrono::duration_cast<std::chrono::seconds>(
-                                 std::chrono::steady_clock::now() - started_)
-                                 .count();
-    if (second != drawnSecond_) Draw();
+    if (!live_ || runs_.empty()) return;
+    if (SecondsSince(started_) != drawnSecond_) Draw();
+}
+
+void ProgressDisplay::EndRun(const std::string& engine) {
+    Erase();
+    std::erase_if(runs_, [&](const Run& run) { return run.engine == engine; });
+    Draw();
 }
 
 void ProgressDisplay::EndRun() {
     Erase();
-    running_ = false;
+    runs_.clear();
 }
 
 }  // namespace rankcheck

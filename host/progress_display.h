@@ -1,6 +1,7 @@
 // ProgressDisplay: rankcheck's output during a run. Every status line is printed as it arrives,
 // one per line, oldest first (a log). On a terminal a one-line progress display follows the log:
-// the engine, keyword i of n, the current keyword, its positions so far and the elapsed time,
+// per engine under way keyword i of n, the current keyword (with one engine), its positions so
+// far and an estimate of the time left, then the elapsed time,
 // redrawn in place with a carriage return and erased before anything else is printed, so that it
 // never shows up inside a log line. Without a terminal only the plain lines are printed.
 //
@@ -27,42 +28,60 @@ class ProgressDisplay {
         std::ostream& log, std::ostream& notes, bool live,
         std::function<int()> width = [] { return 80; });
 
-    // A run begins: the engine word, the keywords as keywords.lst holds them (for "i of n") and
-    // the index of the keyword that the run starts on (a resumed run's saved keyword, else 0).
-    void BeginRun(const std::string& engine, std::vector<std::string> keywords, int firstKeyword);
-    // A status line arrived: printed, and the progress follows it.
+    // A run begins: the engine word, the keywords as keywords.lst holds them (for "i of n"), the
+    // index of the keyword that the run starts on (a resumed run's saved keyword, else 0) and
+    // the positions asked for per keyword (for the time left). Several runs may be under way.
+    void BeginRun(const std::string& engine, std::vector<std::string> keywords, int firstKeyword,
+                  int maxResults = 100);
+    // A status line of `engine`'s run arrived: printed, and its progress follows it. While two
+    // runs are under way a line that does not name its engine is printed as "<engine>: line".
+    void Line(const std::string& engine, const std::string& line);
+    // The same for the run begun last.
     void Line(const std::string& line);
     // One of rankcheck's own messages (to `notes`).
     void Note(const std::string& text);
     // Called regularly while waiting: redraws when the elapsed second has changed.
     void Tick();
-    // The run is over: the progress display goes away.
+    // `engine`'s run is over (every run: no engine); the display goes away with the last one.
+    void EndRun(const std::string& engine);
     void EndRun();
 
-    // The text the progress display shows now.
+    // The text the progress display shows now: one part per run under way.
     std::string ProgressText() const;
-    int KeywordIndex() const { return keyword_; }
-    int Positions() const { return positions_; }
+    // The run begun last (or `engine`'s): its keyword index and positions so far.
+    int KeywordIndex(const std::string& engine = "") const;
+    int Positions(const std::string& engine = "") const;
 
   private:
+    struct Run {
+        std::string engine;
+        std::vector<std::string> keywords;
+        int firstKeyword = 0;
+        int maxResults = 100;
+        int keyword = 0;
+        bool keywordOver = false;  // the current keyword's next start line begins a later keyword
+        int positions = 0;
+        std::chrono::steady_clock::time_point started;
+
+        void Follow(const StatusLine& status);
+        int FindKeyword(const std::string& keyword, int from) const;
+        // "keyword 3 of 12" with the keyword when `withKeyword`, positions, and the time left.
+        std::string Text(bool withKeyword) const;
+    };
+
     void Erase();
     void Draw();
-    void Follow(const StatusLine& status);
-    int FindKeyword(const std::string& keyword, int from) const;
+    Run* Find(const std::string& engine);
+    const Run* Find(const std::string& engine) const;
 
     std::ostream& log_;
     std::ostream& notes_;
     const bool live_;
     std::function<int()> width_;
 
-    bool running_ = false;
+    std::vector<Run> runs_;  // under way, in the order begun
     bool drawn_ = false;
-    std::string engine_;
-    std::vector<std::string> keywords_;
-    int keyword_ = 0;
-    bool keywordOver_ = false;  // the current keyword's next start line begins a later keyword
-    int positions_ = 0;
-    std::chrono::steady_clock::time_point started_;
+    std::chrono::steady_clock::time_point started_;  // of the first run under way
     long long drawnSecond_ = -1;
 };
 

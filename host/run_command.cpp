@@ -17,6 +17,7 @@
 
 #include "host/check_recorder.h"
 #include "host/commands.h"
+#include "host/doorbell.h"
 #include "host/folder_lock.h"
 #include "host/input_checks.h"
 #include "host/ledger_import.h"
@@ -73,7 +74,7 @@ int SavedKeywordIndex(const std::string& engine) {
 }
 
 // What a run needs before anything starts, in the job folder: proxy.def readable and its first
-// hop reachable, saved progress when resuming. Prints why not and returns 2; warnings about the
+// hop reachable. Prints why not and returns 2; warnings about the
 // keywords and URLs are printed and the run goes on (0). Nothing in the folder changes here.
 int CheckBeforeRun(const RunCommandOptions& options, const std::vector<PluginRef>& plugins) {
     jobfiles::ProxySettings proxy;
@@ -88,19 +89,6 @@ int CheckBeforeRun(const RunCommandOptions& options, const std::vector<PluginRef
     } catch (const Exception& e) {
         std::cerr << "rankcheck: " << e.what() << '\n';
         return 2;
-    }
-    if (options.settings.resume) {
-        for (const PluginRef& plugin : plugins) {
-            const std::string progress = jobfiles::ProgressFileName(plugin.engine);
-            std::error_code ec;
-            if (!fs::exists(progress, ec)) {
-                std::cerr << "rankcheck: there is nothing to resume on " << plugin.engine << " (no "
-                          << progress << " in " << fs::current_path(ec).string()
-                          << "); to start afresh: "
-                          << RunCommandLine(options, options.engine, false) << '\n';
-                return 2;
-            }
-        }
     }
     for (const char* file : {jobfiles::kKeywordFile, jobfiles::kUrlFile}) {
         TStringList lines;
@@ -211,6 +199,15 @@ struct EngineCheck {
     PluginRef plugin;
     std::string argument;  // as the user named the engine
     std::optional<ledger::CheckInfo> resumed;  // the check a --resume goes on with
+    bool fromProgress = false;  // the plug-in resumes from the progress file (else from keyword 1)
+
+    // While it runs, on the main thread.
+    std::unique_ptr<PluginLibrary> library;
+    std::unique_ptr<SearchRun> run;
+    std::unique_ptr<CheckRecorder> recorder;
+    std::chrono::steady_clock::time_point started;
+    bool startFailed = false;
+    RunOutcome outcome = RunOutcome::Completed;
 };
 
 // The summary line of one engine's run.
@@ -256,7 +253,9 @@ int RunCommand(const RunCommandOptions& options) {
         for (const auto& argument : engineArguments) {
             PluginRef ref = ResolvePlugin(argument, pluginDir);
             ref.library = fs::absolute(ref.library);
-            engines.push_back({std::move(ref), argument, std::nullopt});
+            EngineCheck& e = engines.emplace_back();
+            e.plugin = std::move(ref);
+            e.argument = argument;
         }
     } catch (const std::exception& e) {
         std::cerr << "rankcheck: " << e.what() << '\n';
@@ -286,11 +285,18 @@ int RunCommand(const RunCommandOptions& options) {
             const std::string& engine = e.plugin.engine;
             if (!options.settings.resume) continue;
             e.resumed = ledger->ResumableCheck(engine);
+            std::error_code ec;
+            e.fromProgress = fs::exists(jobfiles::ProgressFileName(engine), ec);
             if (!e.resumed) {
-                std::cerr << "rankcheck: there is nothing to resume on " << engine
-                          << ": its latest check in " << dbPath.string()
-                          << " is complete; to start afresh: "
-                          << RunCommandLine(options, options.engine, false) << '\n';
+                std::cerr << "rankcheck: there is nothing to resume on " << engine << " (";
+                if (e.fromProgress) {
+                    std::cerr << "its latest check in " << dbPath.string() << " is complete";
+                } else {
+                    std::cerr << "no stopped check and no " << jobfiles::ProgressFileName(engine)
+                              << " in " << fs::current_path(ec).string();
+                }
+                std::cerr << "); to start afresh: " << RunCommandLine(options, options.engine, false)
+                          << '\n';
                 return 2;
             }
             std::vector<std::string> checked;
@@ -317,31 +323,34 @@ int RunCommand(const RunCommandOptions& options) {
     StopSignal::Install();
     const bool live = isatty(STDOUT_FILENO) != 0;
     ProgressDisplay display(std::cout, std::cerr, live, &TerminalColumns);
-    int status = 0;
-    std::vector<std::string> summaries;
-    for (size_t i = 0; i < engines.size(); ++i) {
-        EngineCheck& e = engines[i];
-        std::unique_ptr<PluginLibrary> library;
+    Doorbell doorbell;
+
+    // Loads the plug-in and starts its run, recording into a new check or the resumed one.
+    auto start = [&](EngineCheck& e) {
         try {
-            library = std::make_unique<PluginLibrary>(e.plugin);
+            e.library = std::make_unique<PluginLibrary>(e.plugin);
         } catch (const PluginError& error) {
             display.Note(std::string("rankcheck: ") + error.what());
-            status = Worse(status, 2);
-            continue;
+            e.startFailed = true;
+            e.outcome = RunOutcome::StartFailed;
+            return;
         }
-        const std::string& engine = library->Engine();
-        const int firstKeyword = options.settings.resume ? SavedKeywordIndex(engine) : 0;
-        if (!options.settings.resume) {
+        const std::string& engine = e.library->Engine();
+        RunSettings settings = options.settings;
+        // A check killed before its first page was saved has no progress file: its run starts
+        // again at the first keyword, within the same check.
+        settings.resume = options.settings.resume && e.fromProgress;
+        const int firstKeyword = settings.resume ? SavedKeywordIndex(engine) : 0;
+        if (!settings.resume) {
             // A fresh run starts from nothing; a progress file left by an older run must not be
             // resumed as if it were this check's.
             std::error_code ec;
             fs::remove(jobfiles::ProgressFileName(engine), ec);
         }
-        display.BeginRun(engine, keywords, firstKeyword);
-        SearchRun run(*library, display);
-        std::unique_ptr<CheckRecorder> recorder;
-        const auto started = std::chrono::steady_clock::now();
-        run.OnStarted = [&] {
+        display.BeginRun(engine, keywords, firstKeyword, settings.maxResults);
+        e.run = std::make_unique<SearchRun>(*e.library, display);
+        e.started = std::chrono::steady_clock::now();
+        e.run->OnStarted = [&e, &ledger, &options, &keywords, &urls, firstKeyword, engine] {
             ledger::CheckInfo check;
             if (e.resumed) {
                 ledger->ReopenCheck(e.resumed->id);
@@ -353,31 +362,57 @@ int RunCommand(const RunCommandOptions& options) {
                     stale && stale->state == ledger::CheckState::Running) {
                     ledger->EndCheck(stale->id, ledger::CheckState::Stopped, Now());
                 }
-                ledger::CheckStart start;
-                start.engine = engine;
-                start.startedAt = Now();
-                start.options = {options.settings.maxResults, options.settings.stopWhenAllFound,
+                ledger::CheckStart begin;
+                begin.engine = engine;
+                begin.startedAt = Now();
+                begin.options = {options.settings.maxResults, options.settings.stopWhenAllFound,
                                  options.settings.exactMatch};
-                start.keywordsHash = ContentHash(FileBytes(jobfiles::kKeywordFile));
-                start.keywords = keywords;
-                start.urls = urls;
-                check = ledger->Check(ledger->BeginCheck(start));
+                begin.keywordsHash = ContentHash(FileBytes(jobfiles::kKeywordFile));
+                begin.keywords = keywords;
+                begin.urls = urls;
+                check = ledger->Check(ledger->BeginCheck(begin));
             }
-            recorder = std::make_unique<CheckRecorder>(*ledger, check, urls, &Now);
-            if (e.resumed) recorder->CatchUp(firstKeyword);
+            e.recorder = std::make_unique<CheckRecorder>(*ledger, check, urls, &Now);
+            if (e.resumed) e.recorder->CatchUp(firstKeyword);
         };
-        run.OnStatus = [&](const StatusLine& line) {
-            if (recorder) recorder->OnStatusLine(line);
+        e.run->OnStatus = [&e](const StatusLine& line) {
+            if (e.recorder) e.recorder->OnStatusLine(line);
         };
-        const RunOutcome outcome = run.Run(options.settings, &StopWanted);
+        if (!e.run->Start(settings, &doorbell)) e.outcome = e.run->End();
+    };
+
+    // Services the runs under way on this thread until each has finished.
+    auto drive = [&](std::vector<EngineCheck*> running) {
+        while (!running.empty()) {
+            const uint64_t rung = doorbell.Count();
+            std::erase_if(running, [&](EngineCheck* e) {
+                if (e->run->Service(StopWanted())) return false;
+                e->outcome = e->run->End();
+                return true;
+            });
+            display.Tick();
+            if (!running.empty()) doorbell.WaitSince(rung, 100);
+        }
+    };
+
+    int status = 0;
+    std::vector<std::string> summaries;
+    // The run is over: the keyword under way recorded, the check ended, its summary made.
+    auto finish = [&](EngineCheck& e) {
+        if (e.startFailed || !e.library) {
+            status = Worse(status, 2);
+            return;
+        }
+        const std::string& engine = e.library->Engine();
         std::vector<int> givenUp;
-        if (recorder) {
+        if (e.recorder) {
             try {
-                recorder->Finish(outcome == RunOutcome::Completed, outcome == RunOutcome::Stopped);
-                givenUp = recorder->GivenUp();
-                const ledger::CheckInfo check = ledger->Check(recorder->Check().id);
+                e.recorder->Finish(e.outcome == RunOutcome::Completed,
+                                   e.outcome == RunOutcome::Stopped);
+                givenUp = e.recorder->GivenUp();
+                const ledger::CheckInfo check = ledger->Check(e.recorder->Check().id);
                 summaries.push_back(Summary(check, keywords, givenUp,
-                                            std::chrono::steady_clock::now() - started,
+                                            std::chrono::steady_clock::now() - e.started,
                                             TopTenCount(*ledger, check.id)));
             } catch (const std::exception& error) {
                 display.Note(std::string("rankcheck: the ledger could not be written: ") +
@@ -385,34 +420,70 @@ int RunCommand(const RunCommandOptions& options) {
                 status = Worse(status, 1);
             }
         }
-        switch (outcome) {
+        switch (e.outcome) {
             case RunOutcome::Completed:
                 if (!givenUp.empty()) status = Worse(status, kExitGivenUp);
                 break;
             case RunOutcome::StartFailed:
-                display.Note("rankcheck: " + engine + " could not start: " + run.Message());
+                display.Note("rankcheck: " + engine + " could not start: " + e.run->Message());
                 status = Worse(status, 2);
                 break;
             case RunOutcome::Failed:
-                display.Note("rankcheck: the " + engine + " run ended early: " + run.Message());
+                display.Note("rankcheck: the " + engine + " run ended early: " + e.run->Message());
                 status = Worse(status, 1);
                 break;
-            case RunOutcome::Stopped: {
-                for (const std::string& summary : summaries)
-                    display.Note("rankcheck: " + summary);
-                std::string hint = "rankcheck: stopped. To go on where " + engine +
-                                   " left off:\n  " + RunCommandLine(options, e.argument, true);
-                for (size_t rest = i + 1; rest < engines.size(); ++rest) {
-                    hint += "\nthen, for the engine not run yet:\n  " +
-                            RunCommandLine(options, engines[rest].argument, options.settings.resume);
-                }
-                display.Note(hint);
-                return static_cast<int>(RunOutcome::Stopped);
-            }
+            case RunOutcome::Stopped:
+                break;
+        }
+    };
+
+    const bool together = engines.size() > 1 && !options.sequential;
+    size_t ran = 0;
+    if (together) {
+        std::vector<EngineCheck*> running;
+        for (EngineCheck& e : engines) {
+            start(e);
+            if (!e.startFailed && e.outcome != RunOutcome::StartFailed) running.push_back(&e);
+        }
+        drive(running);
+        for (EngineCheck& e : engines)
+            finish(e);
+        ran = engines.size();
+    } else {
+        for (EngineCheck& e : engines) {
+            ++ran;
+            start(e);
+            if (!e.startFailed && e.outcome != RunOutcome::StartFailed) drive({&e});
+            finish(e);
+            if (e.outcome == RunOutcome::Stopped) break;
         }
     }
+
     for (const std::string& summary : summaries)
         display.Note("rankcheck: " + summary);
+    // Stopped by the user: how to go on with each engine stopped, and those not run yet.
+    std::vector<std::string> again;
+    for (size_t i = 0; i < engines.size(); ++i) {
+        if (i < ran && engines[i].outcome == RunOutcome::Stopped) {
+            again.push_back(RunCommandLine(options, engines[i].argument, true));
+        } else if (i >= ran) {
+            again.push_back(RunCommandLine(options, engines[i].argument, options.settings.resume));
+        }
+    }
+    const bool stopped = std::any_of(engines.begin(), engines.end(), [](const EngineCheck& e) {
+        return e.outcome == RunOutcome::Stopped;
+    });
+    const bool allStopped = std::all_of(engines.begin(), engines.end(), [](const EngineCheck& e) {
+        return e.outcome == RunOutcome::Stopped;
+    });
+    if (allStopped && engines.size() > 1) again = {RunCommandLine(options, options.engine, true)};
+    if (stopped) {
+        std::string hint = "rankcheck: stopped. To go on where it left off:";
+        for (const std::string& line : again)
+            hint += "\n  " + line;
+        display.Note(hint);
+        return static_cast<int>(RunOutcome::Stopped);
+    }
     if (!summaries.empty()) {
         display.Note("rankcheck: the ranks: " + ShellQuote(options.program) + " report" +
                      (options.dir == "." ? "" : " --dir " + ShellQuote(options.dir)));

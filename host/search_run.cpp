@@ -10,7 +10,7 @@ namespace rankcheck {
 SearchRun::SearchRun(const PluginLibrary& plugin, ProgressDisplay& display)
     : plugin_(plugin), display_(display) {
     bridge_.OnLine = [this](const std::string& line) {
-        display_.Line(line);
+        display_.Line(plugin_.Engine(), line);
         const StatusLine status = StatusLine::Parse(line);
         if (status.kind == StatusLine::Kind::Finished) finishedLine_ = true;
         if (status.kind == StatusLine::Kind::Stopped && !stoppedLine_) {
@@ -28,6 +28,17 @@ SearchRun::SearchRun(const PluginLibrary& plugin, ProgressDisplay& display)
 }
 
 RunOutcome SearchRun::Run(const RunSettings& settings, bool (*stopRequested)(), int pollMs) {
+    if (Start(settings)) {
+        while (Service(stopRequested != nullptr && stopRequested())) {
+            bridge_.Pump(pollMs);
+            display_.Tick();
+        }
+    }
+    return End();
+}
+
+bool SearchRun::Start(const RunSettings& settings, Doorbell* doorbell) {
+    bridge_.SetDoorbell(doorbell);
     {
         // The plug-in's job thread is created here; it must not take the user's Ctrl-C.
         StopSignal::Blocked blocked;
@@ -36,9 +47,9 @@ RunOutcome SearchRun::Run(const RunSettings& settings, bool (*stopRequested)(), 
     }
     if (bridge_.StartFailed()) {
         message_ = bridge_.StartFailure();
-        display_.EndRun();
-        return RunOutcome::StartFailed;
+        return false;
     }
+    started_ = true;
     if (OnStarted) {
         try {
             OnStarted();
@@ -46,23 +57,32 @@ RunOutcome SearchRun::Run(const RunSettings& settings, bool (*stopRequested)(), 
             hostError_ = e.what();
         }
     }
-    while (!plugin_.IsFinished()) {
-        if (!hostError_.empty() && !stopAsked_) {
-            stopAsked_ = true;
-            plugin_.Stop();
-        }
-        bridge_.Pump(pollMs);
-        if (!stopAsked_ && stopRequested != nullptr && stopRequested()) {
-            stopAsked_ = true;
-            plugin_.Stop();
-            display_.Note(
-                "rankcheck: stopping after the page under way has been saved "
-                "(press Ctrl-C again to quit at once)");
-        }
-        display_.Tick();
+    return true;
+}
+
+bool SearchRun::Service(bool stopWanted) {
+    if (!started_) return false;
+    bridge_.Pump(0);
+    if (plugin_.IsFinished()) return false;
+    if (!hostError_.empty() && !stopAsked_) {
+        stopAsked_ = true;
+        plugin_.Stop();
     }
+    if (!stopAsked_ && stopWanted) {
+        stopAsked_ = true;
+        plugin_.Stop();
+        display_.Note("rankcheck: stopping " + plugin_.Engine() +
+                      " after the page under way has been saved (press Ctrl-C again to quit at "
+                      "once)");
+    }
+    return true;
+}
+
+RunOutcome SearchRun::End() {
+    display_.EndRun(plugin_.Engine());
+    if (!started_) return RunOutcome::StartFailed;
+    bridge_.Pump(0);
     plugin_.Clear();
-    display_.EndRun();
 
     if (!hostError_.empty()) {
         message_ = hostError_;

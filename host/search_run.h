@@ -41,6 +41,16 @@ class SearchRun {
     // `pollMs` at most) whether the user wants the run to stop.
     RunOutcome Run(const RunSettings& settings, bool (*stopRequested)(), int pollMs = 100);
 
+    // The same in steps, for a host that drives several runs on its main thread: Start, then
+    // Service (which never waits) until it returns false, then End for the outcome. `doorbell`
+    // (optional) is rung with each synchronize request of this run.
+    // Start returns false when the plug-in could not start (End then says StartFailed).
+    bool Start(const RunSettings& settings, Doorbell* doorbell = nullptr);
+    // Runs the pending synchronize requests; asks the plug-in to stop when `stopWanted` (once).
+    // False once the plug-in has finished.
+    bool Service(bool stopWanted);
+    RunOutcome End();
+
     // Called once the plug-in has started, before its first status line is taken.
     std::function<void()> OnStarted;
     // Called with every status line, after the display has shown it.
@@ -58,6 +68,7 @@ class SearchRun {
     HostBridge bridge_;
     std::string message_;
     bool stopAsked_ = false;
+    bool started_ = false;
     bool finishedLine_ = false;
     bool stoppedLine_ = false;
     std::string hostError_;  // a failure of OnStarted or OnStatus, which stops the run

@@ -271,6 +271,58 @@ TEST_F(RankcheckE2E, CtrlCStopsAfterThePageAndResumeFinishesTheRun) {
               FullResults("sourdough starter", enginesim::Engine::Verrin, scenario));
 }
 
+TEST_F(RankcheckE2E, RunAllRunsBothEnginesAtOnceAndOneCtrlCStopsBoth) {
+    // Every page takes a while, so that both runs are under way together.
+    std::string scenario = kScenario;
+    scenario.replace(scenario.rfind('}'), 1, R"(, "faults": [{"kind": "delay", "ms": 60}]})");
+    StartSim(scenario);
+
+    ChildProcess run({kRankcheck, "run", "all", "--dir", folder_});
+    ASSERT_TRUE(run.ReadUntilContains("pos. on Verrin", 20000)) << run.Out() << run.Err();
+    ASSERT_TRUE(run.ReadUntilContains("pos. on Quillon", 20000)) << run.Out() << run.Err();
+    run.Signal(SIGINT);
+    ASSERT_EQ(run.Wait(), 130) << run.Out() << run.Err();
+    // One Ctrl-C stopped both after their pages under way; each closed normally.
+    EXPECT_NE(run.Out().find("Finished search on Quillon\n"), std::string::npos) << run.Out();
+    EXPECT_NE(run.Out().find("Finished search on Verrin\n"), std::string::npos) << run.Out();
+    EXPECT_EQ(run.Out().find("broken oven"), std::string::npos) << "the stop came too late";
+    const V again = ResumeCommand(run.Err());
+    ASSERT_FALSE(again.empty()) << run.Err();
+    EXPECT_EQ(again[2], "all");
+
+    const Result resumed = Rankcheck(V(again.begin() + 1, again.end()));
+    ASSERT_EQ(resumed.status, 3) << resumed.out << resumed.err;  // Quillon gave "broken oven" up
+    // The two engines' lines are interleaved: Verrin began before Quillon finished.
+    EXPECT_LT(resumed.out.find("pos. on Verrin"), resumed.out.find("Finished search on Quillon"))
+        << resumed.out;
+    EXPECT_NE(resumed.err.find("Quillon (check 1): 3 of 4 keywords done, 1 given up"),
+              std::string::npos)
+        << resumed.err;
+    EXPECT_NE(resumed.err.find("Verrin (check 2): 4 of 4 keywords done, 0 given up"),
+              std::string::npos)
+        << resumed.err;
+    const Result csv = Rankcheck({"report", "--dir", folder_, "--format", "csv"});
+    EXPECT_EQ(FromCsv(ParseCsv(csv.out)), kExpected);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(ReadLines("Verrin-" + std::to_string(i) + ".urls"),
+                  FullResults(kKeywords[i], enginesim::Engine::Verrin, scenario))
+            << kKeywords[i];
+    }
+}
+
+TEST_F(RankcheckE2E, ATerminalShowsBothEnginesAndTheTimeLeft) {
+    std::string scenario = kScenario;
+    scenario.replace(scenario.rfind('}'), 1, R"(, "faults": [{"kind": "delay", "ms": 40}]})");
+    StartSim(scenario);
+    const Result shown = Rankcheck({"run", "all", "--dir", folder_}, ChildProcess::Output::Terminal);
+    ASSERT_EQ(shown.status, 3) << shown.out;
+    EXPECT_TRUE(std::regex_search(shown.out,
+                                  std::regex("Quillon: keyword \\d of 4, \\d+ pos\\.[^\r]* \\| "
+                                             "Verrin: keyword \\d of 4, \\d+ pos\\.")))
+        << shown.out;
+    EXPECT_TRUE(std::regex_search(shown.out, std::regex("about \\d+:\\d\\d left")));
+}
+
 TEST_F(RankcheckE2E, SecondCtrlCQuitsAtOnceAndTheFilesStayWhole) {
     // The second page request hangs for long; the first one is recorded before it.
     std::string scenario = kScenario;
