@@ -30,6 +30,7 @@
 #include "platform/string_list.h"
 #include "platform/sysutils.h"
 #include "platform/thread.h"
+#include "plugin/host_list_target.h"
 #include "tools/engine-sim/engine_sim.h"
 #include "tools/engine-sim/result_page.h"
 #include "urlcodec/url_codec.h"
@@ -202,20 +203,19 @@ BENCHMARK(BM_SaveToFile)->Arg(4)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosec
 class HandOverThread : public TThread {
   public:
     explicit HandOverThread(HostBridge& bridge)
-        : TThread(true, bridge.Control()), bridge_(bridge) {}
+        : TThread(true, &target_), target_(bridge.Control()) {}
     ~HandOverThread() override { WaitFor(); }
     std::atomic<bool> stop{false};
 
   protected:
     void Execute() override {
         const std::string line = "10 pos. on Quillon for \"red shoes\"";
-        const HostListControl* control = bridge_.Control();
         while (!stop.load())
-            Synchronize([&] { control->insertLine(control->host, line.data(), line.size()); });
+            Synchronize([&] { target_.InsertLine(line); });
     }
 
   private:
-    HostBridge& bridge_;
+    THostListTarget target_;
 };
 
 // One iteration: the thread posts a line, the main thread (this one) runs it in Pump, the thread

@@ -12,7 +12,7 @@ using jobfiles::kKeywordFile;
 using jobfiles::kUrlFile;
 
 TSearchEngines::TSearchEngines(char resume, int maxResults_, char stopWhenAllFound_,
-                               char exactMatch_, const HostListControl* statusTarget_,
+                               char exactMatch_, TStatusTarget* statusTarget_,
                                const AnsiString& fileBaseName)
     : TThread(true, statusTarget_), statusTarget(statusTarget_) {
     // Progress of an earlier run, or a fresh start. Any non-zero `resume` resumes: the progress
@@ -131,7 +131,7 @@ void TSearchEngines::EncodeKeywords() {
 }
 
 void TSearchEngines::WriteStatus() {
-    statusTarget->insertLine(statusTarget->host, statusLine.data(), statusLine.size());
+    statusTarget->InsertLine(statusLine);
 }
 
 void TSearchEngines::PostStatus(const AnsiString& line) {

@@ -1,11 +1,11 @@
 // TThread: the framework's worker thread. A TThread is created suspended; Resume starts it, and
-// it runs Execute exactly once. Synchronize hands a method to the host's main thread through the
-// host's HostListControl and returns after it has run there.
+// it runs Execute exactly once. Synchronize hands a method to the thread's TSyncTarget (the host's
+// main thread) and returns after it has run there.
 //
 // Ownership: whoever created the object destroys it (no free-on-terminate). The destructor waits
 // for a running thread to end. When it is called on the host's main thread while the thread may
-// still need that thread (a status line pending), it keeps servicing the host's synchronize
-// requests through checkSynchronize, so that the wait cannot deadlock.
+// still need that thread (a status line pending), it keeps running the thread's requests through
+// the target's CheckSynchronize, so that the wait cannot deadlock.
 //
 // Threads: construction, Resume, SetPriority and destruction on the host's main thread; Execute
 // and Synchronize on the worker thread.
@@ -15,7 +15,7 @@
 #include <functional>
 #include <thread>
 
-#include "plugin/host_list_control.h"
+#include "platform/sync_target.h"
 
 enum class TThreadPriority {
     tpIdle,
@@ -33,9 +33,9 @@ class TThread {
     // set when it starts: 1 ns, the least there is, instead of the default 50 us.
     static constexpr unsigned long kTimerSlackNs = 1;
 
-    // `syncTarget` is the host whose main thread runs Synchronize requests; it may be null for
-    // a thread that never synchronizes.
-    TThread(bool createSuspended, const HostListControl* syncTarget);
+    // `syncTarget` is the thread that runs Synchronize requests; it may be null for a thread that
+    // never synchronizes.
+    TThread(bool createSuspended, TSyncTarget* syncTarget);
     virtual ~TThread();
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
@@ -48,19 +48,19 @@ class TThread {
     TThreadPriority Priority() const { return priority_; }
     // True once Execute has returned (or the thread was never started and never will run).
     bool Ended() const { return ended_.load(); }
-    // Waits for a started thread to end, servicing the host's synchronize requests meanwhile.
+    // Waits for a started thread to end, running its Synchronize requests meanwhile.
     void WaitFor();
 
   protected:
     virtual void Execute() = 0;
-    // Worker thread: runs `method` on the host's main thread and returns after it has run there.
+    // Worker thread: runs `method` on the target's thread and returns after it has run there.
     // Exceptions thrown by `method` are carried back and rethrown here.
     void Synchronize(const std::function<void()>& method);
 
   private:
     void ThreadMain();
 
-    const HostListControl* syncTarget_;
+    TSyncTarget* syncTarget_;
     TThreadPriority priority_ = TThreadPriority::tpNormal;
     std::thread thread_;
     bool started_ = false;

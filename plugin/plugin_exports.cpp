@@ -6,9 +6,11 @@
 // exception crosses the C boundary: a start that cannot make a job reports through the host's
 // startFailed callback and leaves no job and no thread behind.
 #include <exception>
+#include <memory>
 
 #include PLUGIN_ADAPTER_HEADER
 #include "plugin/host_list_control.h"
+#include "plugin/host_list_target.h"
 
 #define PLUGIN_CONCAT2(a, b) a##b
 #define PLUGIN_CONCAT(a, b) PLUGIN_CONCAT2(a, b)
@@ -17,8 +19,10 @@
 
 namespace {
 
-// The live job, from a successful start until clear.
+// The live job, from a successful start until clear, and the host's list control as its status
+// target, which outlives it.
 PLUGIN_ADAPTER_CLASS* currentJob = nullptr;
+std::unique_ptr<THostListTarget> currentTarget;
 
 void ReportStartFailure(const HostListControl* target, const char* message) {
     if (target->startFailed != nullptr) target->startFailed(target->host, message);
@@ -43,8 +47,9 @@ PLUGIN_EXPORT(void, StartSearch)
         return;
     }
     try {
+        currentTarget = std::make_unique<THostListTarget>(statusTarget);
         auto* job = new PLUGIN_ADAPTER_CLASS(resume, maxResults, stopWhenAllFound, exactMatch,
-                                             statusTarget);
+                                             currentTarget.get());
         currentJob = job;
         job->Resume();
     } catch (const std::exception& e) {
@@ -69,4 +74,5 @@ PLUGIN_EXPORT(void, ClearMemory)() {
     currentJob->WaitFor();
     delete currentJob;
     currentJob = nullptr;
+    currentTarget.reset();
 }

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "host/host_bridge.h"
+#include "plugin/host_list_target.h"
 #include "tests/scripted_job.h"
 
 namespace {
@@ -21,7 +22,7 @@ class JobRun : public ::testing::Test {
     std::unique_ptr<ScriptedJob> Make(int maxResults = 100, char stopWhenAllFound = 0,
                                       char exactMatch = 0, char resume = 0) {
         return std::make_unique<ScriptedJob>(resume, maxResults, stopWhenAllFound, exactMatch,
-                                             bridge_.Control());
+                                             &target_);
     }
     // Resumes the job and services its status lines on this (the host's main) thread.
     void Run(ScriptedJob& job) {
@@ -33,6 +34,7 @@ class JobRun : public ::testing::Test {
 
     ScratchDir dir_;
     HostBridge bridge_;
+    THostListTarget target_{bridge_.Control()};
 };
 
 TEST_F(JobRun, TwoKeywordsFullAndShortPages) {

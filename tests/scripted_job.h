@@ -37,7 +37,7 @@ class ScriptedJob : public TSearchEngines {
     static constexpr const char* kEngine = "Test";
 
     ScriptedJob(char resume, int maxResults, char stopWhenAllFound, char exactMatch,
-                const HostListControl* target, int perPage = 10)
+                TStatusTarget* target, int perPage = 10)
         : TSearchEngines(resume, maxResults, stopWhenAllFound, exactMatch, target, kEngine) {
         engineName = kEngine;
         resultsPerPage = perPage;
