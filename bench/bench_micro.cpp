@@ -202,8 +202,7 @@ BENCHMARK(BM_SaveToFile)->Arg(4)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosec
 // A job-like thread that hands lines to the host's main thread until told to stop.
 class HandOverThread : public TThread {
   public:
-    explicit HandOverThread(HostBridge& bridge)
-        : TThread(true, &target_), target_(bridge.Control()) {}
+    explicit HandOverThread(HostBridge& bridge) : TThread(&target_), target_(bridge.Control()) {}
     ~HandOverThread() override { WaitFor(); }
     std::atomic<bool> stop{false};
 
@@ -230,8 +229,7 @@ void BM_StatusHandOver(benchmark::State& state) {
         if (bridge.Lines().size() > 1000) bridge.ClearLines();
     }
     thread.stop = true;
-    while (!thread.Ended())
-        bridge.Pump(10);
+    thread.WaitFor();
 }
 BENCHMARK(BM_StatusHandOver)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
 

@@ -10,7 +10,6 @@
 class Exception : public std::runtime_error {
   public:
     explicit Exception(const std::string& message) : std::runtime_error(message) {}
-    std::string Message() const { return what(); }
 };
 
 // An index outside a string (1-based character access).

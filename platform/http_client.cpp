@@ -118,8 +118,8 @@ AnsiString THttpClient::Get(const AnsiString& url) {
         headers = curl_slist_append(headers, ("Accept-Language: " + AcceptLanguage).c_str());
     }
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
-    const long connectMs = ConnectTimeout > 0 ? ConnectTimeout : ReadTimeout;
-    if (connectMs > 0) curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
+    if (ReadTimeout > 0)
+        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(ReadTimeout));
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &OnHeader);

@@ -30,8 +30,9 @@ class THttpClient {
 
     AnsiString UserAgent;
     AnsiString AcceptLanguage;
-    int ReadTimeout = 30000;  // milliseconds without a byte received before a request fails
-    int ConnectTimeout = 0;   // milliseconds; 0 takes ReadTimeout
+    // Milliseconds without a byte received before a request fails; also the longest a
+    // connection may take to be made.
+    int ReadTimeout = 30000;
 
     bool ProxyBasicAuthentication = false;
     AnsiString ProxyServer;  // empty: direct connection

@@ -28,10 +28,6 @@ int NiceFor(TThreadPriority p) {
 
 }  // namespace
 
-TThread::TThread(bool createSuspended, TSyncTarget* syncTarget) : syncTarget_(syncTarget) {
-    if (!createSuspended) Resume();
-}
-
 TThread::~TThread() {
     WaitFor();
 }

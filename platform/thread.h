@@ -33,9 +33,10 @@ class TThread {
     // set when it starts: 1 ns, the least there is, instead of the default 50 us.
     static constexpr unsigned long kTimerSlackNs = 1;
 
+    // Creates the thread suspended: it starts with Resume, once the derived object is complete.
     // `syncTarget` is the thread that runs Synchronize requests; it may be null for a thread that
     // never synchronizes.
-    TThread(bool createSuspended, TSyncTarget* syncTarget);
+    explicit TThread(TSyncTarget* syncTarget) : syncTarget_(syncTarget) {}
     virtual ~TThread();
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
@@ -46,8 +47,6 @@ class TThread {
     // thread's nice value); a failure to apply it is ignored.
     void SetPriority(TThreadPriority priority) { priority_ = priority; }
     TThreadPriority Priority() const { return priority_; }
-    // True once Execute has returned (or the thread was never started and never will run).
-    bool Ended() const { return ended_.load(); }
     // Waits for a started thread to end, running its Synchronize requests meanwhile.
     void WaitFor();
 

@@ -24,10 +24,11 @@ namespace {
 class Worker : public TThread {
   public:
     Worker(HostBridge& bridge, int lines)
-        : TThread(true, &target_), target_(bridge.Control()), lines_(lines) {}
+        : TThread(&target_), target_(bridge.Control()), lines_(lines) {}
     ~Worker() override { WaitFor(); }
 
     std::atomic<int> runs{0};
+    std::atomic<bool> done{false};  // the last step of Execute
     std::thread::id ranOn;
     std::thread::id insertedOn;
     int niceSeen = 0;
@@ -52,6 +53,7 @@ class Worker : public TThread {
         } catch (const Exception& e) {
             errorCameBack = std::string(e.what()) == "boom";
         }
+        done = true;
     }
 
   private:
@@ -68,7 +70,7 @@ TEST(Thread, RunsOnceOnItsOwnThreadAndSynchronizesOnTheMain) {
     EXPECT_EQ(w.runs.load(), 0);  // created suspended
     w.Resume();
     w.Resume();
-    while (!w.Ended())
+    while (!w.done)
         bridge.Pump(10);
     EXPECT_EQ(w.runs.load(), 1);
     EXPECT_NE(w.ranOn, std::this_thread::get_id());
@@ -102,7 +104,7 @@ TEST(Thread, SeveralThreadsHandOverAtOnce) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     const auto allEnded = [&] {
         for (const auto& w : workers)
-            if (!w->Ended()) return false;
+            if (!w->done) return false;
         return true;
     };
     while (!allEnded() && std::chrono::steady_clock::now() < deadline)
@@ -139,7 +141,7 @@ TEST(HostListTargetTest, MissingHostFunctionsRaiseInsteadOfCrashing) {
 
     class Caller : public TThread {
       public:
-        explicit Caller(TSyncTarget* t) : TThread(true, t) {}
+        explicit Caller(TSyncTarget* t) : TThread(t) {}
         ~Caller() override { WaitFor(); }
         std::string error;
 
