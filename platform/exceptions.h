@@ -42,6 +42,12 @@ class EStringListError : public Exception {
     using Exception::Exception;
 };
 
+// A thread that the system cannot start.
+class EThread : public Exception {
+  public:
+    using Exception::Exception;
+};
+
 // A failed HTTP request (transport error, error status, oversized body, refused URL).
 class EHttpError : public Exception {
   public:

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <exception>
+#include <system_error>
+#include <utility>
 
 #include "platform/exceptions.h"
 
@@ -34,8 +36,16 @@ TThread::~TThread() {
 
 void TThread::Resume() {
     if (started_) return;
+    try {
+        thread_ = StartThread([this] { ThreadMain(); });
+    } catch (const std::system_error& e) {
+        throw EThread(std::string("cannot start a thread: ") + e.what());
+    }
     started_ = true;
-    thread_ = std::thread([this] { ThreadMain(); });
+}
+
+std::thread TThread::StartThread(std::function<void()> body) {
+    return std::thread(std::move(body));
 }
 
 void TThread::ThreadMain() {

@@ -41,7 +41,8 @@ class TThread {
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
 
-    // Starts the thread (once; later calls do nothing).
+    // Starts the thread (once; later calls do nothing). Raises EThread when the system cannot
+    // start it; the object is then as before, never started, and may be destroyed at once.
     void Resume();
     // Best effort: the priority is applied when the thread starts (a lower one raises the
     // thread's nice value); a failure to apply it is ignored.
@@ -55,6 +56,9 @@ class TThread {
     // Worker thread: runs `method` on the target's thread and returns after it has run there.
     // Exceptions thrown by `method` are carried back and rethrown here.
     void Synchronize(const std::function<void()>& method);
+    // Resume: starts the system thread that runs `body`; raises std::system_error as std::thread
+    // does. Overridden only to make a start fail on purpose.
+    virtual std::thread StartThread(std::function<void()> body);
 
   private:
     void ThreadMain();

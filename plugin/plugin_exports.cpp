@@ -47,11 +47,14 @@ PLUGIN_EXPORT(void, StartSearch)
         return;
     }
     try {
-        currentTarget = std::make_unique<THostListTarget>(statusTarget);
-        auto* job = new PLUGIN_ADAPTER_CLASS(resume, maxResults, stopWhenAllFound, exactMatch,
-                                             currentTarget.get());
-        currentJob = job;
+        auto target = std::make_unique<THostListTarget>(statusTarget);
+        auto job = std::make_unique<PLUGIN_ADAPTER_CLASS>(resume, maxResults, stopWhenAllFound,
+                                                          exactMatch, target.get());
+        // The job becomes the library's only once its thread runs. A thread that cannot start
+        // leaves no job behind: is-finished does not wait on it and the next start is not refused.
         job->Resume();
+        currentTarget = std::move(target);
+        currentJob = job.release();
     } catch (const std::exception& e) {
         ReportStartFailure(statusTarget, e.what());
     } catch (...) {

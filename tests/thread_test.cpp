@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "host/host_bridge.h"
@@ -127,6 +128,42 @@ TEST(Thread, NeverResumedThreadIsDestroyedAtOnce) {
     auto w = std::make_unique<Worker>(bridge, 1);
     w.reset();
     EXPECT_TRUE(bridge.Lines().empty());
+}
+
+// A thread the system cannot start: Resume raises EThread and the object stays never-started,
+// so it is destroyed at once and a later Resume starts it after all.
+TEST(Thread, StartThatFailsLeavesTheThreadUnstarted) {
+    class Unstartable : public Worker {
+      public:
+        using Worker::Worker;
+        bool fail = true;
+
+      protected:
+        std::thread StartThread(std::function<void()> body) override {
+            if (fail)
+                throw std::system_error(
+                    std::make_error_code(std::errc::resource_unavailable_try_again));
+            return Worker::StartThread(std::move(body));
+        }
+    };
+    HostBridge bridge;
+    auto w = std::make_unique<Unstartable>(bridge, 1);
+    try {
+        w->Resume();
+        ADD_FAILURE() << "Resume did not raise";
+    } catch (const EThread& e) {
+        EXPECT_EQ(std::string(e.what()), "cannot start a thread: Resource temporarily unavailable");
+    }
+    w->WaitFor();  // returns at once: nothing runs
+    EXPECT_EQ(w->runs.load(), 0);
+    w->fail = false;
+    w->Resume();
+    w->WaitFor();
+    EXPECT_EQ(w->runs.load(), 1);
+    EXPECT_EQ(bridge.Lines(), std::vector<std::string>{"line 0"});
+    w = std::make_unique<Unstartable>(bridge, 1);
+    EXPECT_THROW(w->Resume(), EThread);
+    w.reset();  // destroyed at once
 }
 
 // A host control without some of its functions: the target raises (or declines to run requests
