@@ -24,7 +24,7 @@
 class THttpClient {
   public:
     THttpClient();
-    ~THttpClient();
+    virtual ~THttpClient();
     THttpClient(const THttpClient&) = delete;
     THttpClient& operator=(const THttpClient&) = delete;
 
@@ -42,8 +42,9 @@ class THttpClient {
 
     static constexpr size_t kMaxBodyBytes = 16u * 1024 * 1024;
 
-    // Blocking GET of `url`; returns the body. Raises EHttpError on every failure.
-    AnsiString Get(const AnsiString& url);
+    // Blocking GET of `url`; returns the body. Raises EHttpError on every failure. Virtual so
+    // that a job can be given pages from somewhere other than the network (a test's script).
+    virtual AnsiString Get(const AnsiString& url);
 
   private:
     struct Impl;
