@@ -20,9 +20,10 @@
 namespace {
 
 // The live job, from a successful start until clear, and the host's list control as its status
-// target, which outlives it.
+// target, which outlives it. Plain pointers: a host that exits without clear must not have the
+// target destroyed under a job thread that still runs.
 PLUGIN_ADAPTER_CLASS* currentJob = nullptr;
-std::unique_ptr<THostListTarget> currentTarget;
+THostListTarget* currentTarget = nullptr;
 
 void ReportStartFailure(const HostListControl* target, const char* message) {
     if (target->startFailed != nullptr) target->startFailed(target->host, message);
@@ -53,7 +54,7 @@ PLUGIN_EXPORT(void, StartSearch)
         // The job becomes the library's only once its thread runs. A thread that cannot start
         // leaves no job behind: is-finished does not wait on it and the next start is not refused.
         job->Resume();
-        currentTarget = std::move(target);
+        currentTarget = target.release();
         currentJob = job.release();
     } catch (const std::exception& e) {
         ReportStartFailure(statusTarget, e.what());
@@ -77,5 +78,6 @@ PLUGIN_EXPORT(void, ClearMemory)() {
     currentJob->WaitFor();
     delete currentJob;
     currentJob = nullptr;
-    currentTarget.reset();
+    delete currentTarget;
+    currentTarget = nullptr;
 }
