@@ -30,6 +30,7 @@
 #include "platform/string_list.h"
 #include "platform/sysutils.h"
 #include "platform/thread.h"
+#include "plugin/host_list_target.h"
 #include "tools/engine-sim/engine_sim.h"
 #include "tools/engine-sim/result_page.h"
 #include "urlcodec/url_codec.h"
@@ -201,21 +202,19 @@ BENCHMARK(BM_SaveToFile)->Arg(4)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosec
 // A job-like thread that hands lines to the host's main thread until told to stop.
 class HandOverThread : public TThread {
   public:
-    explicit HandOverThread(HostBridge& bridge)
-        : TThread(true, bridge.Control()), bridge_(bridge) {}
+    explicit HandOverThread(HostBridge& bridge) : TThread(&target_), target_(bridge.Control()) {}
     ~HandOverThread() override { WaitFor(); }
     std::atomic<bool> stop{false};
 
   protected:
     void Execute() override {
         const std::string line = "10 pos. on Quillon for \"red shoes\"";
-        const HostListControl* control = bridge_.Control();
         while (!stop.load())
-            Synchronize([&] { control->insertLine(control->host, line.data(), line.size()); });
+            Synchronize([&] { target_.InsertLine(line); });
     }
 
   private:
-    HostBridge& bridge_;
+    THostListTarget target_;
 };
 
 // One iteration: the thread posts a line, the main thread (this one) runs it in Pump, the thread
@@ -230,8 +229,7 @@ void BM_StatusHandOver(benchmark::State& state) {
         if (bridge.Lines().size() > 1000) bridge.ClearLines();
     }
     thread.stop = true;
-    while (!thread.Ended())
-        bridge.Pump(10);
+    thread.WaitFor();
 }
 BENCHMARK(BM_StatusHandOver)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
 

@@ -8,7 +8,7 @@ const AnsiString kEndpoint = AnsiString("http://") + TQuillonSearch::kHost;
 }
 
 TQuillonSearch::TQuillonSearch(char resume, int maxResults, char stopWhenAllFound, char exactMatch,
-                               const HostListControl* statusTarget)
+                               TStatusTarget* statusTarget)
     : TSearchEngines(resume, maxResults, stopWhenAllFound, exactMatch, statusTarget, kEngineName) {
     engineName = kEngineName;
     resultsPerPage = kResultsPerPage;

@@ -16,7 +16,7 @@ class TQuillonSearch : public TSearchEngines {
     static constexpr int kResultsPerPage = 10;
 
     TQuillonSearch(char resume, int maxResults, char stopWhenAllFound, char exactMatch,
-                   const HostListControl* statusTarget);
+                   TStatusTarget* statusTarget);
 
   protected:
     void SearchPage() override;

@@ -7,7 +7,7 @@ const AnsiString kEndpoint = AnsiString("http://") + TVerrin::kHost;
 }
 
 TVerrin::TVerrin(char resume, int maxResults, char stopWhenAllFound, char exactMatch,
-                 const HostListControl* statusTarget)
+                 TStatusTarget* statusTarget)
     : TSearchEngines(resume, maxResults, stopWhenAllFound, exactMatch, statusTarget, kEngineName) {
     engineName = kEngineName;
     resultsPerPage = kResultsPerPage;

@@ -17,7 +17,7 @@ class TVerrin : public TSearchEngines {
     static constexpr int kResultsPerPage = 15;
 
     TVerrin(char resume, int maxResults, char stopWhenAllFound, char exactMatch,
-            const HostListControl* statusTarget);
+            TStatusTarget* statusTarget);
 
   protected:
     void SearchPage() override;

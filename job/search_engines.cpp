@@ -12,9 +12,9 @@ using jobfiles::kKeywordFile;
 using jobfiles::kUrlFile;
 
 TSearchEngines::TSearchEngines(char resume, int maxResults_, char stopWhenAllFound_,
-                               char exactMatch_, const HostListControl* statusTarget_,
+                               char exactMatch_, TStatusTarget* statusTarget_,
                                const AnsiString& fileBaseName)
-    : TThread(true, statusTarget_), statusTarget(statusTarget_) {
+    : TThread(statusTarget_), statusTarget(statusTarget_) {
     // Progress of an earlier run, or a fresh start. Any non-zero `resume` resumes: the progress
     // and the result files are read together, or the saved keyword's links would stay in front of
     // the ones its pages bring again.
@@ -131,7 +131,7 @@ void TSearchEngines::EncodeKeywords() {
 }
 
 void TSearchEngines::WriteStatus() {
-    statusTarget->insertLine(statusTarget->host, statusLine.data(), statusLine.size());
+    statusTarget->InsertLine(statusLine);
 }
 
 void TSearchEngines::PostStatus(const AnsiString& line) {

@@ -26,11 +26,11 @@
 #include <memory>
 #include <vector>
 
+#include "job/status_target.h"
 #include "platform/ansi_string.h"
 #include "platform/http_client.h"
 #include "platform/string_list.h"
 #include "platform/thread.h"
-#include "plugin/host_list_control.h"
 #include "urlcodec/url_codec.h"
 
 class TSearchEngines : public TThread {
@@ -40,7 +40,7 @@ class TSearchEngines : public TThread {
     // Reads the job's input files from the current directory. `fileBaseName` is the engine's
     // display name, the base of its progress, result and first-page file names.
     TSearchEngines(char resume, int maxResults, char stopWhenAllFound, char exactMatch,
-                   const HostListControl* statusTarget, const AnsiString& fileBaseName);
+                   TStatusTarget* statusTarget, const AnsiString& fileBaseName);
     ~TSearchEngines() override;
 
     // --- Job state; the names are those used throughout the plug-ins. ---
@@ -66,7 +66,7 @@ class TSearchEngines : public TThread {
     std::unique_ptr<THttpClient> http;
     std::unique_ptr<TUrlCodec> urlCodec;
     AnsiString statusLine;
-    const HostListControl* statusTarget;
+    TStatusTarget* statusTarget;  // the host's list; the plug-in owns it
 
   protected:
     // Fills encodedKeywordList with the query text of every keyword (UTF-8, percent-encoded).

@@ -10,7 +10,6 @@
 class Exception : public std::runtime_error {
   public:
     explicit Exception(const std::string& message) : std::runtime_error(message) {}
-    std::string Message() const { return what(); }
 };
 
 // An index outside a string (1-based character access).
@@ -39,6 +38,12 @@ class EFCreateError : public Exception {
 
 // An index outside a string list.
 class EStringListError : public Exception {
+  public:
+    using Exception::Exception;
+};
+
+// A thread that the system cannot start.
+class EThread : public Exception {
   public:
     using Exception::Exception;
 };

@@ -94,6 +94,93 @@ THttpClient::~THttpClient() {
     if (impl_->curl != nullptr) curl_easy_cleanup(impl_->curl);
 }
 
+namespace {
+
+// The request headers beyond those libcurl writes itself, freed with the request.
+class RequestHeaders {
+  public:
+    explicit RequestHeaders(const AnsiString& acceptLanguage) {
+        if (!acceptLanguage.empty()) {
+            list = curl_slist_append(list, ("Accept-Language: " + acceptLanguage).c_str());
+        }
+    }
+    ~RequestHeaders() { curl_slist_free_all(list); }
+    RequestHeaders(const RequestHeaders&) = delete;
+    RequestHeaders& operator=(const RequestHeaders&) = delete;
+
+    curl_slist* list = nullptr;
+};
+
+// What is asked for and how: the URL, redirects, size and time limits, headers, and the
+// callbacks that collect the transfer into `t`.
+void SetRequestOptions(CURL* c, const THttpClient& client, const AnsiString& target,
+                       curl_slist* headers, Transfer& t) {
+    curl_easy_setopt(c, CURLOPT_URL, target.c_str());
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(THttpClient::kMaxBodyBytes));
+    curl_easy_setopt(c, CURLOPT_USERAGENT, client.UserAgent.c_str());
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
+    if (client.ReadTimeout > 0)
+        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(client.ReadTimeout));
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnBody);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &OnHeader);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
+}
+
+// An empty proxy string switches proxies off, environment variables included; an empty no-proxy
+// list makes the proxy apply to every host, whatever NO_PROXY says.
+void SetProxyOptions(CURL* c, const THttpClient& client) {
+    if (client.ProxyServer.empty()) {
+        curl_easy_setopt(c, CURLOPT_PROXY, "");
+        return;
+    }
+    curl_easy_setopt(c, CURLOPT_PROXY, client.ProxyServer.c_str());
+    curl_easy_setopt(c, CURLOPT_PROXYPORT, static_cast<long>(client.ProxyPort));
+    curl_easy_setopt(c, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
+    curl_easy_setopt(c, CURLOPT_NOPROXY, "");
+    if (!client.ProxyUsername.empty() || !client.ProxyPassword.empty()) {
+        curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, client.ProxyUsername.c_str());
+        curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, client.ProxyPassword.c_str());
+        curl_easy_setopt(c, CURLOPT_PROXYAUTH,
+                         client.ProxyBasicAuthentication ? CURLAUTH_BASIC : CURLAUTH_ANY);
+    }
+}
+
+// Why a finished transfer failed, or empty when it succeeded. `errorBuffer` holds libcurl's
+// own words; the proxy password never appears in what is returned.
+std::string FailureCause(CURL* c, CURLcode rc, const Transfer& t, const THttpClient& client,
+                         const char* errorBuffer) {
+    if (t.tooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
+        return "the response body exceeds " + std::to_string(THttpClient::kMaxBodyBytes) + " bytes";
+    }
+    if (t.timedOut) return "nothing received for " + std::to_string(client.ReadTimeout) + " ms";
+    if (rc != CURLE_OK) {
+        std::string cause = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(rc);
+        const std::string& password = client.ProxyPassword;
+        if (!password.empty()) {
+            for (size_t p; (p = cause.find(password)) != std::string::npos;)
+                cause.replace(p, password.size(), "***");
+        }
+        return cause;
+    }
+    long status = 0;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    if (status >= 400) return "HTTP status " + std::to_string(status);
+    return "";
+}
+
+}  // namespace
+
 AnsiString THttpClient::Get(const AnsiString& url) {
     const AnsiString target = SafeUrl(url);
     CURL* c = impl_->curl;
@@ -104,71 +191,12 @@ AnsiString THttpClient::Get(const AnsiString& url) {
     curl_easy_reset(c);  // keeps the connection cache: the connection stays alive
     impl_->errorBuffer[0] = '\0';
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, impl_->errorBuffer);
-    curl_easy_setopt(c, CURLOPT_URL, target.c_str());
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
-    curl_easy_setopt(c, CURLOPT_USERAGENT, UserAgent.c_str());
-    curl_slist* headers = nullptr;
-    if (!AcceptLanguage.empty()) {
-        headers = curl_slist_append(headers, ("Accept-Language: " + AcceptLanguage).c_str());
-    }
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
-    const long connectMs = ConnectTimeout > 0 ? ConnectTimeout : ReadTimeout;
-    if (connectMs > 0) curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &OnHeader);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &OnProgress);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
-
-    // An empty proxy string switches proxies off, environment variables included; an empty
-    // no-proxy list makes the proxy apply to every host, whatever NO_PROXY says.
-    if (ProxyServer.empty()) {
-        curl_easy_setopt(c, CURLOPT_PROXY, "");
-    } else {
-        curl_easy_setopt(c, CURLOPT_PROXY, ProxyServer.c_str());
-        curl_easy_setopt(c, CURLOPT_PROXYPORT, static_cast<long>(ProxyPort));
-        curl_easy_setopt(c, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
-        curl_easy_setopt(c, CURLOPT_NOPROXY, "");
-        if (!ProxyUsername.empty() || !ProxyPassword.empty()) {
-            curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, ProxyUsername.c_str());
-            curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, ProxyPassword.c_str());
-            curl_easy_setopt(c, CURLOPT_PROXYAUTH,
-                             ProxyBasicAuthentication ? CURLAUTH_BASIC : CURLAUTH_ANY);
-        }
-    }
+    const RequestHeaders headers(AcceptLanguage);
+    SetRequestOptions(c, *this, target, headers.list, t);
+    SetProxyOptions(c, *this);
 
     const CURLcode rc = curl_easy_perform(c);
-    curl_slist_free_all(headers);
-
-    const auto fail = [&](const std::string& cause) -> AnsiString {
-        throw EHttpError("GET " + target + " failed: " + cause);
-    };
-    if (t.tooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
-        return fail("the response body exceeds " + std::to_string(kMaxBodyBytes) + " bytes");
-    }
-    if (t.timedOut) {
-        return fail("nothing received for " + std::to_string(ReadTimeout) + " ms");
-    }
-    if (rc != CURLE_OK) {
-        std::string cause =
-            impl_->errorBuffer[0] != '\0' ? impl_->errorBuffer : curl_easy_strerror(rc);
-        if (!ProxyPassword.empty()) {
-            for (size_t p; (p = cause.find(ProxyPassword)) != std::string::npos;) {
-                cause.replace(p, ProxyPassword.size(), "***");
-            }
-        }
-        return fail(cause);
-    }
-    long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-    if (status >= 400) return fail("HTTP status " + std::to_string(status));
+    const std::string cause = FailureCause(c, rc, t, *this, impl_->errorBuffer);
+    if (!cause.empty()) throw EHttpError("GET " + target + " failed: " + cause);
     return std::move(t.body);
 }

@@ -24,14 +24,15 @@
 class THttpClient {
   public:
     THttpClient();
-    ~THttpClient();
+    virtual ~THttpClient();
     THttpClient(const THttpClient&) = delete;
     THttpClient& operator=(const THttpClient&) = delete;
 
     AnsiString UserAgent;
     AnsiString AcceptLanguage;
-    int ReadTimeout = 30000;  // milliseconds without a byte received before a request fails
-    int ConnectTimeout = 0;   // milliseconds; 0 takes ReadTimeout
+    // Milliseconds without a byte received before a request fails; also the longest a
+    // connection may take to be made.
+    int ReadTimeout = 30000;
 
     bool ProxyBasicAuthentication = false;
     AnsiString ProxyServer;  // empty: direct connection
@@ -41,8 +42,9 @@ class THttpClient {
 
     static constexpr size_t kMaxBodyBytes = 16u * 1024 * 1024;
 
-    // Blocking GET of `url`; returns the body. Raises EHttpError on every failure.
-    AnsiString Get(const AnsiString& url);
+    // Blocking GET of `url`; returns the body. Raises EHttpError on every failure. Virtual so
+    // that a job can be given pages from somewhere other than the network (a test's script).
+    virtual AnsiString Get(const AnsiString& url);
 
   private:
     struct Impl;

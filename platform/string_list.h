@@ -5,9 +5,11 @@
 // File format. Reading: a line ends at CR LF, at a lone CR or at a lone LF; the last line needs
 // no end; a line end at the very end of the file starts no further line; an empty file has no
 // lines. Writing: every line, the last one included, is followed by CR LF; an empty list writes
-// an empty file. SaveToFile replaces the file atomically: the text goes to a temporary file in
-// the same directory, which is then renamed over the old file, so that a crash or a kill leaves
-// either the old file or the new one, never a part of one.
+// an empty file. SaveToFile replaces the file by rename: the text goes to a temporary file in the
+// same directory, which is then renamed over the old file. A process that is killed or crashes at
+// any point leaves either the old file or the new one, never a part of one. Nothing is flushed to
+// the disk, so after a power loss or a system crash the file may be empty or hold only part of the
+// new text, as the file system left it.
 #pragma once
 
 #include <string>
@@ -31,7 +33,6 @@ class TStringList {
     void Insert(int index, const AnsiString& line);
     // Removes entry `index`; raises EStringListError when out of range.
     void Delete(int index);
-    void Clear() { lines_.clear(); }
 
     // Replaces the contents with the lines of `fileName`; raises EFOpenError naming the file and
     // the system's reason when it cannot be read. On failure the list is left unchanged.
@@ -40,8 +41,8 @@ class TStringList {
     void SetText(const AnsiString& text);
     // The file text: every line followed by CR LF.
     AnsiString Text() const;
-    // Writes the list to `fileName`, replacing it atomically; raises EFCreateError naming the
-    // file and the system's reason. On failure an existing file keeps its old content.
+    // Writes the list to `fileName`, replacing it by rename (see above); raises EFCreateError
+    // naming the file and the system's reason. On failure an existing file keeps its old content.
     void SaveToFile(const std::string& fileName) const;
 
     const std::vector<AnsiString>& Lines() const { return lines_; }

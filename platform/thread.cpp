@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <exception>
+#include <system_error>
+#include <utility>
 
 #include "platform/exceptions.h"
 
@@ -26,26 +28,7 @@ int NiceFor(TThreadPriority p) {
     }
 }
 
-struct SyncCall {
-    const std::function<void()>* method;
-    std::exception_ptr error;
-};
-
-void RunSyncCall(void* data) {
-    auto* call = static_cast<SyncCall*>(data);
-    try {
-        (*call->method)();
-    } catch (...) {
-        call->error = std::current_exception();
-    }
-}
-
 }  // namespace
-
-TThread::TThread(bool createSuspended, const HostListControl* syncTarget)
-    : syncTarget_(syncTarget) {
-    if (!createSuspended) Resume();
-}
 
 TThread::~TThread() {
     WaitFor();
@@ -53,8 +36,16 @@ TThread::~TThread() {
 
 void TThread::Resume() {
     if (started_) return;
+    try {
+        thread_ = StartThread([this] { ThreadMain(); });
+    } catch (const std::system_error& e) {
+        throw EThread(std::string("cannot start a thread: ") + e.what());
+    }
     started_ = true;
-    thread_ = std::thread([this] { ThreadMain(); });
+}
+
+std::thread TThread::StartThread(std::function<void()> body) {
+    return std::thread(std::move(body));
 }
 
 void TThread::ThreadMain() {
@@ -81,18 +72,24 @@ void TThread::WaitFor() {
     }
     // The worker may be blocked in Synchronize, waiting for this very thread: keep running its
     // requests until it has ended.
-    if (syncTarget_ != nullptr && syncTarget_->checkSynchronize != nullptr) {
-        while (!ended_.load())
-            syncTarget_->checkSynchronize(syncTarget_->host, 10);
+    if (syncTarget_ != nullptr) {
+        while (!ended_.load()) {
+            if (syncTarget_->CheckSynchronize(10) < 0) break;  // the target cannot: just join
+        }
     }
     thread_.join();
 }
 
 void TThread::Synchronize(const std::function<void()>& method) {
-    if (syncTarget_ == nullptr || syncTarget_->synchronize == nullptr) {
-        throw Exception("no host to synchronize with");
-    }
-    SyncCall call{&method, nullptr};
-    syncTarget_->synchronize(syncTarget_->host, &RunSyncCall, &call);
-    if (call.error) std::rethrow_exception(call.error);
+    if (syncTarget_ == nullptr) throw Exception("no host to synchronize with");
+    // The target's thread must not see an exception: it is caught there and raised again here.
+    std::exception_ptr error;
+    syncTarget_->RunSynchronized([&] {
+        try {
+            method();
+        } catch (...) {
+            error = std::current_exception();
+        }
+    });
+    if (error) std::rethrow_exception(error);
 }

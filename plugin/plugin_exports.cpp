@@ -6,9 +6,11 @@
 // exception crosses the C boundary: a start that cannot make a job reports through the host's
 // startFailed callback and leaves no job and no thread behind.
 #include <exception>
+#include <memory>
 
 #include PLUGIN_ADAPTER_HEADER
 #include "plugin/host_list_control.h"
+#include "plugin/host_list_target.h"
 
 #define PLUGIN_CONCAT2(a, b) a##b
 #define PLUGIN_CONCAT(a, b) PLUGIN_CONCAT2(a, b)
@@ -17,8 +19,11 @@
 
 namespace {
 
-// The live job, from a successful start until clear.
+// The live job, from a successful start until clear, and the host's list control as its status
+// target, which outlives it. Plain pointers: a host that exits without clear must not have the
+// target destroyed under a job thread that still runs.
 PLUGIN_ADAPTER_CLASS* currentJob = nullptr;
+THostListTarget* currentTarget = nullptr;
 
 void ReportStartFailure(const HostListControl* target, const char* message) {
     if (target->startFailed != nullptr) target->startFailed(target->host, message);
@@ -43,10 +48,14 @@ PLUGIN_EXPORT(void, StartSearch)
         return;
     }
     try {
-        auto* job = new PLUGIN_ADAPTER_CLASS(resume, maxResults, stopWhenAllFound, exactMatch,
-                                             statusTarget);
-        currentJob = job;
+        auto target = std::make_unique<THostListTarget>(statusTarget);
+        auto job = std::make_unique<PLUGIN_ADAPTER_CLASS>(resume, maxResults, stopWhenAllFound,
+                                                          exactMatch, target.get());
+        // The job becomes the library's only once its thread runs. A thread that cannot start
+        // leaves no job behind: is-finished does not wait on it and the next start is not refused.
         job->Resume();
+        currentTarget = target.release();
+        currentJob = job.release();
     } catch (const std::exception& e) {
         ReportStartFailure(statusTarget, e.what());
     } catch (...) {
@@ -69,4 +78,6 @@ PLUGIN_EXPORT(void, ClearMemory)() {
     currentJob->WaitFor();
     delete currentJob;
     currentJob = nullptr;
+    delete currentTarget;
+    currentTarget = nullptr;
 }

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -347,6 +349,50 @@ TEST(EngineSim, KeepAliveServesManyRequestsOverOneConnection) {
     for (size_t i = 1; i < 8; ++i)
         EXPECT_EQ(log[i].clientPort, log[0].clientPort);
     EXPECT_NE(log[8].clientPort, log[0].clientPort);
+}
+
+// A port that is taken, by another simulator or by any listening socket, makes Start fail at
+// once with the address in its message; the server already there keeps serving alone, and the
+// failed simulator can start elsewhere.
+TEST(EngineSim, StartOnAPortInUseFailsNamingTheAddress) {
+    EngineSim first;
+    const int port = first.Start();
+    EngineSim second;
+    const auto startFailure = [&](int p) -> std::string {
+        try {
+            second.Start(p);
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
+        return "(started)";
+    };
+    const std::string where = "engine-sim: cannot listen on 127.0.0.1:" + std::to_string(port);
+    EXPECT_EQ(startFailure(port).rfind(where, 0), 0u) << startFailure(port);
+    EXPECT_EQ(second.Port(), 0);
+    for (int i = 0; i < 4; ++i) {  // a new connection each time: none may go to `second`
+        THttpClient client;
+        UseSimulator(client, first);
+        client.Get(QuillonUrl("bread", 1));
+    }
+    EXPECT_EQ(first.Requests().size(), 4u);
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(fd, 1), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    const int taken = ntohs(addr.sin_port);
+    EXPECT_EQ(startFailure(taken).rfind(
+                  "engine-sim: cannot listen on 127.0.0.1:" + std::to_string(taken), 0),
+              0u);
+    ::close(fd);
+
+    const int other = second.Start();
+    EXPECT_NE(other, port);
+    EXPECT_GT(other, 0);
 }
 
 TEST(EngineSim, ProxyAuthenticationAnswers407UntilTheCredentialsAreRight) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <ostream>
 #include <regex>
 
 #include "platform/sysutils.h"
@@ -27,16 +28,13 @@ struct EngineCase {
     int perPage;
 };
 
+// How gtest shows a case in its output and in failure messages: by the engine's name.
+void PrintTo(const EngineCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 const EngineCase kQuillon{"Quillon", QUILLON_LIB, Engine::Quillon, 10};
 const EngineCase kVerrin{"Verrin", VERRIN_LIB, Engine::Verrin, 15};
-
-Fault MakeFault(FaultKind kind, int page, int times = 0) {
-    Fault f;
-    f.kind = kind;
-    f.page = page;
-    f.times = times;
-    return f;
-}
 
 class FaultMatrix : public SimFixture, public ::testing::WithParamInterface<EngineCase> {
   protected:

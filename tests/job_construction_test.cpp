@@ -3,6 +3,7 @@
 
 #include "host/host_bridge.h"
 #include "platform/exceptions.h"
+#include "plugin/host_list_target.h"
 #include "tests/scripted_job.h"
 
 namespace {
@@ -18,7 +19,7 @@ class JobConstruction : public ::testing::Test {
         WriteLines("urls.lst", {"www.mine.example"});
     }
     std::unique_ptr<ScriptedJob> Make(char resume = 0) {
-        return std::make_unique<ScriptedJob>(resume, 100, 0, 0, bridge_.Control());
+        return std::make_unique<ScriptedJob>(resume, 100, 0, 0, &target_);
     }
     // The message of the exception construction raises.
     std::string Failure(char resume = 0) {
@@ -32,6 +33,7 @@ class JobConstruction : public ::testing::Test {
 
     ScratchDir dir_;
     HostBridge bridge_;
+    THostListTarget target_{bridge_.Control()};
 };
 
 TEST_F(JobConstruction, FreshJobStateAndNothingWrittenOrRun) {

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "host/host_bridge.h"
+#include "plugin/host_list_target.h"
 #include "tests/scripted_job.h"
 
 namespace {
@@ -21,7 +22,7 @@ class JobRun : public ::testing::Test {
     std::unique_ptr<ScriptedJob> Make(int maxResults = 100, char stopWhenAllFound = 0,
                                       char exactMatch = 0, char resume = 0) {
         return std::make_unique<ScriptedJob>(resume, maxResults, stopWhenAllFound, exactMatch,
-                                             bridge_.Control());
+                                             &target_);
     }
     // Resumes the job and services its status lines on this (the host's main) thread.
     void Run(ScriptedJob& job) {
@@ -33,6 +34,7 @@ class JobRun : public ::testing::Test {
 
     ScratchDir dir_;
     HostBridge bridge_;
+    THostListTarget target_{bridge_.Control()};
 };
 
 TEST_F(JobRun, TwoKeywordsFullAndShortPages) {
@@ -214,6 +216,46 @@ TEST_F(JobRun, ResumedGiveUpEndsTheKeywordBeyondTenThousandPositions) {
     EXPECT_EQ(resumed->requested, (std::vector<std::pair<int, int>>{{0, 1000}, {1, 1}}));
     EXPECT_EQ(ReadLines("Test-1.urls"), Links(4, 1, 1));
     EXPECT_EQ(bridge_.Lines().front(), "Finished search on Test");  // newest first
+}
+
+// A keyword whose requests all fail: five failures are asked again, the sixth gives the keyword
+// up with the error marker and the give-up values 1000 / 10000, and the run goes on to the next
+// keyword. Also with maxResults beyond 10000, where the limit cannot end the keyword.
+TEST_F(JobRun, AKeywordWhoseRequestsAllFailIsGivenUpWhateverMaxResults) {
+    for (const int maxResults : {100, 10000, 10001, INT_MAX}) {
+        SCOPED_TRACE(maxResults);
+        bridge_.ClearLines();
+        auto job = Make(maxResults);
+        job->script = [&](int k, int page) {
+            // A give-up that does not end the keyword would ask again without end: stop it.
+            if (job->requested.size() > 20) job->stopRequested = true;
+            return k == 0 ? ScriptedPage{{}, true} : ScriptedPage{Links(3, k, page)};
+        };
+        Run(*job);
+        const std::vector<std::pair<int, int>> sixFailures(6, {0, 1});
+        std::vector<std::pair<int, int>> expected = sixFailures;
+        expected.emplace_back(1, 1);
+        EXPECT_EQ(job->requested, expected);
+        EXPECT_EQ(V(job->fetchedUrls.begin(), job->fetchedUrls.begin() + 6),
+                  V(6, "first:red+shoes"));
+        EXPECT_EQ(ReadLines("Test-0.urls"), V{"1#Error found#"});
+        // What keyword 0's last page left on disk, as the next keyword began.
+        ASSERT_EQ(job->snapshots.size(), 7u);
+        EXPECT_EQ(job->snapshots[6].progress, "1000\r\n10000\r\n0\r\n\r\n");
+        EXPECT_EQ(ReadLines("Test-1.urls"), Links(3, 1, 1));
+
+        V log(bridge_.Lines().rbegin(), bridge_.Lines().rend());  // oldest first
+        const V failure = {"Start Test search for keyword \"red shoes\"",
+                           "Can't connect to Test. Trying again"};
+        V expectedLog;
+        for (int i = 0; i < 6; ++i)
+            expectedLog.insert(expectedLog.end(), failure.begin(), failure.end());
+        expectedLog.insert(
+            expectedLog.end(),
+            {"Can't connect to Test. Page skipped", "Start Test search for keyword \"blue\"",
+             "3 pos. on Test for \"blue\"", "Finished search on Test"});
+        EXPECT_EQ(log, expectedLog);
+    }
 }
 
 // KeywordComplete, driven directly on a constructed job.

@@ -30,6 +30,10 @@ class PluginHarness {
         clear = Bind<VoidFn>("_" + engine + "ClearMemory");
     }
 
+    // The four exports of a start export built into the test itself.
+    PluginHarness(StartFn start_, VoidFn stop_, FinishedFn isFinished_, VoidFn clear_)
+        : start(start_), stop(stop_), isFinished(isFinished_), clear(clear_) {}
+
     StartFn start;
     VoidFn stop;
     FinishedFn isFinished;

@@ -31,13 +31,6 @@ class Quillon : public SimFixture {
         plugin.bridge.OnLine = nullptr;
         return plugin;
     }
-    Fault MakeFault(FaultKind kind, int page, int times) {
-        Fault f;
-        f.kind = kind;
-        f.page = page;
-        f.times = times;
-        return f;
-    }
 };
 
 TEST_F(Quillon, PagesOfAKeywordAndTheirRequests) {

@@ -1,8 +1,10 @@
 // ScriptedJob: a search job whose engine is a script, for testing the job's construction, run
-// loop and recording without any network. Each SearchPage call asks `script` for the page of
-// (keyword, page number) and plays it the way an engine adapter does: links appended and
-// counted, a progress line, or a failed fetch with its status line. Before each page it takes a
-// snapshot of the three job files so tests can check what was on disk after every page.
+// loop and recording without any network. Its SearchPage takes the same steps as the engine
+// adapters (first-page URL, FetchPage, AppendResultLinks, the progress line, the give-up after
+// repeated failures); only the page comes from `script` instead of an engine: ScriptedClient
+// takes the place of the HTTP client, answers with the scripted page's links (one per line) and
+// fails the request when the page says so. Before each page the job takes a snapshot of the three
+// job files so tests can check what was on disk after every page.
 // Runs on the job thread like any adapter; tests read its state only after `finished`.
 #pragma once
 
@@ -14,6 +16,7 @@
 
 #include "job/search_engines.h"
 #include "jobfiles/job_files.h"
+#include "platform/exceptions.h"
 #include "platform/sysutils.h"
 #include "tests/test_support.h"
 
@@ -24,12 +27,38 @@ struct ScriptedPage {
     explicit ScriptedPage(std::vector<std::string> l, bool f = false, std::string t = "")
         : links(std::move(l)), fail(f), throwMessage(std::move(t)) {}
     std::vector<std::string> links;
-    bool fail = false;
-    std::string throwMessage;  // non-empty: SearchPage raises this
+    bool fail = false;         // the request fails, as a refused connection or an error status
+    std::string throwMessage;  // non-empty: SearchPage raises this after the fetch
 };
 
 struct FileSnapshot {
     std::optional<std::string> results, progress, firstPages;
+};
+
+// The HTTP client of a ScriptedJob: Get answers with the page SearchPage has just taken from the
+// script. It keeps the settings the job's construction gave the real client.
+class ScriptedClient : public THttpClient {
+  public:
+    explicit ScriptedClient(const THttpClient& configured) {
+        UserAgent = configured.UserAgent;
+        AcceptLanguage = configured.AcceptLanguage;
+        ReadTimeout = configured.ReadTimeout;
+        ProxyBasicAuthentication = configured.ProxyBasicAuthentication;
+        ProxyServer = configured.ProxyServer;
+        ProxyPort = configured.ProxyPort;
+        ProxyUsername = configured.ProxyUsername;
+        ProxyPassword = configured.ProxyPassword;
+    }
+
+    const ScriptedPage* page = nullptr;  // set by SearchPage before each fetch
+
+    AnsiString Get(const AnsiString& url) override {
+        if (page->fail) throw EHttpError("GET " + url + " failed: the script fails this page");
+        AnsiString text;
+        for (const auto& link : page->links)
+            text += link + "\n";
+        return text;
+    }
 };
 
 class ScriptedJob : public TSearchEngines {
@@ -37,17 +66,21 @@ class ScriptedJob : public TSearchEngines {
     static constexpr const char* kEngine = "Test";
 
     ScriptedJob(char resume, int maxResults, char stopWhenAllFound, char exactMatch,
-                const HostListControl* target, int perPage = 10)
+                TStatusTarget* target, int perPage = 10)
         : TSearchEngines(resume, maxResults, stopWhenAllFound, exactMatch, target, kEngine) {
         engineName = kEngine;
         resultsPerPage = perPage;
         EncodeKeywords();
+        auto client = std::make_unique<ScriptedClient>(*http);
+        client_ = client.get();
+        http = std::move(client);
     }
 
     std::function<ScriptedPage(int keyword, int page)> script;
     std::function<void()> duringPage;            // runs inside SearchPage, after the fetch
     std::vector<std::pair<int, int>> requested;  // (keyword, page) of every SearchPage call
     std::vector<FileSnapshot> snapshots;         // the files as they were before each page
+    std::vector<std::string> fetchedUrls;        // the URL of every page asked for
 
     using TSearchEngines::GiveUpAfterRepeatedFailures;
     using TSearchEngines::KeywordComplete;
@@ -67,27 +100,40 @@ class ScriptedJob : public TSearchEngines {
     void SearchPage() override {
         snapshots.push_back(Snapshot(keywordIndex));
         requested.emplace_back(keywordIndex, pageNumber);
-        if (pageNumber == 1 && firstPageUrlList->Count() <= keywordIndex) {
-            firstPageUrlList->Add("first:" + (*encodedKeywordList)[keywordIndex]);
-        }
         const ScriptedPage page = script(keywordIndex, pageNumber);
+        if (pageNumber == 1) {
+            UseFirstPageUrl("first:" + (*encodedKeywordList)[keywordIndex]);
+        } else {
+            pageUrl = nextPageUrl;
+        }
+
+        client_->page = &page;
+        AnsiString pageText;
+        const bool fetched = FetchPage(pageText);
+        client_->page = nullptr;
+        fetchedUrls.push_back(pageUrl);
         if (duringPage) duringPage();
         if (!page.throwMessage.empty()) throw Exception(page.throwMessage);
-        if (page.fail) {
-            ++failCount;
-            PostStatus("Can't connect to " + engineName + ". Trying again");
-            positionAtPageStart = position - resultsPerPage;
-            return;
+        AppendResultLinks(LinksOf(pageText));
+        if (fetched) {
+            pageNumber += 1;
+            PostPageProgress();
+            nextPageUrl = "next:" + IntToStr(pageNumber);
         }
-        for (const auto& link : page.links) {
-            ++position;
-            resultLinks[keywordIndex]->Add(link);
-        }
-        ++pageNumber;
-        nextPageUrl = "next:" + IntToStr(pageNumber);
-        PostStatus(IntToStr(position) + " pos. on " + engineName + " for \"" +
-                   (*keywordList)[keywordIndex] + "\"");
+        GiveUpAfterRepeatedFailures();
     }
+
+  private:
+    // The scripted engine's "scan": one link per line of the page.
+    static std::vector<AnsiString> LinksOf(const AnsiString& pageText) {
+        std::vector<AnsiString> links;
+        size_t from = 0;
+        for (size_t end; (end = pageText.find('\n', from)) != AnsiString::npos; from = end + 1)
+            links.push_back(pageText.substr(from, end - from));
+        return links;
+    }
+
+    ScriptedClient* client_ = nullptr;  // owned by `http` until the run releases it
 };
 
 // n distinct links named after the keyword and page.

@@ -14,6 +14,17 @@
 
 namespace testsupport {
 
+// A fault of `kind` on page `page` of a keyword (0: every page) for its first `times` requests
+// (0: all of them). The fault's other fields (ms, result, count, ...) keep their defaults; a test
+// sets the ones its kind reads.
+inline enginesim::Fault MakeFault(enginesim::FaultKind kind, int page, int times = 0) {
+    enginesim::Fault fault;
+    fault.kind = kind;
+    fault.page = page;
+    fault.times = times;
+    return fault;
+}
+
 class SimFixture : public ::testing::Test {
   protected:
     void SetUp() override {

@@ -11,22 +11,25 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "host/host_bridge.h"
 #include "platform/exceptions.h"
 #include "platform/sysutils.h"
+#include "plugin/host_list_target.h"
 
 namespace {
 
 // A worker that posts `lines` status lines through Synchronize and counts its runs.
 class Worker : public TThread {
   public:
-    Worker(const HostListControl* host, int lines)
-        : TThread(true, host), host_(host), lines_(lines) {}
+    Worker(HostBridge& bridge, int lines)
+        : TThread(&target_), target_(bridge.Control()), lines_(lines) {}
     ~Worker() override { WaitFor(); }
 
     std::atomic<int> runs{0};
+    std::atomic<bool> done{false};  // the last step of Execute
     std::thread::id ranOn;
     std::thread::id insertedOn;
     int niceSeen = 0;
@@ -43,7 +46,7 @@ class Worker : public TThread {
             const std::string line = "line " + std::to_string(i);
             Synchronize([&] {
                 insertedOn = std::this_thread::get_id();
-                host_->insertLine(host_->host, line.data(), line.size());
+                target_.InsertLine(line);
             });
         }
         try {
@@ -51,23 +54,24 @@ class Worker : public TThread {
         } catch (const Exception& e) {
             errorCameBack = std::string(e.what()) == "boom";
         }
+        done = true;
     }
 
   private:
-    const HostListControl* host_;
+    THostListTarget target_;
     int lines_;
 };
 
 TEST(Thread, RunsOnceOnItsOwnThreadAndSynchronizesOnTheMain) {
     const long mainSlack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
     HostBridge bridge;
-    Worker w(bridge.Control(), 3);
+    Worker w(bridge, 3);
     w.SetPriority(TThreadPriority::tpLowest);
     Sleep(20);
     EXPECT_EQ(w.runs.load(), 0);  // created suspended
     w.Resume();
     w.Resume();
-    while (!w.Ended())
+    while (!w.done)
         bridge.Pump(10);
     EXPECT_EQ(w.runs.load(), 1);
     EXPECT_NE(w.ranOn, std::this_thread::get_id());
@@ -84,7 +88,7 @@ TEST(Thread, RunsOnceOnItsOwnThreadAndSynchronizesOnTheMain) {
 
 TEST(Thread, DestructorWaitsWhileServicingSynchronize) {
     HostBridge bridge;
-    auto w = std::make_unique<Worker>(bridge.Control(), 50);
+    auto w = std::make_unique<Worker>(bridge, 50);
     w->Resume();
     w.reset();  // blocks until the worker has posted all its lines, without a deadlock
     EXPECT_EQ(bridge.Lines().size(), 50u);
@@ -94,14 +98,14 @@ TEST(Thread, SeveralThreadsHandOverAtOnce) {
     HostBridge bridge;
     std::vector<std::unique_ptr<Worker>> workers;
     for (int i = 0; i < 4; ++i) {
-        workers.push_back(std::make_unique<Worker>(bridge.Control(), 300));
+        workers.push_back(std::make_unique<Worker>(bridge, 300));
         workers.back()->Resume();
     }
     // A lost wake-up would leave a worker blocked in Synchronize for good.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     const auto allEnded = [&] {
         for (const auto& w : workers)
-            if (!w->Ended()) return false;
+            if (!w->done) return false;
         return true;
     };
     while (!allEnded() && std::chrono::steady_clock::now() < deadline)
@@ -121,9 +125,76 @@ TEST(Thread, SeveralThreadsHandOverAtOnce) {
 
 TEST(Thread, NeverResumedThreadIsDestroyedAtOnce) {
     HostBridge bridge;
-    auto w = std::make_unique<Worker>(bridge.Control(), 1);
+    auto w = std::make_unique<Worker>(bridge, 1);
     w.reset();
     EXPECT_TRUE(bridge.Lines().empty());
+}
+
+// A thread the system cannot start: Resume raises EThread and the object stays never-started,
+// so it is destroyed at once and a later Resume starts it after all.
+TEST(Thread, StartThatFailsLeavesTheThreadUnstarted) {
+    class Unstartable : public Worker {
+      public:
+        using Worker::Worker;
+        bool fail = true;
+
+      protected:
+        std::thread StartThread(std::function<void()> body) override {
+            if (fail)
+                throw std::system_error(
+                    std::make_error_code(std::errc::resource_unavailable_try_again));
+            return Worker::StartThread(std::move(body));
+        }
+    };
+    HostBridge bridge;
+    auto w = std::make_unique<Unstartable>(bridge, 1);
+    try {
+        w->Resume();
+        ADD_FAILURE() << "Resume did not raise";
+    } catch (const EThread& e) {
+        EXPECT_EQ(std::string(e.what()), "cannot start a thread: Resource temporarily unavailable");
+    }
+    w->WaitFor();  // returns at once: nothing runs
+    EXPECT_EQ(w->runs.load(), 0);
+    w->fail = false;
+    w->Resume();
+    w->WaitFor();
+    EXPECT_EQ(w->runs.load(), 1);
+    EXPECT_EQ(bridge.Lines(), std::vector<std::string>{"line 0"});
+    w = std::make_unique<Unstartable>(bridge, 1);
+    EXPECT_THROW(w->Resume(), EThread);
+    w.reset();  // destroyed at once
+}
+
+// A host control without some of its functions: the target raises (or declines to run requests
+// from a wait) instead of calling through a null pointer, and a thread on it still ends.
+TEST(HostListTargetTest, MissingHostFunctionsRaiseInsteadOfCrashing) {
+    HostListControl bare{};
+    bare.version = HOST_LIST_CONTROL_VERSION;
+    THostListTarget target(&bare);
+    EXPECT_THROW(target.RunSynchronized([] {}), Exception);
+    EXPECT_THROW(target.InsertLine("line"), Exception);
+    EXPECT_EQ(target.CheckSynchronize(0), -1);
+
+    class Caller : public TThread {
+      public:
+        explicit Caller(TSyncTarget* t) : TThread(t) {}
+        ~Caller() override { WaitFor(); }
+        std::string error;
+
+      protected:
+        void Execute() override {
+            try {
+                Synchronize([] {});
+            } catch (const Exception& e) {
+                error = e.what();
+            }
+        }
+    };
+    Caller caller(&target);
+    caller.Resume();
+    caller.WaitFor();  // joins: there is nothing to service
+    EXPECT_EQ(caller.error, "the host cannot take status lines");
 }
 
 }  // namespace

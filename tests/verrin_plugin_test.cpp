@@ -21,14 +21,6 @@ std::string First(const std::string& q) {
     return "http://search.verrin.example/results.asp?q=" + q + kFirstTail;
 }
 
-Fault MakeFault(FaultKind kind, int page, int times) {
-    Fault f;
-    f.kind = kind;
-    f.page = page;
-    f.times = times;
-    return f;
-}
-
 class Verrin : public SimFixture {
   protected:
     PluginHarness& Plugin() {

@@ -2,9 +2,14 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <stdexcept>
 #include <tuple>
@@ -83,6 +88,47 @@ std::string ErrorPage(int status, const std::string& message) {
            "</p></body></html>\n";
 }
 
+// Where a request goes among the engines' pages: a result page of `engine` from rank
+// `firstRank`, the engine's front page, or an error answer (`status` other than 200).
+struct Route {
+    int status = 200;
+    std::string message;  // of an error answer
+    Engine engine = Engine::Quillon;
+    bool frontPage = false;
+    int firstRank = 1;
+};
+
+Route RouteRequest(const httplib::Request& req, const Target& target) {
+    Route route;
+    const auto error = [&](int status, const std::string& message) {
+        route.status = status;
+        route.message = message;
+        return route;
+    };
+    if (target.host != kQuillonHost && target.host != kVerrinHost)
+        return error(404, "No engine at " + target.host);
+    route.engine = target.host == kQuillonHost ? Engine::Quillon : Engine::Verrin;
+    if (target.path == "/") {
+        route.frontPage = true;
+        return route;
+    }
+    if (route.engine == Engine::Quillon && target.path == "/search") {
+        const int offset = req.has_param("o") ? Number(req.get_param_value("o")) : 0;
+        if (offset < 0) return error(400, "Bad offset");
+        route.firstRank = offset + 1;
+    } else if (route.engine == Engine::Verrin &&
+               (target.path == "/results.asp" || target.path == "/results.aspx")) {
+        // Next-page links are written with "&amp;", which arrives as the key "amp;first".
+        const char* key = req.has_param("first") ? "first" : "amp;first";
+        route.firstRank = req.has_param(key) ? Number(req.get_param_value(key)) : 1;
+        if (route.firstRank < 1) return error(400, "Bad first result");
+    } else {
+        return error(404, "No page " + target.path);
+    }
+    if (!req.has_param("q")) return error(400, "No query");
+    return route;
+}
+
 }  // namespace
 
 struct EngineSim::State {
@@ -111,6 +157,8 @@ struct EngineSim::Plan {
     std::vector<const Fault*> pageFaults;
     uint32_t seed = 0;
     bool compress = true;
+
+    const Fault* PageFault(FaultKind kind) const;  // the page fault of that kind, if one acts
 };
 
 EngineSim::EngineSim(Scenario scenario) {
@@ -128,24 +176,54 @@ int EngineSim::Start(int port, const std::string& address) {
         std::lock_guard lock(mutex_);
         stopping_ = false;
     }
+    const std::string where = address + ":" + std::to_string(port);
     server_ = std::make_unique<httplib::Server>();
+    // Only SO_REUSEADDR: the server library's default SO_REUSEPORT would let a second simulator
+    // share a port that one already serves, and the two would split its connections.
+    server_->set_socket_options([](int sock) {
+        const int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server_->set_keep_alive_max_count(keepAlive_ ? 1000 : 1);
     server_->set_tcp_nodelay(true);  // else small pages wait for delayed ACKs (about 40 ms each)
     // An idle keep-alive connection holds a worker until this timeout, and Stop waits for it.
     server_->set_keep_alive_timeout(2);
     server_->Get(".*",
                  [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
+    errno = 0;
     port_ = port == 0 ? server_->bind_to_any_port(address)
                       : (server_->bind_to_port(address, port) ? port : -1);
     if (port_ <= 0) {
+        const int err = errno;
         server_.reset();
         port_ = 0;
-        throw std::runtime_error("engine-sim: cannot listen on " + address + ":" +
-                                 std::to_string(port));
+        throw std::runtime_error("engine-sim: cannot listen on " + where +
+                                 (err != 0 ? std::string(": ") + std::strerror(err) : ""));
     }
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
-    while (!server_->is_running())
+    auto listenEnded = std::make_shared<std::atomic<bool>>(false);
+    thread_ = std::thread([this, listenEnded] {
+        server_->listen_after_bind();
+        *listenEnded = true;
+    });
+    // The server is up once its loop runs. A loop that ends at once, or never shows up, is a
+    // failure to start, not a reason to wait for ever.
+    const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
+    while (!server_->is_running()) {
+        const bool ended = *listenEnded;
+        if (ended || std::chrono::steady_clock::now() >= deadline) {
+            server_->stop();
+            thread_.join();
+            server_.reset();
+            const int bound = port_;
+            port_ = 0;
+            throw std::runtime_error("engine-sim: the server bound to " + address + ":" +
+                                     std::to_string(bound) +
+                                     (ended ? " stopped before it accepted a connection"
+                                            : " did not start accepting connections within " +
+                                                  std::to_string(kStartTimeout.count()) + " ms"));
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     return port_;
 }
 
@@ -213,16 +291,22 @@ void EngineSim::Log(const LoggedRequest& entry) {
     }
 }
 
-EngineSim::Plan EngineSim::Decide(const httplib::Request& req, LoggedRequest& entry) {
-    const Target target = ParseTarget(req);
-    std::lock_guard lock(mutex_);
-    Plan plan;
+LoggedRequest EngineSim::NewLogEntry(const httplib::Request& req, const std::string& url) {
+    LoggedRequest entry;
     entry.number = ++requestCount_;
-    entry.url = target.url;
+    entry.url = url;
     entry.userAgent = req.get_header_value("User-Agent");
     entry.acceptLanguage = req.get_header_value("Accept-Language");
     entry.proxyAuthorization = req.get_header_value("Proxy-Authorization");
     entry.clientPort = req.remote_port;
+    return entry;
+}
+
+EngineSim::Plan EngineSim::Decide(const httplib::Request& req, LoggedRequest& entry) {
+    const Target target = ParseTarget(req);
+    std::lock_guard lock(mutex_);
+    entry = NewLogEntry(req, target.url);
+    Plan plan;
     const auto decided = [&](int status, const std::string& message) {
         plan.status = status;
         plan.body = ErrorPage(status, message);
@@ -239,37 +323,32 @@ EngineSim::Plan EngineSim::Decide(const httplib::Request& req, LoggedRequest& en
         plan.challenge = "Basic realm=\"engine-sim\"";
         return decided(407, "Proxy authentication required");
     }
-    if (target.host != kQuillonHost && target.host != kVerrinHost)
-        return decided(404, "No engine at " + target.host);
-    plan.engine = target.host == kQuillonHost ? Engine::Quillon : Engine::Verrin;
-    if (target.path == "/") {
+    const Route route = RouteRequest(req, target);
+    if (route.status != 200) return decided(route.status, route.message);
+    plan.engine = route.engine;
+    if (route.frontPage) {
         plan.body = RenderFrontPage(plan.engine);
         entry.status = 200;
         Log(entry);
         return plan;
     }
-    int first = 1;
-    if (plan.engine == Engine::Quillon && target.path == "/search") {
-        const int offset = req.has_param("o") ? Number(req.get_param_value("o")) : 0;
-        if (offset < 0) return decided(400, "Bad offset");
-        first = offset + 1;
-    } else if (plan.engine == Engine::Verrin &&
-               (target.path == "/results.asp" || target.path == "/results.aspx")) {
-        // Next-page links are written with "&amp;", which arrives as the key "amp;first".
-        const char* key = req.has_param("first") ? "first" : "amp;first";
-        first = req.has_param(key) ? Number(req.get_param_value(key)) : 1;
-        if (first < 1) return decided(400, "Bad first result");
-    } else {
-        return decided(404, "No page " + target.path);
-    }
-    if (!req.has_param("q")) return decided(400, "No query");
 
     plan.keyword = req.get_param_value("q");
     plan.rawQuery = RawParam(target.query, "q");
-    plan.firstRank = first;
+    plan.firstRank = route.firstRank;
     plan.seed = static_cast<uint32_t>(entry.number);
-    const int page = (first - 1) / ResultsPerPage(plan.engine) + 1;
+    ApplyFaults(plan, entry);
+    plan.state = state_;
+    plan.compress = compress_;
+    entry.status =
+        plan.failure && plan.failure->kind == FaultKind::Status ? plan.failure->status : 200;
+    Log(entry);
+    return plan;
+}
 
+void EngineSim::ApplyFaults(Plan& plan, LoggedRequest& entry) {
+    const Scenario& scenario = state_->scenario;
+    const int page = (plan.firstRank - 1) / ResultsPerPage(plan.engine) + 1;
     // The faults that may act on this request, with their counters.
     std::vector<std::pair<const Fault*, int*>> matching;
     for (size_t i = 0; i < scenario.faults.size(); ++i) {
@@ -301,17 +380,11 @@ EngineSim::Plan EngineSim::Decide(const httplib::Request& req, LoggedRequest& en
             plan.pageFaults.push_back(fault);
         entry.faults += (entry.faults.empty() ? "" : ",") + std::string(FaultName(fault->kind));
     }
-    plan.state = state_;
-    plan.compress = compress_;
-    entry.status =
-        plan.failure && plan.failure->kind == FaultKind::Status ? plan.failure->status : 200;
-    Log(entry);
-    return plan;
 }
 
 void EngineSim::Handle(const httplib::Request& req, httplib::Response& res) {
     LoggedRequest entry;
-    Plan plan = Decide(req, entry);
+    const Plan plan = Decide(req, entry);
     if (!plan.challenge.empty()) res.set_header("Proxy-Authenticate", plan.challenge);
     if (!plan.state) {
         res.status = plan.status;
@@ -327,23 +400,31 @@ void EngineSim::Handle(const httplib::Request& req, httplib::Response& res) {
         res.set_content(ErrorPage(res.status, "The engine failed"), kHtml);
         return;
     }
+    std::string body = RenderResultPage(plan);
+    if (plan.failure) {
+        SendFailure(plan, std::move(body), res);
+    } else {
+        SendPage(plan, std::move(body), res);
+    }
+}
 
+const Fault* EngineSim::Plan::PageFault(FaultKind kind) const {
+    for (const Fault* fault : pageFaults)
+        if (fault->kind == kind) return fault;
+    return nullptr;
+}
+
+std::string EngineSim::RenderResultPage(const Plan& plan) {
     // The page's content, changed by the page faults.
-    const Scenario& scenario = plan.state->scenario;
     const int perPage = ResultsPerPage(plan.engine);
-    const auto has = [&](FaultKind kind) -> const Fault* {
-        for (const Fault* fault : plan.pageFaults)
-            if (fault->kind == kind) return fault;
-        return nullptr;
-    };
     PageContent page;
     page.engine = plan.engine;
     page.keyword = plan.keyword;
     page.rawQuery = plan.rawQuery;
-    page.totalResults = scenario.ResultCount(plan.keyword, plan.engine);
-    page.firstRank =
-        has(FaultKind::RepeatPage) ? std::max(1, plan.firstRank - perPage) : plan.firstRank;
-    const Fault* markers = has(FaultKind::Markers);
+    page.totalResults = plan.state->scenario.ResultCount(plan.keyword, plan.engine);
+    page.firstRank = plan.PageFault(FaultKind::RepeatPage) ? std::max(1, plan.firstRank - perPage)
+                                                           : plan.firstRank;
+    const Fault* markers = plan.PageFault(FaultKind::Markers);
     const int last = markers ? page.firstRank + markers->count - 1
                              : std::min(page.firstRank + perPage - 1, page.totalResults);
     // A page of that many results is written densely, as a hostile page would be; with the
@@ -351,24 +432,27 @@ void EngineSim::Handle(const httplib::Request& req, httplib::Response& res) {
     page.dense = markers != nullptr;
     for (int rank = page.firstRank; rank <= last; ++rank)
         page.links.push_back(plan.state->links.Link(plan.keyword, plan.engine, rank));
-    page.nextLink =
-        plan.engine == Engine::Verrin && last < page.totalResults && !has(FaultKind::NoNextLink);
+    page.nextLink = plan.engine == Engine::Verrin && last < page.totalResults &&
+                    !plan.PageFault(FaultKind::NoNextLink);
     // The 0-based place of the result a fault names: `result` counted from 1, 0 for the last.
     const auto place = [&](const Fault* fault) {
         const int n = static_cast<int>(page.links.size());
         return fault->result >= 1 && fault->result <= n ? fault->result - 1 : n - 1;
     };
-    if (const Fault* fault = has(FaultKind::EmptyLink); fault && !page.links.empty())
+    if (const Fault* fault = plan.PageFault(FaultKind::EmptyLink); fault && !page.links.empty())
         page.links[place(fault)].clear();
-    if (const Fault* fault = has(FaultKind::LineBreakLink); fault && !page.links.empty()) {
+    if (const Fault* fault = plan.PageFault(FaultKind::LineBreakLink);
+        fault && !page.links.empty()) {
         std::string& link = page.links[place(fault)];
         link.insert(link.size() / 2, "\n");
     }
+
+    // The rendered page, changed by the faults that act on its bytes.
     RenderedPage rendered = RenderPage(page);
     std::string& body = rendered.html;
-    if (const Fault* fault = has(FaultKind::HugePage))
+    if (const Fault* fault = plan.PageFault(FaultKind::HugePage))
         body = PadPage(body, fault->bytes ? fault->bytes : kHugePageBytes);
-    if (const Fault* fault = has(FaultKind::Truncate)) {
+    if (const Fault* fault = plan.PageFault(FaultKind::Truncate)) {
         if (page.links.empty()) {
             body.resize(body.size() / 2);
         } else {
@@ -376,25 +460,27 @@ void EngineSim::Handle(const httplib::Request& req, httplib::Response& res) {
             body.resize(rendered.linkOffsets[i] + (page.links[i].size() + 1) / 2);
         }
     }
-    if (const Fault* fault = has(FaultKind::Garbage))
+    if (const Fault* fault = plan.PageFault(FaultKind::Garbage))
         body = Garbage(fault->bytes ? fault->bytes : kGarbageBytes, plan.seed);
+    return std::move(body);
+}
 
-    if (!plan.failure && plan.compress) {
-        res.status = 200;
+void EngineSim::SendPage(const Plan& plan, std::string body, httplib::Response& res) {
+    res.status = 200;
+    if (plan.compress) {
         res.body = std::move(body);
         res.set_header("Content-Type", kHtml);
         return;
     }
-    if (!plan.failure) {
-        // The server library compresses a body but not a provider's content of known length.
-        auto whole = std::make_shared<std::string>(std::move(body));
-        res.status = 200;
-        res.set_content_provider(whole->size(), kHtml,
-                                 [whole](size_t offset, size_t length, httplib::DataSink& sink) {
-                                     return sink.write(whole->data() + offset, length);
-                                 });
-        return;
-    }
+    // The server library compresses a body but not a provider's content of known length.
+    auto whole = std::make_shared<std::string>(std::move(body));
+    res.set_content_provider(whole->size(), kHtml,
+                             [whole](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 return sink.write(whole->data() + offset, length);
+                             });
+}
+
+void EngineSim::SendFailure(const Plan& plan, std::string body, httplib::Response& res) {
     // CloseMidBody sends half of the announced page; NoAnswer keeps silent for its time and then
     // sends nothing of it. Either way returning false closes the connection.
     if (plan.failure->kind == FaultKind::NoAnswer) WaitUnlessStopped(plan.failure->ms);

@@ -20,6 +20,7 @@
 // waits for idle keep-alive connections to time out (2 s) when clients still hold them open.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <fstream>
 #include <memory>
@@ -60,8 +61,13 @@ class EngineSim {
     EngineSim(const EngineSim&) = delete;
     EngineSim& operator=(const EngineSim&) = delete;
 
+    // The longest Start waits for the bound server to accept connections.
+    static constexpr std::chrono::milliseconds kStartTimeout{5000};
+
     // Binds (port 0: any free port), starts serving and returns the bound port once the server
-    // accepts connections. Throws std::runtime_error when the address cannot be bound.
+    // accepts connections. Throws std::runtime_error naming the address when it cannot be bound
+    // (also when another server listens on that port) or the server does not come up within
+    // kStartTimeout; nothing is left running then.
     int Start(int port = 0, const std::string& address = "127.0.0.1");
     // Stops serving and waits for the worker threads. Harmless when not running.
     void Stop();
@@ -91,8 +97,18 @@ class EngineSim {
     struct State;  // the scenario with its link generator and fault counts
     struct Plan;   // how one request is answered
 
+    // Server worker threads: answers one request as its plan says, after the plan's delay.
     void Handle(const httplib::Request& req, httplib::Response& res);
+    // Under mutex_ (Decide takes it): numbers and logs the request and plans its answer.
     Plan Decide(const httplib::Request& req, LoggedRequest& entry);
+    LoggedRequest NewLogEntry(const httplib::Request& req, const std::string& url);
+    // Picks the faults that act on a result-page request and counts them as used.
+    void ApplyFaults(Plan& plan, LoggedRequest& entry);
+    // The result page of a plan, as its page faults change it.
+    static std::string RenderResultPage(const Plan& plan);
+    static void SendPage(const Plan& plan, std::string body, httplib::Response& res);
+    // CloseMidBody and NoAnswer: the connection breaks off before the page is complete.
+    void SendFailure(const Plan& plan, std::string body, httplib::Response& res);
     void Log(const LoggedRequest& entry);
     bool WaitUnlessStopped(int ms);  // false when Stop cut the wait short
 
