@@ -101,15 +101,19 @@ void WriteTable(const RankReport& report, std::ostream& out) {
 
 void WriteCsv(const RankReport& report, std::ostream& out) {
     std::string line = "keyword,url";
-    for (const auto& engine : report.Engines())
-        line += "," + CsvField(engine);
+    for (const auto& engine : report.Engines()) {
+        line += ',';
+        line += CsvField(engine);
+    }
     out << line << "\r\n";
     for (size_t k = 0; k < report.Keywords().size(); ++k) {
         for (size_t u = 0; u < report.Urls().size(); ++u) {
             line = CsvField(AnsiToUtf8(report.Keywords()[k])) + "," +
                    CsvField(AnsiToUtf8(report.Urls()[u]));
-            for (size_t e = 0; e < report.Engines().size(); ++e)
-                line += "," + CsvField(report.Cell(k, u, e).Text());
+            for (size_t e = 0; e < report.Engines().size(); ++e) {
+                line += ',';
+                line += CsvField(report.Cell(k, u, e).Text());
+            }
             out << line << "\r\n";
         }
     }
