@@ -9,13 +9,27 @@ namespace rankcheck {
 
 namespace fs = std::filesystem;
 
+#ifndef RC_PLUGIN_DIR_FROM_BIN
+#define RC_PLUGIN_DIR_FROM_BIN "../lib/rankcheck"
+#endif
+
+namespace {
+
+bool HoldsPlugins(const fs::path& folder) {
+    std::error_code ec;
+    return fs::exists(folder / "libquillon.so", ec) || fs::exists(folder / "libverrin.so", ec);
+}
+
+}  // namespace
+
 fs::path DefaultPluginDir() {
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (ec) return fs::current_path(ec);
     const fs::path here = exe.parent_path();
-    if (fs::exists(here / "libquillon.so", ec) || fs::exists(here / "libverrin.so", ec))
-        return here;
+    if (HoldsPlugins(here)) return here;
+    const fs::path installed = (here / RC_PLUGIN_DIR_FROM_BIN).lexically_normal();
+    if (HoldsPlugins(installed)) return installed;
     return (here.parent_path() / "plugin").lexically_normal();
 }
 

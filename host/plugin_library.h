@@ -30,9 +30,10 @@ struct PluginRef {
     std::string engine;
 };
 
-// The plug-in folder when none is given: the folder of the running binary when the plug-ins are
-// there (an installed layout), else ../plugin beside it (the build tree: build/host/rankcheck and
-// build/plugin/libquillon.so).
+// The plug-in folder when none is given, the first that holds a plug-in of: the folder of the
+// running binary; the installed plug-in folder seen from it (bin/rankcheck and
+// lib/rankcheck/libquillon.so); ../plugin from it (the build tree: build/host/rankcheck and
+// build/plugin/libquillon.so), which is also the answer when none holds one.
 std::filesystem::path DefaultPluginDir();
 
 // "quillon" or "verrin" (any case): that library in `pluginDir`; anything else is a library path
