@@ -175,10 +175,9 @@ int RunCommand(const RunCommandOptions& options) {
     }
     std::vector<PluginRef> plugins;
     try {
-        const fs::path pluginDir =
-            options.pluginDir.empty() ? DefaultPluginDir() : fs::absolute(options.pluginDir);
+        const std::vector<fs::path> pluginFolders = PluginFolders(options.pluginDir);
         for (const auto& argument : engineArguments) {
-            PluginRef ref = ResolvePlugin(argument, pluginDir);
+            PluginRef ref = ResolvePlugin(argument, pluginFolders);
             ref.library = fs::absolute(ref.library);
             plugins.push_back(std::move(ref));
         }

@@ -18,7 +18,7 @@ struct RunCommandOptions {
     std::string engine;                 // quillon, verrin, all, or a library path
     RunSettings settings;
     std::string dir = ".";
-    std::string pluginDir;  // empty: DefaultPluginDir()
+    std::string pluginDir;  // empty: the folders of PluginFolders()
     bool preflight = true;  // reach the first hop of the requests before anything starts
 };
 

@@ -85,8 +85,8 @@ An existing file is never overwritten: init then writes nothing and exits with s
         "run", "Search the keywords of keywords.lst on an engine and record the result links");
     runCommand
         ->add_option("engine", run.engine,
-                     "quillon, verrin, all (both, one after the other), or the path of a "
-                     "plug-in library named lib<engine>.so")
+                     "quillon, verrin, all (both, one after the other), the word of another "
+                     "lib<word>.so in the plug-in folders, or the path of a plug-in library")
         ->required();
     runCommand->add_flag("--resume", run.settings.resume,
                          "continue from the saved progress (<Engine>.set and the result files) "
@@ -114,7 +114,8 @@ An existing file is never overwritten: init then writes nothing and exits with s
     runCommand
         ->add_option("--plugin-dir", run.pluginDir,
                      "the folder holding libquillon.so and libverrin.so (default: beside the "
-                     "rankcheck binary, else ../plugin from it, as in the build tree)")
+                     "rankcheck binary, else ../lib/rankcheck from it as installed, else "
+                     "../plugin from it as in the build tree)")
         ->check(CLI::ExistingDirectory);
     runCommand->footer(R"(
 Each status line of the plug-in is printed as it arrives, oldest first. On a terminal a

@@ -41,8 +41,8 @@ class InstalledTree : public ::testing::Test {
     void SetUp() override {
         // A prefix with a blank in its name: nothing may depend on where the tree lies.
         prefix_ = dir_.path() / "my prefix";
-        const Outcome install = RunProgram({CMAKE_COMMAND, "--install", BUILD_DIR, "--prefix",
-                                        prefix_.string()});
+        const Outcome install =
+            RunProgram({CMAKE_COMMAND, "--install", BUILD_DIR, "--prefix", prefix_.string()});
         ASSERT_EQ(install.status, 0) << install.out << install.err;
     }
     fs::path Bin(const std::string& program) const { return prefix_ / BIN_INSTALL_DIR / program; }
@@ -101,6 +101,21 @@ TEST_F(InstalledTree, RankcheckFindsTheInstalledPluginsWithNoOption) {
     ASSERT_EQ(report.status, 0) << report.err;
     EXPECT_NE(report.out.find("fresh bread,www.my-bakery.example,4,7"), std::string::npos)
         << report.out;
+}
+
+// An engine that is not installed: the installed plug-in folder is named with what it holds.
+TEST_F(InstalledTree, AnUnknownEngineNamesTheInstalledPlugins) {
+    const Outcome r = RunProgram({Bin("rankcheck").string(), "run", "google"});
+    EXPECT_EQ(r.status, 2);
+    const std::string plugins = (prefix_ / PLUGIN_INSTALL_DIR).string();
+    EXPECT_NE(r.err.find("rankcheck: no plug-in \"google\" (libgoogle.so) in the plug-in folders\n"
+                         "looked in: " +
+                         Bin("").parent_path().string() + ", " + plugins + ", "),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("\nplug-ins found: quillon, verrin in " + plugins + "\n"),
+              std::string::npos)
+        << r.err;
 }
 
 }  // namespace
