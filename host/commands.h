@@ -18,7 +18,7 @@ struct RunCommandOptions {
     std::string engine;                 // quillon, verrin, all, or a library path
     RunSettings settings;
     std::string dir = ".";
-    std::string pluginDir;  // empty: DefaultPluginDir()
+    std::string pluginDir;  // empty: the folders of PluginFolders()
     bool preflight = true;  // reach the first hop of the requests before anything starts
     std::string db;         // the ledger; empty: rankcheck.db in `dir`
     bool sequential = false;  // with two engines: one after the other instead of both at once

@@ -1,17 +1,18 @@
 // PluginLibrary: one search plug-in loaded with dlopen, and its four exports bound by name
 // (_<Engine>StartSearch, _<Engine>StopSearch, _<Engine>IsFinished, _<Engine>ClearMemory).
-// Also where rankcheck finds the plug-ins: the engine words "quillon" and "verrin" name
-// libquillon.so and libverrin.so in the plug-in folder; anything else is a path to a library
-// named lib<engine>.so.
+// Also where rankcheck finds the plug-ins: an engine word such as "quillon" or "verrin" names
+// lib<word>.so in the first plug-in folder that holds it; a path names a library lib<engine>.so.
+// When none is found, the error names the folders looked in and the plug-ins there are.
 //
 // A loaded library stays loaded until the process ends (the libraries a plug-in links do not
 // survive being unloaded), so the object never calls dlclose. Every export is called on the
-// host's main thread, the thread that owns the object.
+// host's main thread, the thread that owns the object; the lookup functions run on any thread.
 #pragma once
 
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "plugin/host_list_control.h"
 
@@ -30,15 +31,38 @@ struct PluginRef {
     std::string engine;
 };
 
-// The plug-in folder when none is given: the folder of the running binary when the plug-ins are
-// there (an installed layout), else ../plugin beside it (the build tree: build/host/rankcheck and
-// build/plugin/libquillon.so).
-std::filesystem::path DefaultPluginDir();
+// The folders plug-ins are looked for in, in order. `pluginDir` alone when it is given (made
+// absolute); else the folder of the running binary, the installed plug-in folder seen from it
+// (bin/rankcheck and lib/rankcheck/libquillon.so), and ../plugin from it (the build tree:
+// build/host/rankcheck and build/plugin/libquillon.so). Folders that do not exist are kept: the
+// error of a failed lookup lists them.
+std::vector<std::filesystem::path> PluginFolders(const std::string& pluginDir = "");
 
-// "quillon" or "verrin" (any case): that library in `pluginDir`; anything else is a library path
-// whose file name lib<word>.so gives the engine word (capitalised). Raises PluginError when the
-// file does not exist.
-PluginRef ResolvePlugin(const std::string& engineArgument, const std::filesystem::path& pluginDir);
+// What a lookup saw: the folders in order and the plug-ins in them.
+struct PluginSearch {
+    std::vector<std::filesystem::path> folders;
+    // Every lib<word>.so file of the folders, by folder and then by name; a word found in an
+    // earlier folder hides the same word further on. `engine` is the word as the file spells it.
+    std::vector<PluginRef> found;
+};
+
+PluginSearch FindPlugins(const std::vector<std::filesystem::path>& folders);
+
+// The lines that close a failed lookup's error: where rankcheck looked and what it found there,
+//   looked in: /opt/rc/bin, /opt/rc/lib/rankcheck, /opt/rc/plugin (no such folder)
+//   plug-ins found: quillon, verrin in /opt/rc/lib/rankcheck
+// ("plug-ins found: none; give their folder with --plugin-dir" when there are none).
+std::string DescribeSearch(const PluginSearch& search);
+
+// A word (no "/" and no ".so"; any case): lib<word>.so in the first of `folders` that holds it,
+// engine word capitalised ("quillon": "Quillon"). Anything else is a library path whose file
+// name lib<word>.so gives the engine word (first letter capitalised). Raises PluginError when
+// there is no such library; its message names the folders looked in and the plug-ins found:
+//   no plug-in "google" (libgoogle.so) in the plug-in folders
+//   looked in: ...
+//   plug-ins found: ...
+PluginRef ResolvePlugin(const std::string& engineArgument,
+                        const std::vector<std::filesystem::path>& folders);
 
 class PluginLibrary {
   public:

@@ -85,8 +85,8 @@ An existing file is never overwritten: init then writes nothing and exits with s
         "run", "Search the keywords of keywords.lst on an engine and record the result links");
     runCommand
         ->add_option("engine", run.engine,
-                     "quillon, verrin, all (both at the same time), or the path of a "
-                     "plug-in library named lib<engine>.so")
+                     "quillon, verrin, all (both at the same time), the word of another "
+                     "lib<word>.so in the plug-in folders, or the path of a plug-in library")
         ->required();
     runCommand->add_flag("--sequential", run.sequential,
                          "with all: run Quillon, then Verrin, instead of both at the same time");
@@ -118,7 +118,8 @@ An existing file is never overwritten: init then writes nothing and exits with s
     runCommand
         ->add_option("--plugin-dir", run.pluginDir,
                      "the folder holding libquillon.so and libverrin.so (default: beside the "
-                     "rankcheck binary, else ../plugin from it, as in the build tree)")
+                     "rankcheck binary, else ../lib/rankcheck from it as installed, else "
+                     "../plugin from it as in the build tree)")
         ->check(CLI::ExistingDirectory);
     runCommand->footer(R"(
 Each status line of the plug-in is printed as it arrives, oldest first. On a terminal a

@@ -248,10 +248,9 @@ int RunCommand(const RunCommandOptions& options) {
     }
     std::vector<EngineCheck> engines;
     try {
-        const fs::path pluginDir =
-            options.pluginDir.empty() ? DefaultPluginDir() : fs::absolute(options.pluginDir);
+        const std::vector<fs::path> pluginFolders = PluginFolders(options.pluginDir);
         for (const auto& argument : engineArguments) {
-            PluginRef ref = ResolvePlugin(argument, pluginDir);
+            PluginRef ref = ResolvePlugin(argument, pluginFolders);
             ref.library = fs::absolute(ref.library);
             EngineCheck& e = engines.emplace_back();
             e.plugin = std::move(ref);

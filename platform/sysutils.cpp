@@ -24,16 +24,21 @@ char32_t UpperCodePoint(char32_t c) {
     return c;
 }
 
-// Decodes one UTF-8 sequence at `i`; returns its length, or 0 when the bytes there are not a
-// well-formed sequence.
-size_t DecodeUtf8(const AnsiString& s, size_t i, char32_t& out) {
+// One UTF-8 sequence as decoded: its length in bytes (0 when the bytes are not a well-formed
+// sequence) and its code point (0 then).
+struct Utf8Sequence {
+    size_t length = 0;
+    char32_t codePoint = 0;
+};
+
+// Decodes the UTF-8 sequence at `i`.
+Utf8Sequence DecodeUtf8(const AnsiString& s, size_t i) {
     const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
     const unsigned char c0 = b(i);
-    size_t len;
-    char32_t cp;
+    size_t len = 0;
+    char32_t cp = 0;
     if (c0 < 0x80) {
-        out = c0;
-        return 1;
+        return {1, c0};
     } else if (c0 >= 0xC2 && c0 <= 0xDF) {
         len = 2;
         cp = c0 & 0x1F;
@@ -44,19 +49,18 @@ size_t DecodeUtf8(const AnsiString& s, size_t i, char32_t& out) {
         len = 4;
         cp = c0 & 0x07;
     } else {
-        return 0;
+        return {};
     }
-    if (i + len > s.size()) return 0;
+    if (i + len > s.size()) return {};
     for (size_t k = 1; k < len; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        if ((b(i + k) & 0xC0) != 0x80) return {};
         cp = (cp << 6) | (b(i + k) & 0x3F);
     }
     if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
         (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return 0;
+        return {};
     }
-    out = cp;
-    return len;
+    return {len, cp};
 }
 
 void AppendUtf8(AnsiString& out, char32_t cp) {
@@ -129,9 +133,8 @@ AnsiString IntToStr(long long value) {
 }
 
 bool IsValidUtf8(const AnsiString& text) {
-    char32_t cp;
     for (size_t i = 0; i < text.size();) {
-        const size_t n = DecodeUtf8(text, i, cp);
+        const size_t n = DecodeUtf8(text, i).length;
         if (n == 0) return false;
         i += n;
     }
@@ -142,11 +145,10 @@ AnsiString AnsiUpperCase(const AnsiString& text) {
     AnsiString out;
     out.reserve(text.size());
     if (IsValidUtf8(text)) {
-        char32_t cp;
         for (size_t i = 0; i < text.size();) {
-            const size_t n = DecodeUtf8(text, i, cp);
-            AppendUtf8(out, UpperCodePoint(cp));
-            i += n;
+            const Utf8Sequence sequence = DecodeUtf8(text, i);
+            AppendUtf8(out, UpperCodePoint(sequence.codePoint));
+            i += sequence.length;
         }
     } else {
         for (const char c : text) {

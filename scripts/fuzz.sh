@@ -23,7 +23,8 @@ parallel="${RC_FUZZ_PARALLEL:-1}"
 
 scripts/install-deps.sh
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-  -DCMAKE_CXX_COMPILER=clang++ -DRC_BUILD_FUZZ=ON -DRC_BUILD_TESTS=OFF -DRC_BUILD_BENCH=OFF
+  -DCMAKE_CXX_COMPILER=clang++ -DRC_BUILD_FUZZ=ON -DRC_BUILD_TESTS=OFF -DRC_BUILD_BENCH=OFF \
+  -DRC_WERROR=ON
 cmake --build build-fuzz -j"${RC_JOBS:-2}" --target "${targets[@]}"
 
 symbolizer=$(command -v llvm-symbolizer || command -v llvm-symbolizer-14 || true)

@@ -30,7 +30,7 @@ export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:abort_on_error=1:detect_stac
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:history_size=4:suppressions=$PWD/scripts/tsan.supp"
 
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRC_SANITIZE="$kind" -DRC_BUILD_BENCH=OFF
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRC_SANITIZE="$kind" -DRC_BUILD_BENCH=OFF -DRC_WERROR=ON
 cmake --build "$dir" -j"$jobs"
 if [ -n "$labels" ]; then
   ctest --test-dir "$dir" --output-on-failure -j"$jobs" -L "$labels"

@@ -444,8 +444,8 @@ TEST_F(RankcheckE2E, BadArgumentsAndFoldersExitWith2) {
     const std::vector<std::pair<V, std::string>> cases{
         {{"run", "quillon", "--dir", missing}, "no-such-folder"},
         {{"report", "--dir", missing}, "no-such-folder"},
-        {{"run", "bing", "--dir", folder_}, "bing: no such plug-in library"},
-        {{"run", "quillon", "--plugin-dir", folder_}, "libquillon.so: no such plug-in library"},
+        {{"run", "bing", "--dir", folder_}, "no plug-in \"bing\" (libbing.so)"},
+        {{"run", "quillon", "--plugin-dir", folder_}, "no plug-in \"quillon\" (libquillon.so)"},
         {{"run", "quillon", "--max-results", "-1"}, "--max-results"},
         {{"run"}, "engine"},
         {{"report", "--format", "xml"}, "--format"},
