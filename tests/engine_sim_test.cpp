@@ -349,6 +349,31 @@ TEST(EngineSim, KeepAliveServesManyRequestsOverOneConnection) {
     EXPECT_NE(log[8].clientPort, log[0].clientPort);
 }
 
+TEST(EngineSim, TheCompressionSwitchCoversEveryAnswer) {
+    EngineSim sim;
+    sim.Start();
+    httplib::Client raw("127.0.0.1", sim.Port());
+    raw.set_decompress(false);
+    const httplib::Headers accepting = {{"Accept-Encoding", "br, gzip, deflate"}};
+    // A result page, a front page (what Verrin's last page leaves to ask for) and an error page.
+    const std::vector<std::pair<std::string, int>> answers = {
+        {QuillonUrl("bread", 1), 200},
+        {std::string("http://") + kVerrinHost + "/", 200},
+        {std::string("http://") + kVerrinHost + "/nowhere", 404}};
+    for (const bool on : {true, false}) {
+        sim.SetCompression(on);
+        for (const auto& [url, status] : answers) {
+            const auto res = raw.Get(url.c_str(), accepting);
+            ASSERT_TRUE(res) << url;
+            EXPECT_EQ(res->status, status) << url;
+            EXPECT_EQ(res->has_header("Content-Encoding"), on) << url;
+            if (!on) {
+                EXPECT_NE(res->body.find("</html>"), std::string::npos) << url;
+            }
+        }
+    }
+}
+
 TEST(EngineSim, ProxyAuthenticationAnswers407UntilTheCredentialsAreRight) {
     Scenario scenario;
     scenario.proxyAuth = ProxyAuth{"user", "s3cret"};

@@ -77,6 +77,21 @@ int Number(const std::string& text) {
     return std::stoi(text);
 }
 
+// The answer's HTML. The server library compresses a body for a client that accepts it, but not
+// a provider's content of known length: that is how a page goes out as it is.
+void SetBody(httplib::Response& res, std::string body, bool compress) {
+    if (compress) {
+        res.body = std::move(body);
+        res.set_header("Content-Type", kHtml);
+        return;
+    }
+    auto whole = std::make_shared<std::string>(std::move(body));
+    res.set_content_provider(whole->size(), kHtml,
+                             [whole](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 return sink.write(whole->data() + offset, length);
+                             });
+}
+
 std::string ErrorPage(int status, const std::string& message) {
     return "<!DOCTYPE html>\n<html><head><title>" + std::to_string(status) +
            "</title></head><body><h1>" + std::to_string(status) + "</h1><p>" + HtmlEscape(message) +
@@ -223,6 +238,7 @@ EngineSim::Plan EngineSim::Decide(const httplib::Request& req, LoggedRequest& en
     entry.acceptLanguage = req.get_header_value("Accept-Language");
     entry.proxyAuthorization = req.get_header_value("Proxy-Authorization");
     entry.clientPort = req.remote_port;
+    plan.compress = compress_;
     const auto decided = [&](int status, const std::string& message) {
         plan.status = status;
         plan.body = ErrorPage(status, message);
@@ -302,7 +318,6 @@ EngineSim::Plan EngineSim::Decide(const httplib::Request& req, LoggedRequest& en
         entry.faults += (entry.faults.empty() ? "" : ",") + std::string(FaultName(fault->kind));
     }
     plan.state = state_;
-    plan.compress = compress_;
     entry.status =
         plan.failure && plan.failure->kind == FaultKind::Status ? plan.failure->status : 200;
     Log(entry);
@@ -314,8 +329,9 @@ void EngineSim::Handle(const httplib::Request& req, httplib::Response& res) {
     Plan plan = Decide(req, entry);
     if (!plan.challenge.empty()) res.set_header("Proxy-Authenticate", plan.challenge);
     if (!plan.state) {
+        // A front page or an error page, compressed only as a result page would be.
         res.status = plan.status;
-        res.set_content(plan.body, kHtml);
+        SetBody(res, std::move(plan.body), plan.compress);
         return;
     }
     if (plan.delayMs > 0 && !WaitUnlessStopped(plan.delayMs)) {
@@ -379,20 +395,9 @@ void EngineSim::Handle(const httplib::Request& req, httplib::Response& res) {
     if (const Fault* fault = has(FaultKind::Garbage))
         body = Garbage(fault->bytes ? fault->bytes : kGarbageBytes, plan.seed);
 
-    if (!plan.failure && plan.compress) {
-        res.status = 200;
-        res.body = std::move(body);
-        res.set_header("Content-Type", kHtml);
-        return;
-    }
     if (!plan.failure) {
-        // The server library compresses a body but not a provider's content of known length.
-        auto whole = std::make_shared<std::string>(std::move(body));
         res.status = 200;
-        res.set_content_provider(whole->size(), kHtml,
-                                 [whole](size_t offset, size_t length, httplib::DataSink& sink) {
-                                     return sink.write(whole->data() + offset, length);
-                                 });
+        SetBody(res, std::move(body), plan.compress);
         return;
     }
     // CloseMidBody sends half of the announced page; NoAnswer keeps silent for its time and then

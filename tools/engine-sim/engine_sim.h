@@ -72,8 +72,8 @@ class EngineSim {
     // Appends one JSON line per request to `path` from now on. Throws std::runtime_error when
     // the file cannot be opened.
     void SetLogFile(const std::string& path);
-    // Whether result pages go out compressed when the client accepts it (the default, as a web
-    // server does). Off, they are sent as they are: a benchmark then measures the client and not
+    // Whether answers (result pages, front pages, error pages) go out compressed when the client
+    // accepts it (the default, as a web server does). Off, they are sent as they are: a benchmark then measures the client and not
     // the simulator's compressor, which at the server library's default brotli setting takes
     // several milliseconds of CPU per page on the machine the client runs on.
     void SetCompression(bool on);
