@@ -349,6 +349,38 @@ TEST(EngineSim, KeepAliveServesManyRequestsOverOneConnection) {
     EXPECT_NE(log[8].clientPort, log[0].clientPort);
 }
 
+TEST(EngineSim, ConnectionsCloseAtTheirCountAndAtStopWhileIdle) {
+    EngineSim sim;
+    sim.SetKeepAlive(false);
+    sim.Start();
+    httplib::Client raw("127.0.0.1", sim.Port());
+    raw.set_keep_alive(true);
+    for (int i = 0; i < 3; ++i) {
+        const auto res = raw.Get(QuillonUrl("bread", 1).c_str());
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->get_header_value("Connection"), "close");
+        EXPECT_EQ(ScanQuillon(res->body).links.size(), 10u);
+    }
+    const std::vector<LoggedRequest> once = sim.Requests();
+    ASSERT_EQ(once.size(), 3u);
+    EXPECT_NE(once[1].clientPort, once[0].clientPort);
+    EXPECT_NE(once[2].clientPort, once[1].clientPort);
+
+    // A client that holds its connection open does not keep Stop waiting for the 2 s
+    // keep-alive timeout.
+    sim.SetKeepAlive(true);
+    sim.Start();
+    httplib::Client idle("127.0.0.1", sim.Port());
+    idle.set_keep_alive(true);
+    const auto res = idle.Get(QuillonUrl("bread", 2).c_str());
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_NE(res->get_header_value("Connection"), "close");
+    const auto before = std::chrono::steady_clock::now();
+    sim.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
+}
+
 TEST(EngineSim, TheCompressionSwitchCoversEveryAnswer) {
     EngineSim sim;
     sim.Start();

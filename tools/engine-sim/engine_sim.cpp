@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tools/engine-sim/prompt_server.h"
 #include "tools/engine-sim/result_page.h"
 
 namespace enginesim {
@@ -143,10 +144,10 @@ int EngineSim::Start(int port, const std::string& address) {
         std::lock_guard lock(mutex_);
         stopping_ = false;
     }
-    server_ = std::make_unique<httplib::Server>();
+    server_ = std::make_unique<PromptServer>();
     server_->set_keep_alive_max_count(keepAlive_ ? 1000 : 1);
     server_->set_tcp_nodelay(true);  // else small pages wait for delayed ACKs (about 40 ms each)
-    // An idle keep-alive connection holds a worker until this timeout, and Stop waits for it.
+    // An idle keep-alive connection holds a worker until this timeout, or until Stop.
     server_->set_keep_alive_timeout(2);
     server_->Get(".*",
                  [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
