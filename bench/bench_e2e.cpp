@@ -13,8 +13,8 @@
 //
 // The simulator sends its pages uncompressed unless --compress is given: it runs on the same two
 // cores as the plug-in, and its compressor would be measured instead of the plug-in. With
-// --no-keep-alive it closes every connection after its answer: its server otherwise makes a
-// request that comes 10 to 11 ms after the previous answer (a Quillon page) wait up to 1 ms.
+// --no-keep-alive it closes every connection after its answer, and the plug-in connects anew
+// for every page.
 //
 // Single-threaded apart from the plug-in's job thread and the simulator's server threads.
 #include <dirent.h>

@@ -233,11 +233,14 @@ void TSearchEngines::GiveUpAfterRepeatedFailures() {
 }
 
 bool TSearchEngines::RecordProgress() {
+    // In this order: a resumed run trusts the result file only as far as the progress file
+    // counts. A file whose bytes would not change is not written again; after the first page of
+    // a run every file holds what this run last recorded.
     const TStringList& links = *resultLinks.at(keywordIndex);
-    links.SaveToFile(jobfiles::ResultFileName(engineName, keywordIndex));
+    resultFile_.Save(jobfiles::ResultFileName(engineName, keywordIndex), links);
     const jobfiles::ProgressRecord progress{pageNumber, position, keywordIndex, nextPageUrl};
-    progress.Lines().SaveToFile(jobfiles::ProgressFileName(engineName));
-    firstPageUrlList->SaveToFile(jobfiles::FirstPageFileName(engineName));
+    progressFile_.Save(jobfiles::ProgressFileName(engineName), progress.Lines());
+    firstPageFile_.Save(jobfiles::FirstPageFileName(engineName), *firstPageUrlList);
 
     if (!KeywordComplete()) return false;
     pageNumber = 1;

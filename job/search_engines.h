@@ -26,6 +26,7 @@
 #include <memory>
 #include <vector>
 
+#include "job/recorded_file.h"
 #include "job/status_target.h"
 #include "platform/ansi_string.h"
 #include "platform/http_client.h"
@@ -102,8 +103,9 @@ class TSearchEngines : public TThread {
     // whatever maxResults is.
     void GiveUpAfterRepeatedFailures();
 
-    // Job thread: writes the three job files, then moves to the next keyword when the current
-    // one is complete. Returns true when the last keyword is complete.
+    // Job thread: writes the three job files (each only when its bytes change), then moves to the
+    // next keyword when the current one is complete. Returns true when the last keyword is
+    // complete.
     bool RecordProgress();
     bool KeywordComplete();
 
@@ -111,6 +113,8 @@ class TSearchEngines : public TThread {
     // The current keyword has been given up: KeywordComplete ends it. A resumed run knows it from
     // the error marker line that ends the keyword's result file.
     bool keywordGivenUp_ = false;
+    // The job files as this run last wrote them (job thread).
+    TRecordedFile resultFile_, progressFile_, firstPageFile_;
 
     // Host's main thread, inside Synchronize: inserts statusLine at index 0 of the host's list.
     void WriteStatus();

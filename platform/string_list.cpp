@@ -106,6 +106,10 @@ void TStringList::LoadFromFile(const std::string& fileName) {
 }
 
 void TStringList::SaveToFile(const std::string& fileName) const {
+    SaveTextToFile(Text(), fileName);
+}
+
+void TStringList::SaveTextToFile(const AnsiString& text, const std::string& fileName) {
     // The temporary file sits beside the target so that the rename stays within one file system.
     // Its name is fixed: a write cut short by a kill leaves at most this one file, which the next
     // save of the same file overwrites.
@@ -115,7 +119,6 @@ void TStringList::SaveToFile(const std::string& fileName) const {
     };
     const int fd = ::open(tmpName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) fail(errno);
-    const AnsiString text = Text();
     if (!WriteAll(fd, text.data(), text.size())) {
         const int err = errno;
         ::close(fd);

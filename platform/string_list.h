@@ -44,6 +44,9 @@ class TStringList {
     // Writes the list to `fileName`, replacing it by rename (see above); raises EFCreateError
     // naming the file and the system's reason. On failure an existing file keeps its old content.
     void SaveToFile(const std::string& fileName) const;
+    // Writes `text` to `fileName` the way SaveToFile writes a list's Text(): replaced atomically,
+    // EFCreateError on failure with an existing file left as it was.
+    static void SaveTextToFile(const AnsiString& text, const std::string& fileName);
 
     const std::vector<AnsiString>& Lines() const { return lines_; }
 

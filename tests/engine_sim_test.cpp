@@ -395,6 +395,63 @@ TEST(EngineSim, StartOnAPortInUseFailsNamingTheAddress) {
     EXPECT_GT(other, 0);
 }
 
+TEST(EngineSim, ConnectionsCloseAtTheirCountAndAtStopWhileIdle) {
+    EngineSim sim;
+    sim.SetKeepAlive(false);
+    sim.Start();
+    httplib::Client raw("127.0.0.1", sim.Port());
+    raw.set_keep_alive(true);
+    for (int i = 0; i < 3; ++i) {
+        const auto res = raw.Get(QuillonUrl("bread", 1).c_str());
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->get_header_value("Connection"), "close");
+        EXPECT_EQ(ScanQuillon(res->body).links.size(), 10u);
+    }
+    const std::vector<LoggedRequest> once = sim.Requests();
+    ASSERT_EQ(once.size(), 3u);
+    EXPECT_NE(once[1].clientPort, once[0].clientPort);
+    EXPECT_NE(once[2].clientPort, once[1].clientPort);
+
+    // A client that holds its connection open does not keep Stop waiting for the 2 s
+    // keep-alive timeout.
+    sim.SetKeepAlive(true);
+    sim.Start();
+    httplib::Client idle("127.0.0.1", sim.Port());
+    idle.set_keep_alive(true);
+    const auto res = idle.Get(QuillonUrl("bread", 2).c_str());
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_NE(res->get_header_value("Connection"), "close");
+    const auto before = std::chrono::steady_clock::now();
+    sim.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
+}
+
+TEST(EngineSim, TheCompressionSwitchCoversEveryAnswer) {
+    EngineSim sim;
+    sim.Start();
+    httplib::Client raw("127.0.0.1", sim.Port());
+    raw.set_decompress(false);
+    const httplib::Headers accepting = {{"Accept-Encoding", "br, gzip, deflate"}};
+    // A result page, a front page (what Verrin's last page leaves to ask for) and an error page.
+    const std::vector<std::pair<std::string, int>> answers = {
+        {QuillonUrl("bread", 1), 200},
+        {std::string("http://") + kVerrinHost + "/", 200},
+        {std::string("http://") + kVerrinHost + "/nowhere", 404}};
+    for (const bool on : {true, false}) {
+        sim.SetCompression(on);
+        for (const auto& [url, status] : answers) {
+            const auto res = raw.Get(url.c_str(), accepting);
+            ASSERT_TRUE(res) << url;
+            EXPECT_EQ(res->status, status) << url;
+            EXPECT_EQ(res->has_header("Content-Encoding"), on) << url;
+            if (!on) {
+                EXPECT_NE(res->body.find("</html>"), std::string::npos) << url;
+            }
+        }
+    }
+}
+
 TEST(EngineSim, ProxyAuthenticationAnswers407UntilTheCredentialsAreRight) {
     Scenario scenario;
     scenario.proxyAuth = ProxyAuth{"user", "s3cret"};

@@ -99,7 +99,9 @@ TEST_F(InstalledTree, RankcheckFindsTheInstalledPluginsWithNoOption) {
     const Outcome report =
         RunProgram({Bin("rankcheck").string(), "report", "--dir", "job", "--format", "csv"});
     ASSERT_EQ(report.status, 0) << report.err;
-    EXPECT_NE(report.out.find("fresh bread,www.my-bakery.example,4,7"), std::string::npos)
+    EXPECT_NE(report.out.find("fresh bread,www.my-bakery.example,Quillon,4,ranked"), std::string::npos)
+        << report.out;
+    EXPECT_NE(report.out.find("fresh bread,www.my-bakery.example,Verrin,7,ranked"), std::string::npos)
         << report.out;
 }
 

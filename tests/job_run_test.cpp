@@ -5,6 +5,8 @@
 
 #include "host/host_bridge.h"
 #include "plugin/host_list_target.h"
+#include "job/recorded_file.h"
+#include "platform/exceptions.h"
 #include "tests/scripted_job.h"
 
 namespace {
@@ -256,6 +258,112 @@ TEST_F(JobRun, AKeywordWhoseRequestsAllFailIsGivenUpWhateverMaxResults) {
              "3 pos. on Test for \"blue\"", "Finished search on Test"});
         EXPECT_EQ(log, expectedLog);
     }
+}
+
+// What each page's recording leaves on disk: the same bytes as writing all three files after
+// every page, although a file whose bytes would not change is not written again.
+class Recording : public JobRun {
+  protected:
+    // Runs `job` and checks the files after every page against what that page must leave.
+    void RunAndCompare(ScriptedJob& job, int keywordCount) {
+        Run(job);
+        auto after = job.snapshots;
+        after.erase(after.begin());
+        const int lastKeyword = job.requested.back().first;
+        after.push_back(ScriptedJob::Snapshot(lastKeyword));
+        ASSERT_EQ(after.size(), job.expectedAfter.size());
+        for (size_t page = 0; page < after.size(); ++page) {
+            EXPECT_EQ(after[page].results, job.expectedAfter[page].results) << "page " << page;
+            EXPECT_EQ(after[page].progress, job.expectedAfter[page].progress) << "page " << page;
+            EXPECT_EQ(after[page].firstPages, job.expectedAfter[page].firstPages)
+                << "page " << page;
+        }
+        // Nothing else is left in the folder: no temporary file, no file of a keyword not run.
+        V names = {"Test.set", "Test.start", "keywords.lst", "proxy.def", "urls.lst"};
+        for (int k = 0; k < keywordCount; ++k)
+            names.push_back("Test-" + std::to_string(k) + ".urls");
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(DirectoryEntries(), names);
+    }
+};
+
+TEST_F(Recording, EveryPageLeavesTheBytesOfAFullRewrite) {
+    WriteLines("keywords.lst", {"red shoes", "blue", "green"});
+    // A stale first-page file and a stale result file of keyword 2 from an older run.
+    WriteLines("Test.start", {"first:older", "first:run"});
+    WriteLines("Test-2.urls", {"stale link of an older run"});
+    auto job = Make(100);
+    int calls = 0;
+    job->script = [&](int k, int page) {
+        ++calls;
+        if (k == 0) return ScriptedPage{Links(page < 3 ? 10 : 0, k, page)};  // empty last page
+        if (k == 1 && calls == 4) return ScriptedPage{{}, true};             // failed first page
+        if (k == 1) return ScriptedPage{Links(page == 1 ? 10 : 3, k, page)};
+        if (page == 1) return ScriptedPage{Links(10, k, page)};
+        ScriptedPage giveUp{{}, true};  // keyword 2: its second page fails and gives it up
+        giveUp.giveUp = true;
+        return giveUp;
+    };
+    RunAndCompare(*job, 3);
+    EXPECT_EQ(job->requested, (std::vector<std::pair<int, int>>{
+                                  {0, 1}, {0, 2}, {0, 3}, {1, 1}, {1, 1}, {1, 2}, {2, 1}, {2, 2}}));
+    EXPECT_EQ(ReadLines("Test-2.urls").back(), "2#Error found#");
+
+    // Which files were replaced: a file keeps its inode until it is written again. The
+    // first-page file changes only when a keyword starts; a result file not on a page without
+    // links; the progress file after a failed page only where the page state moved.
+    const auto& s = job->snapshots;
+    auto after = [&](size_t page) {
+        return page + 1 < s.size() ? s[page + 1] : ScriptedJob::Snapshot(2);
+    };
+    EXPECT_EQ(after(1).firstPagesInode, after(0).firstPagesInode);  // keyword 0, page 2
+    EXPECT_EQ(after(2).firstPagesInode, after(1).firstPagesInode);  // keyword 0, empty page
+    EXPECT_EQ(after(2).resultsInode, after(1).resultsInode);
+    EXPECT_NE(after(2).progressInode, after(1).progressInode);      // page 3 -> 4
+    EXPECT_NE(after(3).firstPagesInode, after(2).firstPagesInode);  // keyword 1 starts
+    EXPECT_NE(after(5).resultsInode, after(4).resultsInode);
+}
+
+TEST_F(Recording, AResumedRunReplacesEveryFileAtItsFirstPage) {
+    // Killed between the result file and the progress file of keyword 0's third page: the result
+    // file holds 25 links, the progress counts 20. The first-page file is an older run's.
+    WriteLines("Test.set", {"3", "20", "0", "next:3"});
+    std::vector<std::string> links = Links(10, 0, 1);
+    for (const auto& page : {Links(10, 0, 2), Links(5, 0, 3)})
+        links.insert(links.end(), page.begin(), page.end());
+    WriteLines("Test-0.urls", links);
+    WriteLines("Test.start", {"first:red+shoes", "first:blue"});
+    auto job = Make(100, 0, 0, 1);
+    // The page asked again now brings nothing: the list in memory is what the file must hold.
+    job->script = [](int k, int page) { return ScriptedPage{Links(k == 0 ? 0 : 4, k, page)}; };
+    RunAndCompare(*job, 2);
+    EXPECT_EQ(ReadLines("Test-0.urls"), V(links.begin(), links.begin() + 20));
+    EXPECT_EQ(ReadLines("Test.start"), V{"first:blue"});
+}
+
+TEST_F(Recording, ASkippedWriteNeedsTheSameTextUnderTheSameNameAfterASuccess) {
+    TRecordedFile file;
+    TStringList lines;
+    lines.Add("a");
+    EXPECT_TRUE(file.Save("one.urls", lines));
+    EXPECT_FALSE(file.Save("one.urls", lines));
+    EXPECT_TRUE(file.Save("two.urls", lines));  // another name is written
+    EXPECT_EQ(ReadFile("two.urls"), "a\r\n");
+    lines.Add("");
+    EXPECT_TRUE(file.Save("two.urls", lines));  // one more line, if only an empty one
+    EXPECT_EQ(ReadFile("two.urls"), "a\r\n\r\n");
+
+    // A write that failed is made again, also with the text that the file held before it.
+    lines = TStringList();
+    lines.Add("b");
+    EXPECT_TRUE(file.Save("three.urls", lines));
+    std::filesystem::create_directory("three.urls.tmp");
+    lines.Add("c");
+    EXPECT_THROW(file.Save("three.urls", lines), EFCreateError);
+    std::filesystem::remove("three.urls.tmp");
+    lines.Delete(1);
+    EXPECT_TRUE(file.Save("three.urls", lines));
+    EXPECT_EQ(ReadFile("three.urls"), "b\r\n");
 }
 
 // KeywordComplete, driven directly on a constructed job.

@@ -4,9 +4,12 @@
 // repeated failures); only the page comes from `script` instead of an engine: ScriptedClient
 // takes the place of the HTTP client, answers with the scripted page's links (one per line) and
 // fails the request when the page says so. Before each page the job takes a snapshot of the three
-// job files so tests can check what was on disk after every page.
+// job files so tests can check what was on disk after every page, and
+// after each page it notes what those files must then hold.
 // Runs on the job thread like any adapter; tests read its state only after `finished`.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <functional>
 #include <map>
@@ -29,10 +32,17 @@ struct ScriptedPage {
     std::vector<std::string> links;
     bool fail = false;         // the request fails, as a refused connection or an error status
     std::string throwMessage;  // non-empty: SearchPage raises this after the fetch
+    bool giveUp = false;       // the adapter gives the keyword up after this page
 };
 
 struct FileSnapshot {
     std::optional<std::string> results, progress, firstPages;
+    // The files' inode numbers (0: no file). Every atomic replace gives the file a new inode.
+    ino_t resultsInode = 0, progressInode = 0, firstPagesInode = 0;
+    bool operator==(const FileSnapshot& other) const {
+        return results == other.results && progress == other.progress &&
+               firstPages == other.firstPages;
+    }
 };
 
 // The HTTP client of a ScriptedJob: Get answers with the page SearchPage has just taken from the
@@ -81,6 +91,9 @@ class ScriptedJob : public TSearchEngines {
     std::vector<std::pair<int, int>> requested;  // (keyword, page) of every SearchPage call
     std::vector<FileSnapshot> snapshots;         // the files as they were before each page
     std::vector<std::string> fetchedUrls;        // the URL of every page asked for
+    // After each page: what recording it must leave on disk, the lists and the page state
+    // written out whole, as if every file were rewritten after every page.
+    std::vector<FileSnapshot> expectedAfter;
 
     using TSearchEngines::GiveUpAfterRepeatedFailures;
     using TSearchEngines::KeywordComplete;
@@ -90,15 +103,22 @@ class ScriptedJob : public TSearchEngines {
         if (!std::filesystem::exists(name)) return std::nullopt;
         return ReadFile(name);
     }
-    FileSnapshot Snapshot(int keyword) const {
-        return {Maybe(jobfiles::ResultFileName(kEngine, keyword)),
-                Maybe(jobfiles::ProgressFileName(kEngine)),
-                Maybe(jobfiles::FirstPageFileName(kEngine))};
+    static ino_t Inode(const std::string& name) {
+        struct stat st {};
+        return ::stat(name.c_str(), &st) == 0 ? st.st_ino : 0;
+    }
+    static FileSnapshot Snapshot(int keyword) {
+        const std::string results = jobfiles::ResultFileName(kEngine, keyword);
+        const std::string progress = jobfiles::ProgressFileName(kEngine);
+        const std::string firstPages = jobfiles::FirstPageFileName(kEngine);
+        return {Maybe(results),   Maybe(progress),   Maybe(firstPages),
+                Inode(results),   Inode(progress),   Inode(firstPages)};
     }
 
   protected:
     void SearchPage() override {
-        snapshots.push_back(Snapshot(keywordIndex));
+        // The result file of the keyword whose page was recorded last.
+        snapshots.push_back(Snapshot(requested.empty() ? keywordIndex : requested.back().first));
         requested.emplace_back(keywordIndex, pageNumber);
         const ScriptedPage page = script(keywordIndex, pageNumber);
         if (pageNumber == 1) {
@@ -120,7 +140,11 @@ class ScriptedJob : public TSearchEngines {
             PostPageProgress();
             nextPageUrl = "next:" + IntToStr(pageNumber);
         }
+        if (page.giveUp) failCount = 6;  // as if this were the last of the failures allowed
         GiveUpAfterRepeatedFailures();
+        const jobfiles::ProgressRecord progress{pageNumber, position, keywordIndex, nextPageUrl};
+        expectedAfter.push_back({resultLinks[keywordIndex]->Text(), progress.Lines().Text(),
+                                 firstPageUrlList->Text()});
     }
 
   private:

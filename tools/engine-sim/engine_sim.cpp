@@ -17,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tools/engine-sim/prompt_server.h"
 #include "tools/engine-sim/result_page.h"
 
 namespace enginesim {
@@ -80,6 +81,21 @@ int Number(const std::string& text) {
         !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
         return -1;
     return std::stoi(text);
+}
+
+// The answer's HTML. The server library compresses a body for a client that accepts it, but not
+// a provider's content of known length: that is how a page goes out as it is.
+void SetBody(httplib::Response& res, std::string body, bool compress) {
+    if (compress) {
+        res.body = std::move(body);
+        res.set_header("Content-Type", kHtml);
+        return;
+    }
+    auto whole = std::make_shared<std::string>(std::move(body));
+    res.set_content_provider(whole->size(), kHtml,
+                             [whole](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 return sink.write(whole->data() + offset, length);
+                             });
 }
 
 std::string ErrorPage(int status, const std::string& message) {
@@ -177,7 +193,7 @@ int EngineSim::Start(int port, const std::string& address) {
         stopping_ = false;
     }
     const std::string where = address + ":" + std::to_string(port);
-    server_ = std::make_unique<httplib::Server>();
+    server_ = std::make_unique<PromptServer>();
     // Only SO_REUSEADDR: the server library's default SO_REUSEPORT would let a second simulator
     // share a port that one already serves, and the two would split its connections.
     server_->set_socket_options([](int sock) {
@@ -186,7 +202,7 @@ int EngineSim::Start(int port, const std::string& address) {
     });
     server_->set_keep_alive_max_count(keepAlive_ ? 1000 : 1);
     server_->set_tcp_nodelay(true);  // else small pages wait for delayed ACKs (about 40 ms each)
-    // An idle keep-alive connection holds a worker until this timeout, and Stop waits for it.
+    // An idle keep-alive connection holds a worker until this timeout, or until Stop.
     server_->set_keep_alive_timeout(2);
     server_->Get(".*",
                  [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
@@ -307,6 +323,7 @@ EngineSim::Plan EngineSim::Decide(const httplib::Request& req, LoggedRequest& en
     std::lock_guard lock(mutex_);
     entry = NewLogEntry(req, target.url);
     Plan plan;
+    plan.compress = compress_;  // every answer, front and error pages too
     const auto decided = [&](int status, const std::string& message) {
         plan.status = status;
         plan.body = ErrorPage(status, message);
@@ -387,8 +404,9 @@ void EngineSim::Handle(const httplib::Request& req, httplib::Response& res) {
     const Plan plan = Decide(req, entry);
     if (!plan.challenge.empty()) res.set_header("Proxy-Authenticate", plan.challenge);
     if (!plan.state) {
+        // A front page or an error page, compressed only as a result page would be.
         res.status = plan.status;
-        res.set_content(plan.body, kHtml);
+        SetBody(res, plan.body, plan.compress);
         return;
     }
     if (plan.delayMs > 0 && !WaitUnlessStopped(plan.delayMs)) {
@@ -467,17 +485,7 @@ std::string EngineSim::RenderResultPage(const Plan& plan) {
 
 void EngineSim::SendPage(const Plan& plan, std::string body, httplib::Response& res) {
     res.status = 200;
-    if (plan.compress) {
-        res.body = std::move(body);
-        res.set_header("Content-Type", kHtml);
-        return;
-    }
-    // The server library compresses a body but not a provider's content of known length.
-    auto whole = std::make_shared<std::string>(std::move(body));
-    res.set_content_provider(whole->size(), kHtml,
-                             [whole](size_t offset, size_t length, httplib::DataSink& sink) {
-                                 return sink.write(whole->data() + offset, length);
-                             });
+    SetBody(res, std::move(body), plan.compress);
 }
 
 void EngineSim::SendFailure(const Plan& plan, std::string body, httplib::Response& res) {

@@ -16,8 +16,8 @@
 //
 // The owner (a test, or the engine-sim program) starts and stops it on one thread; requests are
 // answered on the server's own worker threads. SetScenario, Requests and ClearRequests may be
-// called from any thread at any time. Stop cuts short the waits of Delay and NoAnswer faults, but
-// waits for idle keep-alive connections to time out (2 s) when clients still hold them open.
+// called from any thread at any time. Stop cuts short the waits of Delay and NoAnswer faults and
+// closes idle keep-alive connections within about 50 ms.
 #pragma once
 
 #include <chrono>
@@ -78,16 +78,14 @@ class EngineSim {
     // Appends one JSON line per request to `path` from now on. Throws std::runtime_error when
     // the file cannot be opened.
     void SetLogFile(const std::string& path);
-    // Whether result pages go out compressed when the client accepts it (the default, as a web
-    // server does). Off, they are sent as they are: a benchmark then measures the client and not
+    // Whether answers (result pages, front pages, error pages) go out compressed when the client
+    // accepts it (the default, as a web server does). Off, they are sent as they are: a benchmark then measures the client and not
     // the simulator's compressor, which at the server library's default brotli setting takes
     // several milliseconds of CPU per page on the machine the client runs on.
     void SetCompression(bool on);
-    // Whether a connection stays open for further requests (the default). The server library
-    // waits for the next request on an open connection in rounds of a 10 ms poll and a 1 ms
-    // sleep, so a request that comes 10 to 11 ms after the previous answer (a Quillon page's
-    // pauses and a little) waits up to 1 ms more. Off, every answer closes its connection and the
-    // client connects anew for each request. Takes effect at the next Start.
+    // Whether a connection stays open for further requests (the default); the next request on
+    // it is read as soon as it arrives (PromptServer). Off, every answer closes its connection
+    // and the client connects anew for each request. Takes effect at the next Start.
     void SetKeepAlive(bool on) { keepAlive_ = on; }
 
     std::vector<LoggedRequest> Requests() const;  // a snapshot of the log so far
