@@ -125,16 +125,6 @@ int Deliver(const std::string& text, const std::string& output, const std::strin
     return 0;
 }
 
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
 // An aligned table of `rows` under `header`.
 std::string AlignedTable(const std::vector<std::string>& header,
                          const std::vector<std::vector<std::string>>& rows) {

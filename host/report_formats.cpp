@@ -25,16 +25,6 @@ std::string Pad(const std::string& text, size_t width) {
     return shown >= width ? text : text + std::string(width - shown, ' ');
 }
 
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
 int MaxResults(const RankView::Engine& engine) {
     return engine.check ? engine.check->options.maxResults : 0;
 }
@@ -60,6 +50,16 @@ const char* StatusOf(const std::optional<ReportRow>& cell) {
 }
 
 }  // namespace
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
 
 std::string CheckLine(const RankView::Engine& engine) {
     if (!engine.check) return engine.name + ": no check yet";

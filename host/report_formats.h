@@ -24,6 +24,9 @@ void WriteTable(const RankView& view, std::ostream& out);
 void WriteCsv(const RankView& view, std::ostream& out);
 void WriteJson(const RankView& view, std::ostream& out);
 
+// One CSV field (RFC 4180): quoted when it holds a comma, a quote or a line end.
+std::string CsvField(const std::string& text);
+
 // "Quillon: check 12, 2026-12-08 04:21 UTC, complete; compared with check 11 of 2026-12-07".
 std::string CheckLine(const RankView::Engine& engine);
 

@@ -126,25 +126,15 @@ std::string Now() {
     return ledger::UtcTimestamp(std::time(nullptr));
 }
 
-std::vector<std::string> ReadLinesOrEmpty(const char* file) {
+// A file's lines (none when it cannot be read: the plug-in names such a file itself).
+TStringList LoadOrEmpty(const char* file) {
     TStringList lines;
     try {
         lines.LoadFromFile(file);
     } catch (const Exception&) {
         return {};
     }
-    return lines.Lines();
-}
-
-// The keywords.lst bytes as the check keeps their hash.
-std::string FileBytes(const char* file) {
-    TStringList lines;
-    try {
-        lines.LoadFromFile(file);
-    } catch (const Exception&) {
-        return {};
-    }
-    return lines.Text();
+    return lines;
 }
 
 // How the keywords now differ from those a check was made with, in words; empty when equal.
@@ -274,8 +264,11 @@ int RunCommand(const RunCommandOptions& options) {
 
     std::unique_ptr<FolderLock> lock;
     std::unique_ptr<ledger::Ledger> ledger;
-    const std::vector<std::string> keywords = ReadLinesOrEmpty(jobfiles::kKeywordFile);
-    const std::vector<ledger::UserUrl> urls = LedgerUrls(ReadLinesOrEmpty(jobfiles::kUrlFile));
+    // keywords.lst is read once: its lines for the checks, its text for their hash.
+    const TStringList keywordFile = LoadOrEmpty(jobfiles::kKeywordFile);
+    const std::vector<std::string> keywords = keywordFile.Lines();
+    const std::string keywordsHash = ContentHash(keywordFile.Text());
+    const std::vector<ledger::UserUrl> urls = LedgerUrls(LoadOrEmpty(jobfiles::kUrlFile).Lines());
     try {
         lock = FolderLock::Acquire(".");
         ledger = std::make_unique<ledger::Ledger>(dbPath.string());
@@ -349,7 +342,8 @@ int RunCommand(const RunCommandOptions& options) {
         display.BeginRun(engine, keywords, firstKeyword, settings.maxResults);
         e.run = std::make_unique<SearchRun>(*e.library, display);
         e.started = std::chrono::steady_clock::now();
-        e.run->OnStarted = [&e, &ledger, &options, &keywords, &urls, firstKeyword, engine] {
+        e.run->OnStarted = [&e, &ledger, &options, &keywords, &keywordsHash, &urls, firstKeyword,
+                             engine] {
             ledger::CheckInfo check;
             if (e.resumed) {
                 ledger->ReopenCheck(e.resumed->id);
@@ -366,7 +360,7 @@ int RunCommand(const RunCommandOptions& options) {
                 begin.startedAt = Now();
                 begin.options = {options.settings.maxResults, options.settings.stopWhenAllFound,
                                  options.settings.exactMatch};
-                begin.keywordsHash = ContentHash(FileBytes(jobfiles::kKeywordFile));
+                begin.keywordsHash = keywordsHash;
                 begin.keywords = keywords;
                 begin.urls = urls;
                 check = ledger->Check(ledger->BeginCheck(begin));
