@@ -80,6 +80,12 @@ td.kw { font-weight: 600; vertical-align: top; }
 figure { margin: 0; }
 figcaption { font-weight: 600; margin-bottom: 0.3em; }
 svg text { font: 11px system-ui, sans-serif; fill: #444; }
+@media (max-width: 600px) {
+  body { margin: 0.5em; }
+  table.ranks th, table.ranks td { padding: 0.2em 0.3em; }
+  table.ranks td.rank { min-width: 2.5em; }
+  table.ranks td { overflow-wrap: anywhere; }
+}
 )";
 
 // The step after `n` in the series 1, 2, 5, 10, 20, 50, ...
