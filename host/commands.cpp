@@ -161,12 +161,16 @@ std::string AlignedTable(const std::vector<std::string>& header,
 std::string CsvText(const std::vector<std::string>& header,
                     const std::vector<std::vector<std::string>>& rows) {
     std::string text;
-    for (size_t c = 0; c < header.size(); ++c)
-        text += (c == 0 ? "" : ",") + header[c];
+    for (size_t c = 0; c < header.size(); ++c) {
+        if (c != 0) text += ',';
+        text += header[c];
+    }
     text += "\r\n";
     for (const auto& row : rows) {
-        for (size_t c = 0; c < row.size(); ++c)
-            text += (c == 0 ? "" : ",") + CsvField(row[c]);
+        for (size_t c = 0; c < row.size(); ++c) {
+            if (c != 0) text += ',';
+            text += CsvField(row[c]);
+        }
         text += "\r\n";
     }
     return text;

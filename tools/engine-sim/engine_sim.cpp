@@ -395,7 +395,8 @@ void EngineSim::ApplyFaults(Plan& plan, LoggedRequest& entry) {
             plan.delayMs += fault->ms;
         else if (!IsFailure(fault->kind))
             plan.pageFaults.push_back(fault);
-        entry.faults += (entry.faults.empty() ? "" : ",") + std::string(FaultName(fault->kind));
+        if (!entry.faults.empty()) entry.faults += ',';
+        entry.faults += FaultName(fault->kind);
     }
 }
 
