@@ -276,8 +276,27 @@ TEST_F(LedgerE2E, KilledAgainAndAgainTheLedgerAndTheJobFilesAgree) {
         V args{kRankcheck, "run", "quillon", "--dir", folder_, "--max-results", "30"};
         if (started) args.push_back("--resume");
         ChildProcess run(args);
-        // Kill moments spread over the start, the pages and the recording.
-        std::this_thread::sleep_for(std::chrono::milliseconds(40 + 23 * attempt % 170));
+        // Kill moments spread over the start, the pages and the recording. They are counted
+        // from what the run has shown, not from its start, so that a slow machine (or a
+        // sanitizer build) still sees kills at every stage: every third run is killed early,
+        // maybe before its check begins; the others once their second page is shown (by then
+        // the first is saved: a resumed run's first page may repeat the end of a keyword that
+        // was complete), after a further pause of 3 to 51 ms, so each of those moves the
+        // check on.
+        if (attempt % 3 == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5 + 7 * (attempt % 5)));
+        } else {
+            run.ReadUntil(
+                [](const std::string& out) {
+                    size_t pages = 0;
+                    for (size_t at = out.find(" pos. on Quillon"); at != std::string::npos;
+                         at = out.find(" pos. on Quillon", at + 1))
+                        ++pages;
+                    return pages >= 2;
+                },
+                20000);
+            std::this_thread::sleep_for(std::chrono::milliseconds(3 + 13 * attempt % 49));
+        }
         run.Signal(SIGKILL);
         const int status = run.Wait();
         if (status == 0) break;  // the run got to its end first
@@ -291,7 +310,7 @@ TEST_F(LedgerE2E, KilledAgainAndAgainTheLedgerAndTheJobFilesAgree) {
     }
     EXPECT_GE(kills, 10);
     // The kills came before the check began, and while keywords were being recorded.
-    EXPECT_GE(doneAtKills.size(), 3u) << "kills at too few moments of the run";
+    EXPECT_GE(doneAtKills.size(), 3u) << "kills at too few moments of the run (" << kills << " kills)";
     const Result last = Run(started ? V{"--resume"} : V{});
     ASSERT_EQ(last.status, 0) << last.out << last.err;
 
