@@ -26,7 +26,10 @@ td.kw { font-weight: 600; }
 td.kw a { color: inherit; }
 td.kw, td.url { overflow-wrap: break-word; }
 .chg { font-size: 0.85em; margin-left: 0.35em; white-space: nowrap; }
-svg.spark { display: block; margin: 0.15em auto 0; background: #fff; border-radius: 2px; }
+svg.spark { display: inline-block; vertical-align: middle; margin-left: 0.45em; background: #fff; border-radius: 2px; }
+table.ranks td.rank { white-space: nowrap; }
+.intro { display: flex; flex-wrap: wrap; gap: 0 3em; align-items: flex-start; }
+.intro h2 { margin-top: 0.6em; }
 .b1 { background: #1b7a3a; color: #fff; font-weight: 700; }
 .b2 { background: #8fd19e; }
 .b3 { background: #e9e57a; }
@@ -58,7 +61,8 @@ p.above { margin: 0.4em 0 0; font-style: italic; overflow-wrap: anywhere; }
   body { margin: 0.6em; font-size: 14px; }
   th, td { padding: 0.2em 0.3em; }
   table.ranks { width: 100%; }
-  table.ranks td.rank { min-width: 0; }
+  table.ranks td.rank { min-width: 0; white-space: normal; }
+  svg.spark { display: block; margin: 0.15em auto 0; }
   .toplist { flex-basis: 100%; }
 }
 @media print {
@@ -78,8 +82,10 @@ void WriteHtml(const RankView& view, const ReportHistory& history, std::ostream&
         << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
         << "<title>Rank report: " << HtmlEscape(folder) << "</title>\n<style>" << kStyle
         << "</style>\n</head>\n<body>\n";
+    out << "<div class=\"intro\">\n";
     WriteHeaderSection(view, folder, out);
     WriteSummarySection(view, out);
+    out << "</div>\n";
     WriteRankTable(view, history, out);
     WriteKeywordSections(view, history, out);
     out << "</body>\n</html>\n";

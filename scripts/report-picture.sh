@@ -84,7 +84,7 @@ done
 mkdir -p "$(dirname "$out")"
 profile=$(mktemp -d "${TMPDIR:-/tmp}/rankcheck-chromium.XXXXXX")
 timeout 60 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars \
-  --user-data-dir="$profile" --window-size=1400,2000 --screenshot="$out" \
+  --user-data-dir="$profile" --window-size=1400,2700 --screenshot="$out" \
   "file://$work/report.html" > /dev/null 2>&1
 rm -rf "$profile"
 [ -n "${KEEP_REPORT:-}" ] && cp "$work/report.html" "$KEEP_REPORT"
