@@ -42,7 +42,7 @@ table.ranks td.rank { white-space: nowrap; }
 .legend span { display: inline-block; padding: 0.1em 0.6em; margin: 0 0.4em 0.3em 0; border: 1px solid #bbb; }
 p.engines { display: flex; flex-wrap: wrap; gap: 0.4em 1.4em; align-items: center; }
 p.engines svg { vertical-align: middle; }
-section.keyword { border-top: 1px solid #ddd; padding: 1em 0; break-inside: avoid; }
+section.keyword { border-top: 1px solid #ddd; padding: 1em 0; }
 .trends { display: flex; flex-wrap: wrap; gap: 1em 1.5em; }
 figure.trend { margin: 0; flex: 0 1 360px; min-width: 0; }
 figure.trend figcaption { font-weight: 600; overflow-wrap: break-word; }
@@ -70,7 +70,7 @@ p.above { margin: 0.4em 0 0; font-style: italic; overflow-wrap: anywhere; }
   body { margin: 0; font-size: 10pt; max-width: none; }
   td.kw a { text-decoration: none; }
   tr, figure.trend, .toplist { break-inside: avoid; }
-  h2, h3 { break-after: avoid; }
+  h2, h3, h4, figcaption { break-after: avoid; }
 }
 )";
 

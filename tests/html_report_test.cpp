@@ -273,4 +273,19 @@ TEST_F(HtmlPage, PageShowsChecksFiguresCellsChartsAndLists) {
               std::string::npos);
 }
 
+TEST(HtmlPageWithoutChecks, SaysSoAndStaysWellFormed) {
+    testsupport::ScratchDir dir;
+    ledger::Ledger empty("rankcheck.db");
+    const RankView view = RankView::Build(empty, {});
+    const ReportHistory history = ReportHistory::Build(empty, view);
+    EXPECT_EQ(history.AxisTop(), 10);
+    EXPECT_TRUE(history.Timeline().empty());
+    std::ostringstream out;
+    WriteHtml(view, history, out, "/f");
+    const std::string page = out.str();
+    EXPECT_EQ(FirstUnbalancedTag(page), "");
+    EXPECT_EQ(Count(page, "<td colspan=\"3\">no check yet</td>"), 2u);
+    EXPECT_EQ(page.find("<section class=\"keywords\">"), std::string::npos);
+}
+
 }  // namespace
