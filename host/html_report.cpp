@@ -17,6 +17,7 @@ h3 { font-size: 1.1em; margin: 0 0 0.5em; overflow-wrap: anywhere; }
 h4 { font-size: 1em; margin: 0 0 0.3em; }
 p.meta { color: #444; margin: 0 0 0.6em; overflow-wrap: anywhere; }
 p.note { color: #444; font-size: 0.9em; }
+time { white-space: nowrap; }
 table { border-collapse: collapse; }
 th, td { border: 1px solid #c8c8c8; padding: 0.3em 0.6em; text-align: left; vertical-align: top; }
 thead th { background: #eee; }
