@@ -188,9 +188,11 @@ int ReportCommand(const ReportCommandOptions& options) {
     if (options.check > 0) request.check = options.check;
     if (options.compare > 0) request.compare = options.compare;
     std::optional<RankView> view;
+    std::optional<ReportHistory> history;
     try {
         auto ledger = OpenForReading(options.dir, options.db);
         view = RankView::Build(*ledger, request);
+        if (options.format == "html") history = ReportHistory::Build(*ledger, *view);
     } catch (const std::exception& e) {
         std::cerr << "rankcheck: " << e.what() << '\n';
         return 2;
@@ -204,7 +206,7 @@ int ReportCommand(const ReportCommandOptions& options) {
     } else if (options.format == "html") {
         std::error_code ec;
         const fs::path folder = fs::weakly_canonical(fs::absolute(options.dir), ec);
-        WriteHtml(*view, text, folder.string());
+        WriteHtml(*view, *history, text, folder.string());
     } else {
         WriteTable(*view, text);
     }

@@ -1,7 +1,10 @@
-// The HTML form of a RankView: one self-contained page (inline CSS and inline SVG, no script,
-// no external reference) with each engine's check and its date, the rank table coloured by rank
-// band with the change since the compared check and, per user URL, a small chart of its
-// positions across keywords and engines.
+// The HTML form of the rank report: one self-contained page (inline CSS and inline SVG, no
+// script, nothing fetched from anywhere) that answers "going up or down, since when, and who is
+// above me": a header with each engine's check, its date and state and the check it is compared
+// with; summary figures per engine; the rank table coloured by band, with the change and a
+// sparkline of the last checks in each cell; and per keyword a trend chart of each URL over the
+// checks, each engine's top 10 with the user's links marked, and the sites above the user's best
+// URL. Readable from 390 px wide up and in print; labels wrap, never cut.
 //
 // Free functions without state; any thread.
 #pragma once
@@ -9,15 +12,14 @@
 #include <ostream>
 #include <string>
 
+#include "host/html_sections.h"
 #include "host/rank_view.h"
+#include "host/report_history.h"
 
 namespace rankcheck {
 
-// The band a cell is coloured by: "b1" (positions 1-3), "b2" (4-10), "b3" (11-20), "b4" (21-50),
-// "b5" (51 and beyond), "nf" (not found), "pa" (partial), "err" (given up), "ns" (not searched).
-const char* RankBand(const std::optional<ledger::ReportRow>& cell);
-
 // Writes the page; `folder` is named in its heading.
-void WriteHtml(const RankView& view, std::ostream& out, const std::string& folder);
+void WriteHtml(const RankView& view, const ReportHistory& history, std::ostream& out,
+               const std::string& folder);
 
 }  // namespace rankcheck

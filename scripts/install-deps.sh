@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(build-essential g++ cmake pkg-config dpkg-dev libcurl4-openssl-dev libgtest-dev
           libgmock-dev libbenchmark-dev libcpp-httplib-dev libcli11-dev nlohmann-json3-dev
-          libsqlite3-dev clang tinyproxy libclang-rt-14-dev llvm-14)
+          libsqlite3-dev clang tinyproxy libclang-rt-14-dev llvm-14 libpng-dev chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
