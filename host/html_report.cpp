@@ -17,7 +17,7 @@ h3 { font-size: 1.1em; margin: 0 0 0.5em; overflow-wrap: anywhere; }
 h4 { font-size: 1em; margin: 0 0 0.3em; }
 p.meta { color: #444; margin: 0 0 0.6em; overflow-wrap: anywhere; }
 p.note { color: #444; font-size: 0.9em; }
-time { white-space: nowrap; }
+time > span { white-space: nowrap; }
 table { border-collapse: collapse; }
 th, td { border: 1px solid #c8c8c8; padding: 0.3em 0.6em; text-align: left; vertical-align: top; }
 thead th { background: #eee; }
@@ -63,6 +63,7 @@ p.above { margin: 0.4em 0 0; font-style: italic; overflow-wrap: anywhere; }
   th, td { padding: 0.2em 0.3em; }
   table.ranks { width: 100%; }
   table.ranks td.rank { min-width: 0; white-space: normal; }
+  .intro > * { min-width: 0; max-width: 100%; }
   svg.spark { display: block; margin: 0.15em auto 0; }
   .toplist { flex-basis: 100%; }
 }

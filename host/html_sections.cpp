@@ -17,6 +17,16 @@ using ledger::RankStatus;
 // The most competitors a keyword lists per engine; the rest are counted.
 constexpr size_t kMaxCompetitors = 20;
 
+// A check's start as "<date> <hour> UTC" that may wrap between the date and the hour, never
+// inside either; the element carries the full UTC time for machines.
+std::string TimeHtml(const std::string& iso) {
+    const std::string shown = ShortTime(iso);
+    const size_t space = shown.find(' ');
+    if (space == std::string::npos) return "<time><span>" + HtmlEscape(shown) + "</span></time>";
+    return "<time datetime=\"" + HtmlEscape(iso) + "\"><span>" + HtmlEscape(shown.substr(0, space)) +
+           "</span> <span>" + HtmlEscape(shown.substr(space + 1)) + "</span></time>";
+}
+
 int MaxResults(const RankView::Engine& engine) {
     return engine.check ? engine.check->options.maxResults : 0;
 }
@@ -178,13 +188,11 @@ void WriteHeaderSection(const RankView& view, const std::string& folder, std::os
             continue;
         }
         const ledger::CheckInfo& check = *engine.check;
-        out << "<td>check " << check.id << ", <time>" << HtmlEscape(ShortTime(check.startedAt))
-            << "</time>";
+        out << "<td>check " << check.id << ", " << TimeHtml(check.startedAt);
         if (check.imported) out << " (imported from the result files)";
         out << "</td><td class=\"state\">" << HtmlEscape(CheckStateText(check)) << "</td><td>";
         if (engine.compared) {
-            out << "check " << engine.compared->id << ", <time>"
-                << HtmlEscape(ShortTime(engine.compared->startedAt)) << "</time>";
+            out << "check " << engine.compared->id << ", " << TimeHtml(engine.compared->startedAt);
         } else {
             out << "nothing to compare with (no earlier complete check)";
         }

@@ -35,10 +35,6 @@ std::string HtmlText(const std::string& ansi) {
     return HtmlEscape(AnsiToUtf8(ansi));
 }
 
-}  // namespace rankcheck
-
-namespace rankcheck {
-
 std::string HtmlUrl(const std::string& ansi) {
     std::string out;
     for (char c : AnsiToUtf8(ansi)) {

@@ -230,12 +230,15 @@ TEST_F(HtmlPage, HostileTextIsEscapedEverywhereAndThePageIsSelfContained) {
 TEST_F(HtmlPage, PageShowsChecksFiguresCellsChartsAndLists) {
     const std::string page = Page();
     // Header: each engine's check with its date and state, and the compared check.
-    EXPECT_NE(page.find("<td>check 3, <time>2026-12-03 04:00 UTC</time></td><td class=\"state\">"
-                        "partial (1 of 3 keywords given up or cut short)</td><td>check 2, "
-                        "<time>2026-12-02 04:00 UTC</time></td>"),
+    const std::string dec2 =
+        "<time datetime=\"2026-12-02T04:00:00Z\"><span>2026-12-02</span> <span>04:00 UTC</span></time>";
+    const std::string dec3 =
+        "<time datetime=\"2026-12-03T04:00:00Z\"><span>2026-12-03</span> <span>04:00 UTC</span></time>";
+    EXPECT_NE(page.find("<td>check 3, " + dec3 + "</td><td class=\"state\">partial (1 of 3 keywords "
+                        "given up or cut short)</td><td>check 2, " + dec2 + "</td>"),
               std::string::npos);
-    EXPECT_NE(page.find("<td>check 5, <time>2026-12-03 04:00 UTC</time></td><td class=\"state\">"
-                        "stopped (2 of 3 keywords searched)</td><td>check 4,"),
+    EXPECT_NE(page.find("<td>check 5, " + dec3 + "</td><td class=\"state\">stopped (2 of 3 keywords "
+                        "searched)</td><td>check 4,"),
               std::string::npos);
     // Summary rows: Quillon, then Verrin.
     EXPECT_NE(page.find("<tr><th scope=\"row\">URLs in the top 3</th><td>2</td><td>0</td></tr>"),
