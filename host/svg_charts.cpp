@@ -188,7 +188,10 @@ std::string TrendChart(const std::string& title, const std::vector<TrendLine>& l
         if (t1 <= t0) return (kLeft + kWidth - kRight) / 2;
         const double share =
             static_cast<double>(EpochOf(iso).value_or(t0) - t0) / static_cast<double>(t1 - t0);
-        return kLeft + (kWidth - kLeft - kRight) * std::clamp(share, 0.0, 1.0);
+        // Markers keep clear of the axis labels on the left: the first check sits a marker's
+        // width inside the plot.
+        constexpr double kInset = 8;
+        return kLeft + kInset + (kWidth - kLeft - kRight - kInset) * std::clamp(share, 0.0, 1.0);
     };
     auto y = [&](int rank) { return PositionY(rank, axisTop, kTop, kPlot); };
 
