@@ -23,12 +23,15 @@ cmake --build build -j2 --target rankcheck quillon verrin engine-sim
 rankcheck=$root/build/host/rankcheck
 enginesim=$root/build/tools/engine-sim/engine-sim
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/rankcheck-picture.XXXXXX")
+# The project folder is called "bakery", which is what the report's heading shows.
+base=$(mktemp -d "${TMPDIR:-/tmp}/rankcheck-picture.XXXXXX")
+work=$base/bakery
+mkdir "$work"
 cp examples/keywords.lst examples/urls.lst "$work/"
 sim_pid=""
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2> /dev/null && wait "$sim_pid" 2> /dev/null
-  rm -rf "$work"
+  rm -rf "$base"
 }
 trap cleanup EXIT
 
@@ -80,7 +83,7 @@ for day in 1 2 3; do
     WHERE id > $before"
 done
 
-"$rankcheck" report --dir "$work" --format html --output "$work/report.html" 2> /dev/null
+(cd "$base" && "$rankcheck" report --dir bakery --format html --output bakery/report.html 2> /dev/null)
 mkdir -p "$(dirname "$out")"
 profile=$(mktemp -d "${TMPDIR:-/tmp}/rankcheck-chromium.XXXXXX")
 timeout 60 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars \
