@@ -18,17 +18,9 @@ for f in "$rankcheck" "$enginesim"; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/bench-run-all.XXXXXX")
-"$enginesim" --port 0 --scenario examples/scenario.json > "$work/engine-sim.port" 2> "$work/engine-sim.log" &
-sim_pid=$!
-trap 'kill "$sim_pid" 2> /dev/null; wait "$sim_pid" 2> /dev/null; rm -rf "$work"' EXIT
-port=""
-for _ in $(seq 100); do
-  port=$(head -n 1 "$work/engine-sim.port" 2> /dev/null || true)
-  [ -n "$port" ] && break
-  kill -0 "$sim_pid" 2> /dev/null || { cat "$work/engine-sim.log" >&2; exit 1; }
-  sleep 0.1
-done
-[ -n "$port" ] || { echo "bench_run_all: engine-sim did not start" >&2; exit 1; }
+source scripts/lib/engine-sim.sh
+trap 'stop_engine_sim; rm -rf "$work"' EXIT
+start_engine_sim "$enginesim" examples/scenario.json "$work" || exit 1
 
 # A fresh copy of the example project reaching engine-sim through proxy.def.
 fresh() {
@@ -36,7 +28,7 @@ fresh() {
   rm -rf "$dir"
   mkdir -p "$dir"
   cp examples/keywords.lst examples/urls.lst "$dir/"
-  printf '1\r\n0\r\n127.0.0.1\r\n%s\r\n' "$port" > "$dir/proxy.def"
+  write_proxy_def "$dir/proxy.def" "$port"
   echo "$dir"
 }
 now() { date +%s.%N; }

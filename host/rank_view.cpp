@@ -33,8 +33,8 @@ void CutAtTop(ReportRow& row, int top, int maxResults) {
     if (row.lastKnownRank && *row.lastKnownRank > top) row.lastKnownRank.reset();
 }
 
-// A URL as the report shows it: the form it is matched in (blanks, one trailing "/" and a
-// leading http:// or https:// dropped), so that "  http://www.a.example/ " reads www.a.example.
+}  // namespace
+
 std::string ShownUrl(const std::string& text) {
     try {
         return jobfiles::NormaliseUrl(text);
@@ -42,8 +42,6 @@ std::string ShownUrl(const std::string& text) {
         return text;
     }
 }
-
-}  // namespace
 
 RankView RankView::Build(ledger::Ledger& ledger, const RankViewRequest& request) {
     RankView view;

@@ -62,5 +62,8 @@ std::string CellText(const std::optional<ledger::ReportRow>& cell, int maxResult
 std::string ChangeMark(const std::optional<ledger::ReportRow>& cell);
 // "2026-12-08 04:21 UTC" of an ISO 8601 UTC time.
 std::string ShortTime(const std::string& iso);
+// A URL as the report shows it: the form it is matched in (blanks, one trailing "/" and a
+// leading http:// or https:// dropped), so that "  http://www.a.example/ " reads www.a.example.
+std::string ShownUrl(const std::string& text);
 
 }  // namespace rankcheck

@@ -12,15 +12,6 @@ namespace {
 
 using ledger::RankStatus;
 
-// A URL as the rank view shows it (see RankView::Row::url).
-std::string Shown(const std::string& text) {
-    try {
-        return jobfiles::NormaliseUrl(text);
-    } catch (const std::exception&) {
-        return text;
-    }
-}
-
 // A rank and its status after --top: a position beyond it is not found, and no more positions
 // than `top` count as examined.
 ReportHistory::Point PointOf(const ledger::CheckedKeyword& keyword, std::optional<int> rank,
@@ -32,6 +23,42 @@ ReportHistory::Point PointOf(const ledger::CheckedKeyword& keyword, std::optiona
         maxResults = std::min(maxResults, top);
     }
     return {check, ledger::StatusOf(keyword.state, examined, maxResults, rank), rank};
+}
+
+// The keyword's top list in the check shown: its first links with the user's marked, the user's
+// best URL within --top, and the distinct sites above it.
+ReportHistory::TopList TopListOf(ledger::Ledger& ledger, const ledger::CheckInfo& check,
+                                 const ledger::CheckDetail& detail,
+                                 const ledger::CheckedKeyword& keyword, ledger::RankMode mode,
+                                 int top) {
+    ReportHistory::TopList list;
+    list.check = check.id;
+    list.state = keyword.state;
+    list.positionsExamined = keyword.positionsExamined;
+    for (size_t u = 0; u < detail.urls.size() && u < keyword.ranks.size(); ++u) {
+        std::optional<int> rank = keyword.ranks[u].In(mode);
+        if (rank && top > 0 && *rank > top) rank.reset();
+        if (rank && (!list.best || *rank < *list.best)) {
+            list.best = rank;
+            list.bestUrl = ShownUrl(detail.urls[u].text);
+        }
+    }
+    const std::vector<std::string> links = ledger.ResultList(check.id, keyword.index);
+    for (size_t i = 0; i < links.size() && i < ReportHistory::kTopLinks; ++i) {
+        bool mine = false;
+        for (const ledger::UrlRank& rank : RanksOf({links[i]}, detail.urls))
+            mine = mine || rank.In(mode).has_value();
+        list.links.push_back(links[i]);
+        list.mine.push_back(mine);
+    }
+    const size_t aboveEnd = list.best ? static_cast<size_t>(*list.best - 1) : links.size();
+    std::set<std::string> sites;
+    for (size_t i = 0; i < aboveEnd && i < links.size(); ++i) {
+        std::string site = SiteOf(links[i]);
+        if (sites.insert(site).second)
+            list.above.push_back({std::move(site), static_cast<int>(i + 1)});
+    }
+    return list;
 }
 
 }  // namespace
@@ -93,37 +120,9 @@ ReportHistory ReportHistory::Build(ledger::Ledger& ledger, const RankView& view,
                     }
                     at->second[c] = point;
                 }
-                if (!shown || !seenKeywords.insert(keyword.text).second) continue;
-
-                TopList top;
-                top.check = check.id;
-                top.state = keyword.state;
-                top.positionsExamined = keyword.positionsExamined;
-                const std::vector<std::string> links = ledger.ResultList(check.id, keyword.index);
-                for (size_t u = 0; u < detail.urls.size() && u < keyword.ranks.size(); ++u) {
-                    std::optional<int> rank = keyword.ranks[u].In(mode);
-                    if (rank && request.top > 0 && *rank > request.top) rank.reset();
-                    if (rank && (!top.best || *rank < *top.best)) {
-                        top.best = rank;
-                        top.bestUrl = Shown(detail.urls[u].text);
-                    }
-                }
-                for (size_t i = 0; i < links.size() && i < kTopLinks; ++i) {
-                    bool mine = false;
-                    for (const ledger::UrlRank& rank : RanksOf({links[i]}, detail.urls))
-                        mine = mine || rank.In(mode).has_value();
-                    top.links.push_back(links[i]);
-                    top.mine.push_back(mine);
-                }
-                const size_t aboveEnd =
-                    top.best ? static_cast<size_t>(*top.best - 1) : links.size();
-                std::set<std::string> sites;
-                for (size_t i = 0; i < aboveEnd && i < links.size(); ++i) {
-                    std::string site = SiteOf(links[i]);
-                    if (sites.insert(site).second)
-                        top.above.push_back({std::move(site), static_cast<int>(i + 1)});
-                }
-                out.top.emplace(keyword.text, std::move(top));
+                if (shown && seenKeywords.insert(keyword.text).second)
+                    out.top.emplace(keyword.text,
+                                    TopListOf(ledger, check, detail, keyword, mode, request.top));
             }
         }
     }

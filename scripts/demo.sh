@@ -17,21 +17,11 @@ enginesim=$root/build/tools/engine-sim/engine-sim
 work=$(mktemp -d "${TMPDIR:-/tmp}/rankcheck-demo.XXXXXX")
 cp "$examples/keywords.lst" "$examples/urls.lst" "$work/"
 
-# engine-sim prints its port on one line once it accepts connections.
-"$enginesim" --port 0 --scenario "$examples/scenario.json" > "$work/engine-sim.port" \
-  2> "$work/engine-sim.log" &
-sim_pid=$!
-trap 'kill "$sim_pid" 2> /dev/null && wait "$sim_pid" 2> /dev/null || true' EXIT
-port=""
-for _ in $(seq 100); do
-  port=$(head -n 1 "$work/engine-sim.port" 2> /dev/null || true)
-  [ -n "$port" ] && break
-  kill -0 "$sim_pid" 2> /dev/null || { cat "$work/engine-sim.log" >&2; exit 1; }
-  sleep 0.1
-done
-[ -n "$port" ] || { echo "engine-sim did not start; see $work/engine-sim.log" >&2; exit 1; }
-# A proxy without credentials at 127.0.0.1:port: the plug-ins send their requests there.
-printf '1\r\n0\r\n127.0.0.1\r\n%s\r\n' "$port" > "$work/proxy.def"
+source scripts/lib/engine-sim.sh
+trap 'stop_engine_sim' EXIT
+start_engine_sim "$enginesim" "$examples/scenario.json" "$work" || exit 1
+# The plug-ins send their requests to engine-sim as their proxy.
+write_proxy_def "$work/proxy.def" "$port"
 
 echo
 echo "== engine-sim serves the example scenario on 127.0.0.1:$port; working folder $work"

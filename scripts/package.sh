@@ -20,9 +20,9 @@ for file in ./usr/bin/rankcheck ./usr/bin/engine-sim ./usr/lib/rankcheck/libquil
 done
 
 work=$(mktemp -d)
-sim_pid=""
+source scripts/lib/engine-sim.sh
 cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  stop_engine_sim
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -32,15 +32,12 @@ cat > "$work/scenario.json" <<'JSON'
  "keywords": {"fresh bread": {"quillon": {"sites": [{"rank": 2, "link": "http://www.my-bakery.example/"}]},
                               "verrin": {"sites": [{"rank": 3, "link": "http://www.my-bakery.example/"}]}}}}
 JSON
-"$work/root/usr/bin/engine-sim" --port 0 --scenario "$work/scenario.json" > "$work/sim.out" &
-sim_pid=$!
-for _ in $(seq 100); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
-port=$(head -n 1 "$work/sim.out")
-[ -n "$port" ] || fail "engine-sim from the package printed no port"
+start_engine_sim "$work/root/usr/bin/engine-sim" "$work/scenario.json" "$work" ||
+  fail "engine-sim from the package did not start"
 mkdir "$work/job"
 printf 'fresh bread\r\n' > "$work/job/keywords.lst"
 printf 'www.my-bakery.example\r\n' > "$work/job/urls.lst"
-printf '1\r\n0\r\n127.0.0.1\r\n%s\r\n' "$port" > "$work/job/proxy.def"
+write_proxy_def "$work/job/proxy.def" "$port"
 "$work/root/usr/bin/rankcheck" run all --dir "$work/job" > "$work/run.out" ||
   fail "rankcheck from the package failed: $(cat "$work/run.out")"
 report=$("$work/root/usr/bin/rankcheck" report --dir "$work/job" --format csv)

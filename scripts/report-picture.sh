@@ -28,9 +28,9 @@ base=$(mktemp -d "${TMPDIR:-/tmp}/rankcheck-picture.XXXXXX")
 work=$base/bakery
 mkdir "$work"
 cp examples/keywords.lst examples/urls.lst "$work/"
-sim_pid=""
+source scripts/lib/engine-sim.sh
 cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2> /dev/null && wait "$sim_pid" 2> /dev/null
+  stop_engine_sim
   rm -rf "$base"
 }
 trap cleanup EXIT
@@ -59,24 +59,12 @@ scenario_of_day() {  # day 1, 2 or 3
 
 for day in 1 2 3; do
   scenario_of_day "$day" > "$work/scenario-$day.json"
-  rm -f "$work/engine-sim.port"
-  "$enginesim" --port 0 --scenario "$work/scenario-$day.json" > "$work/engine-sim.port" \
-    2> "$work/engine-sim.log" &
-  sim_pid=$!
-  port=""
-  for _ in $(seq 100); do
-    port=$(head -n 1 "$work/engine-sim.port" 2> /dev/null || true)
-    [ -n "$port" ] && break
-    kill -0 "$sim_pid" 2> /dev/null || { cat "$work/engine-sim.log" >&2; exit 1; }
-    sleep 0.1
-  done
-  [ -n "$port" ] || { echo "engine-sim did not start" >&2; exit 1; }
-  printf '1\r\n0\r\n127.0.0.1\r\n%s\r\n' "$port" > "$work/proxy.def"
+  start_engine_sim "$enginesim" "$work/scenario-$day.json" "$work" || exit 1
+  write_proxy_def "$work/proxy.def" "$port"
   before=0
   [ -f "$work/rankcheck.db" ] && before=$(sqlite3 "$work/rankcheck.db" 'SELECT coalesce(max(id), 0) FROM checks')
   "$rankcheck" run all --dir "$work" > /dev/null
-  kill "$sim_pid" && wait "$sim_pid" 2> /dev/null || true
-  sim_pid=""
+  stop_engine_sim
   when=$(date -u -d "-$((3 - day)) days" +%Y-%m-%dT06:%%02d:00Z)
   sqlite3 "$work/rankcheck.db" "UPDATE checks SET
     started_at = printf('$when', id % 60), ended_at = printf('$when', id % 60 + 1)
