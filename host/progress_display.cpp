@@ -106,10 +106,12 @@ void ProgressDisplay::Run::Follow(const StatusLine& status) {
     }
 }
 
-std::string ProgressDisplay::Run::Text(bool withKeyword) const {
-    std::string text = engine + ": keyword " + std::to_string(keyword + 1) + " of " +
-                       std::to_string(keywords.size());
-    if (withKeyword && keyword >= 0 && keyword < static_cast<int>(keywords.size())) {
+std::string ProgressDisplay::Run::Text(bool withKeyword, bool brief) const {
+    std::string text = brief ? engine + " " + std::to_string(keyword + 1) + "/" +
+                                   std::to_string(keywords.size())
+                             : engine + ": keyword " + std::to_string(keyword + 1) + " of " +
+                                   std::to_string(keywords.size());
+    if (!brief && withKeyword && keyword >= 0 && keyword < static_cast<int>(keywords.size())) {
         text += " \"" + AnsiToUtf8(keywords[keyword]) + "\"";
     }
     text += ", " + std::to_string(positions) + " pos.";
@@ -123,17 +125,25 @@ std::string ProgressDisplay::Run::Text(bool withKeyword) const {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (done > 0 && total > 0 && elapsed > 0) {
         const double left = elapsed * (total - done) / done;
-        text += ", about " + Clock(static_cast<long long>(left + 0.5)) + " left";
+        text += (brief ? ", " : ", about ") + Clock(static_cast<long long>(left + 0.5)) + " left";
     }
     return text;
 }
 
-std::string ProgressDisplay::ProgressText() const {
-    std::string text;
+std::string ProgressDisplay::ProgressText(int columns) const {
     const bool one = runs_.size() == 1;
-    for (const Run& run : runs_)
-        text += (text.empty() ? "" : " | ") + run.Text(one);
-    return text + (text.empty() ? "" : ", ") + Clock(SecondsSince(started_));
+    const auto join = [&](bool brief) {
+        std::string text;
+        for (const Run& run : runs_) {
+            if (!text.empty()) text += " | ";
+            text += run.Text(one, brief);
+        }
+        if (!text.empty()) text += ", ";
+        return text + Clock(SecondsSince(started_));
+    };
+    std::string text = join(false);
+    if (!one && columns > 0 && FitColumns(text, columns).size() < text.size()) text = join(true);
+    return text;
 }
 
 int ProgressDisplay::KeywordIndex(const std::string& engine) const {
@@ -155,7 +165,7 @@ void ProgressDisplay::Erase() {
 void ProgressDisplay::Draw() {
     if (!live_ || runs_.empty()) return;
     const int columns = std::max(width_() - 1, 10);
-    log_ << kEraseLine << FitColumns(ProgressText(), columns) << std::flush;
+    log_ << kEraseLine << FitColumns(ProgressText(columns), columns) << std::flush;
     drawn_ = true;
     drawnSecond_ = SecondsSince(started_);
 }

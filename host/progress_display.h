@@ -46,8 +46,10 @@ class ProgressDisplay {
     void EndRun(const std::string& engine);
     void EndRun();
 
-    // The text the progress display shows now: one part per run under way.
-    std::string ProgressText() const;
+    // The text the progress display shows now: one part per run under way. `columns` > 0: when
+    // the full text is wider, the short form "Quillon 3/12, 40 pos., 0:05 left | ...", so that
+    // two runs side by side keep their times left on an 80-column terminal.
+    std::string ProgressText(int columns = 0) const;
     // The run begun last (or `engine`'s): its keyword index and positions so far.
     int KeywordIndex(const std::string& engine = "") const;
     int Positions(const std::string& engine = "") const;
@@ -65,8 +67,9 @@ class ProgressDisplay {
 
         void Follow(const StatusLine& status);
         int FindKeyword(const std::string& keyword, int from) const;
-        // "keyword 3 of 12" with the keyword when `withKeyword`, positions, and the time left.
-        std::string Text(bool withKeyword) const;
+        // "keyword 3 of 12" with the keyword when `withKeyword`, positions, and the time left;
+        // `brief`: "3/12", positions and the time left.
+        std::string Text(bool withKeyword, bool brief = false) const;
     };
 
     void Erase();

@@ -131,6 +131,12 @@ TEST_F(Display, TwoRunsAtOnceShareTheLineAndNameTheirEngine) {
     EXPECT_TRUE(std::regex_match(text, std::regex("Quillon: keyword 1 of 2, 10 pos\\., about 0:00 left \\| "
                                                   "Verrin: keyword 3 of 3, 0 pos\\., about 0:00 left, 0:00")))
         << text;
+    // On an 80-column terminal the two parts take their short form and keep their times left.
+    const std::string narrow = display.ProgressText(79);
+    EXPECT_TRUE(std::regex_match(narrow, std::regex("Quillon 1/2, 10 pos\\., 0:00 left \\| "
+                                                    "Verrin 3/3, 0 pos\\., 0:00 left, 0:00")))
+        << narrow;
+    EXPECT_EQ(display.ProgressText(200), text);
     display.EndRun("Quillon");
     EXPECT_EQ(display.ProgressText().rfind("Verrin: keyword 3 of 3 \"c\"", 0), 0u);
     display.Line("Verrin", "another line");  // one run left: printed as it is
