@@ -25,16 +25,21 @@ void TQuillonSearch::SearchPage() {
 
     AnsiString pageText;
     const bool fetched = FetchPage(pageText);
+    if (fetched) RecordAheadOfPauses(pageNumber + 1, PageUrl(query, pageNumber + 1));
     ParseResultPage(pageText);
     if (fetched) {
         pageNumber += 1;
         PostPageProgress();
     }
     GiveUpAfterRepeatedFailures();
-    // Page n is asked for by its result offset; after a failure this names the same page again.
-    nextPageUrl = kEndpoint + "/search?q=" + query +
-                  "&c=web&cs=utf-8&o=" + IntToStr(static_cast<long long>(pageNumber) * 10 - 10) +
-                  "&l=any";
+    // After a failure this names the same page again.
+    nextPageUrl = PageUrl(query, pageNumber);
+}
+
+AnsiString TQuillonSearch::PageUrl(const AnsiString& query, int page) {
+    // Page n is asked for by its result offset.
+    return kEndpoint + "/search?q=" + query + "&c=web&cs=utf-8&o=" +
+           IntToStr(static_cast<long long>(page) * 10 - 10) + "&l=any";
 }
 
 void TQuillonSearch::ParseResultPage(const AnsiString& pageText) {

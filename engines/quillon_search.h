@@ -24,4 +24,6 @@ class TQuillonSearch : public TSearchEngines {
   private:
     // Counts, pauses for and appends every result link of `pageText`.
     void ParseResultPage(const AnsiString& pageText);
+    // The request for result page `page` (1-based) of the keyword whose query text is `query`.
+    static AnsiString PageUrl(const AnsiString& query, int page);
 };

@@ -24,13 +24,15 @@ void TVerrin::SearchPage() {
 
     AnsiString pageText;
     const bool fetched = FetchPage(pageText);
+    // The page names its successor; a page without that link leaves just the host, which is
+    // asked only if the page was full.
+    const AnsiString successor = kEndpoint + "/" + ExtractVerrinNextPage(pageText);
+    if (fetched) RecordAheadOfPauses(pageNumber + 1, successor);
     ParseResultPage(pageText);
     if (fetched) {
         pageNumber += 1;
         PostPageProgress();
-        // The page names its successor; a page without that link leaves just the host, which is
-        // asked only if the page was full.
-        nextPageUrl = kEndpoint + "/" + ExtractVerrinNextPage(pageText);
+        nextPageUrl = successor;
     }
     GiveUpAfterRepeatedFailures();
 }

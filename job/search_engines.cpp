@@ -193,11 +193,34 @@ void TSearchEngines::UseFirstPageUrl(const AnsiString& url) {
     if (firstPageUrlList->Count() <= keywordIndex) firstPageUrlList->Add(pageUrl);
 }
 
+void TSearchEngines::RecordAheadOfPauses(int pageNumberAfter, const AnsiString& nextPageUrlAfter) {
+    ahead_.set = true;
+    ahead_.pageNumber = pageNumberAfter;
+    ahead_.nextPageUrl = nextPageUrlAfter;
+}
+
 void TSearchEngines::AppendResultLinks(const std::vector<AnsiString>& links) {
     TStringList& results = *resultLinks.at(keywordIndex);
     // 1 ms per link, counted from the first pause of the page: link k goes in no earlier than
     // k ms after the page's pauses began, and a late wake-up does not lengthen the pauses after it.
     TPacer pacer(1);
+    const bool writeAhead = ahead_.set && !links.empty();
+    ahead_.set = false;
+    if (writeAhead) {
+        // The files go to disk inside the first pauses. They describe the page as recorded: a
+        // run killed before RecordProgress leaves what it would have left just after it, and a
+        // stop lets the page finish anyway. A write that fails here is left to RecordProgress,
+        // which makes it again and ends the run with its reason at the usual point.
+        pacer.Begin();
+        TStringList after = results;
+        for (const AnsiString& link : links)
+            after.Add(link);
+        try {
+            SaveJobFiles(after, ahead_.pageNumber, position + static_cast<int>(links.size()),
+                         ahead_.nextPageUrl);
+        } catch (const EFCreateError&) {
+        }
+    }
     for (const AnsiString& link : links) {
         position += 1;
         pacer.Pause();
@@ -236,11 +259,7 @@ bool TSearchEngines::RecordProgress() {
     // In this order: a resumed run trusts the result file only as far as the progress file
     // counts. A file whose bytes would not change is not written again; after the first page of
     // a run every file holds what this run last recorded.
-    const TStringList& links = *resultLinks.at(keywordIndex);
-    resultFile_.Save(jobfiles::ResultFileName(engineName, keywordIndex), links);
-    const jobfiles::ProgressRecord progress{pageNumber, position, keywordIndex, nextPageUrl};
-    progressFile_.Save(jobfiles::ProgressFileName(engineName), progress.Lines());
-    firstPageFile_.Save(jobfiles::FirstPageFileName(engineName), *firstPageUrlList);
+    SaveJobFiles(*resultLinks.at(keywordIndex), pageNumber, position, nextPageUrl);
 
     if (!KeywordComplete()) return false;
     pageNumber = 1;
@@ -250,6 +269,14 @@ bool TSearchEngines::RecordProgress() {
     failCount = 0;
     keywordGivenUp_ = false;
     return keywordIndex >= keywordList->Count();
+}
+
+void TSearchEngines::SaveJobFiles(const TStringList& links, int savedPageNumber, int savedPosition,
+                                  const AnsiString& savedNextPageUrl) {
+    resultFile_.Save(jobfiles::ResultFileName(engineName, keywordIndex), links);
+    const jobfiles::ProgressRecord progress{savedPageNumber, savedPosition, keywordIndex, savedNextPageUrl};
+    progressFile_.Save(jobfiles::ProgressFileName(engineName), progress.Lines());
+    firstPageFile_.Save(jobfiles::FirstPageFileName(engineName), *firstPageUrlList);
 }
 
 bool TSearchEngines::KeywordComplete() {

@@ -10,7 +10,9 @@
 //    EncodeKeywords.
 //  - running (job thread, after Resume): Execute asks the adapter's SearchPage for one result
 //    page per turn and records it with RecordProgress, which rewrites the keyword's result file,
-//    the progress file and the first-page file before it decides whether to move on.
+//    the progress file and the first-page file before it decides whether to move on. A page that
+//    brings links has its files written ahead, at the start of its pauses (RecordAheadOfPauses),
+//    so that RecordProgress finds them up to date.
 //  - ended: Execute has released every list, the client and the codec and set `finished`.
 //  - destroyed by the clear export (host's main thread), which first calls WaitFor: the job
 //    thread must have ended before the adapter part of the object goes away. WaitFor services
@@ -89,6 +91,12 @@ class TSearchEngines : public TThread {
     // --- Steps shared by the engine adapters' SearchPage (job thread). ---
     // Sets pageUrl; a first page also goes into firstPageUrlList unless the keyword has one.
     void UseFirstPageUrl(const AnsiString& url);
+    // After a successful fetch, before its links are appended: the page will leave
+    // `pageNumberAfter` and `nextPageUrlAfter` as the page state. The next AppendResultLinks then
+    // writes the job files as RecordProgress will write them after this page, at the start of
+    // the page's pauses: the disk's time is spent while the job waits anyway, and RecordProgress
+    // finds nothing left to write. What it writes is only ever the state after the whole page.
+    void RecordAheadOfPauses(int pageNumberAfter, const AnsiString& nextPageUrlAfter);
     // Appends `links` to the current keyword's result list in page order, counting each one and
     // pausing 1 ms before it goes in: link k no earlier than k ms after the page's first pause.
     void AppendResultLinks(const std::vector<AnsiString>& links);
@@ -115,6 +123,18 @@ class TSearchEngines : public TThread {
     bool keywordGivenUp_ = false;
     // The job files as this run last wrote them (job thread).
     TRecordedFile resultFile_, progressFile_, firstPageFile_;
+    // Set by RecordAheadOfPauses for the next AppendResultLinks, which clears it.
+    struct PageStateAhead {
+        bool set = false;
+        int pageNumber = 0;
+        AnsiString nextPageUrl;
+    } ahead_;
+
+    // The three job files for `links` of the current keyword and the page state `savedPageNumber`,
+    // `savedPosition`, `savedNextPageUrl`, in the order a resumed run relies on; each written only when
+    // its bytes change. Raises EFCreateError.
+    void SaveJobFiles(const TStringList& links, int savedPageNumber, int savedPosition,
+                      const AnsiString& savedNextPageUrl);
 
     // Host's main thread, inside Synchronize: inserts statusLine at index 0 of the host's list.
     void WriteStatus();

@@ -202,11 +202,13 @@ void Sleep(int milliseconds) {
     SleepUntil(deadline);
 }
 
+void TPacer::Begin() {
+    clock_gettime(CLOCK_MONOTONIC, &next_);
+    started_ = true;
+}
+
 void TPacer::Pause() {
-    if (!started_) {
-        clock_gettime(CLOCK_MONOTONIC, &next_);
-        started_ = true;
-    }
+    if (!started_) Begin();
     if (stepMs_ <= 0) return;
     AddMilliseconds(next_, stepMs_);
     SleepUntil(next_);

@@ -129,6 +129,9 @@ TEST_F(JobRun, UnwritableResultFileEndsTheRunWithItsReason) {
         << bridge_.Lines()[0];
     for (const auto& line : bridge_.Lines())
         EXPECT_NE(line, "Finished search on Test");
+    // The page itself was handled to its end: the failure ends the run in its recording.
+    ASSERT_GE(bridge_.Lines().size(), 2u);
+    EXPECT_EQ(bridge_.Lines()[1], "5 pos. on Test for \"blue\"");
     EXPECT_TRUE(job->finished);
     EXPECT_EQ(job->keywordList, nullptr);
     // Keyword 0's files stay as its last page left them.
@@ -322,6 +325,26 @@ TEST_F(Recording, EveryPageLeavesTheBytesOfAFullRewrite) {
     EXPECT_NE(after(2).progressInode, after(1).progressInode);      // page 3 -> 4
     EXPECT_NE(after(3).firstPagesInode, after(2).firstPagesInode);  // keyword 1 starts
     EXPECT_NE(after(5).resultsInode, after(4).resultsInode);
+}
+
+TEST_F(Recording, APageThatEndsOtherwiseThanForeseenIsRecordedAsItEnded) {
+    // Page 2 brings its links (written ahead as page state 3 / 20) and is then given up, which
+    // no engine does after a successful fetch: the recording after the page must still leave
+    // the give-up's state and marker.
+    WriteLines("keywords.lst", {"red shoes", "blue"});
+    auto job = Make(100);
+    job->script = [](int k, int page) {
+        ScriptedPage p{Links(k == 0 ? 10 : 3, k, page)};
+        p.giveUp = k == 0 && page == 2;
+        return p;
+    };
+    RunAndCompare(*job, 2);
+    V expected = Links(10, 0, 1);
+    const V page2 = Links(10, 0, 2);
+    expected.insert(expected.end(), page2.begin(), page2.end());
+    expected.push_back("3#Error found#");
+    EXPECT_EQ(ReadLines("Test-0.urls"), expected);
+    EXPECT_EQ(job->snapshots[2].progress, "1000\r\n10000\r\n0\r\nnext:3\r\n");
 }
 
 TEST_F(Recording, AResumedRunReplacesEveryFileAtItsFirstPage) {

@@ -208,6 +208,21 @@ TEST_F(Quillon, EveryPageTakesOneMillisecondPerLink) {
     EXPECT_EQ(page, linksPerPage.size());
 }
 
+TEST_F(Quillon, AFullPageIsRecordedDuringItsPausesAndOnlyOnce) {
+    enginesim::Scenario scenario;
+    scenario.Setup("kw", Engine::Quillon).results = 35;   // pages of 10, 10, 10, 5
+    scenario.Setup("two", Engine::Quillon).results = 20;  // 10, 10, then an empty page
+    sim_.SetScenario(scenario);
+    Keywords({"kw", "two"});
+    auto& plugin = Plugin();
+    std::vector<LineAndFiles> seen;
+    WatchJobFiles(plugin, "Quillon", seen);
+    ASSERT_TRUE(plugin.Run());
+    ASSERT_EQ(seen.size(), 10u);
+    ExpectPagesRecordedDuringTheirPauses(seen, RequestedUrls());
+    EXPECT_EQ(seen[4].results, Expected("kw", Engine::Quillon, scenario, true));
+}
+
 TEST_F(Quillon, ProxyBasicAuthentication) {
     enginesim::Scenario scenario;
     scenario.proxyAuth = enginesim::ProxyAuth{"alice", "pa:ss word"};

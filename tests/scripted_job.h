@@ -134,6 +134,7 @@ class ScriptedJob : public TSearchEngines {
         fetchedUrls.push_back(pageUrl);
         if (duringPage) duringPage();
         if (!page.throwMessage.empty()) throw Exception(page.throwMessage);
+        if (fetched) RecordAheadOfPauses(pageNumber + 1, "next:" + IntToStr(pageNumber + 1));
         AppendResultLinks(LinksOf(pageText));
         if (fetched) {
             pageNumber += 1;

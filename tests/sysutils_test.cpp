@@ -139,6 +139,21 @@ TEST(Pacer, PauseKEndsNoEarlierThanKStepsAfterTheFirstBegan) {
     EXPECT_GE(steady_clock::now() - t1, std::chrono::milliseconds(6));
 }
 
+TEST(Pacer, WorkAfterBeginIsPartOfThePausesNotInFrontOfThem) {
+    using std::chrono::steady_clock;
+    TPacer pacer(1);
+    const auto t0 = steady_clock::now();
+    pacer.Begin();
+    std::this_thread::sleep_for(std::chrono::milliseconds(6));  // the work
+    const auto t1 = steady_clock::now();
+    for (int k = 0; k < 5; ++k)
+        pacer.Pause();  // due 1..5 ms after Begin: already past
+    EXPECT_LT(steady_clock::now() - t1, std::chrono::milliseconds(3));
+    for (int k = 0; k < 10; ++k)
+        pacer.Pause();
+    EXPECT_GE(steady_clock::now() - t0, std::chrono::milliseconds(15));
+}
+
 TEST(Pacer, ALateWakeUpIsNotAddedToThePausesAfterIt) {
     using std::chrono::steady_clock;
     TPacer pacer(1);

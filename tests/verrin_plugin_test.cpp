@@ -56,6 +56,22 @@ TEST_F(Verrin, WalksFivePagesByTheirNextLinksVerbatim) {
     EXPECT_EQ(ReadLines("Verrin.set"), (V{"6", "70", "0", "http://search.verrin.example/"}));
 }
 
+TEST_F(Verrin, AFullPageIsRecordedDuringItsPausesAndOnlyOnce) {
+    enginesim::Scenario scenario;
+    scenario.Setup("red shoes", Engine::Verrin).results = 70;  // pages of 15 x 4, then 10
+    scenario.Setup("two", Engine::Verrin).results = 30;        // 15, 15, then the bare host
+    sim_.SetScenario(scenario);
+    Keywords({"red shoes", "two"});
+    auto& plugin = Plugin();
+    std::vector<LineAndFiles> seen;
+    WatchJobFiles(plugin, "Verrin", seen);
+    ASSERT_TRUE(plugin.Run());
+    plugin.bridge.OnLine = nullptr;
+    ASSERT_EQ(seen.size(), 11u);
+    ExpectPagesRecordedDuringTheirPauses(seen, RequestedUrls());
+    EXPECT_EQ(seen[5].results, Expected("red shoes", Engine::Verrin, scenario, false));
+}
+
 TEST_F(Verrin, LimitAndPageSize) {
     enginesim::Scenario scenario;
     scenario.Setup("kw", Engine::Verrin).results = 100;
