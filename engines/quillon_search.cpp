@@ -38,8 +38,8 @@ void TQuillonSearch::SearchPage() {
 
 AnsiString TQuillonSearch::PageUrl(const AnsiString& query, int page) {
     // Page n is asked for by its result offset.
-    return kEndpoint + "/search?q=" + query + "&c=web&cs=utf-8&o=" +
-           IntToStr(static_cast<long long>(page) * 10 - 10) + "&l=any";
+    return kEndpoint + "/search?q=" + query +
+           "&c=web&cs=utf-8&o=" + IntToStr(static_cast<long long>(page) * 10 - 10) + "&l=any";
 }
 
 void TQuillonSearch::ParseResultPage(const AnsiString& pageText) {

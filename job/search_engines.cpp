@@ -274,7 +274,8 @@ bool TSearchEngines::RecordProgress() {
 void TSearchEngines::SaveJobFiles(const TStringList& links, int savedPageNumber, int savedPosition,
                                   const AnsiString& savedNextPageUrl) {
     resultFile_.Save(jobfiles::ResultFileName(engineName, keywordIndex), links);
-    const jobfiles::ProgressRecord progress{savedPageNumber, savedPosition, keywordIndex, savedNextPageUrl};
+    const jobfiles::ProgressRecord progress{savedPageNumber, savedPosition, keywordIndex,
+                                            savedNextPageUrl};
     progressFile_.Save(jobfiles::ProgressFileName(engineName), progress.Lines());
     firstPageFile_.Save(jobfiles::FirstPageFileName(engineName), *firstPageUrlList);
 }

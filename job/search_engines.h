@@ -130,9 +130,9 @@ class TSearchEngines : public TThread {
         AnsiString nextPageUrl;
     } ahead_;
 
-    // The three job files for `links` of the current keyword and the page state `savedPageNumber`,
-    // `savedPosition`, `savedNextPageUrl`, in the order a resumed run relies on; each written only when
-    // its bytes change. Raises EFCreateError.
+    // The three job files for `links` of the current keyword and the page state
+    // `savedPageNumber`, `savedPosition`, `savedNextPageUrl`, in the order a resumed run relies
+    // on; each written only when its bytes change. Raises EFCreateError.
     void SaveJobFiles(const TStringList& links, int savedPageNumber, int savedPosition,
                       const AnsiString& savedNextPageUrl);
 
