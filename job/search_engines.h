@@ -99,6 +99,8 @@ class TSearchEngines : public TThread {
     void RecordAheadOfPauses(int pageNumberAfter, const AnsiString& nextPageUrlAfter);
     // Appends `links` to the current keyword's result list in page order, counting each one and
     // pausing 1 ms before it goes in: link k no earlier than k ms after the page's first pause.
+    // After RecordAheadOfPauses, and when there are links, the job files are written first,
+    // within those pauses.
     void AppendResultLinks(const std::vector<AnsiString>& links);
     // Fetches pageUrl into `pageText`; on any failure leaves it empty, counts and reports the
     // failure and makes the empty page not look like a short one, so that the same page is
