@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <exception>
+#include <utility>
 
 #include "jobfiles/job_files.h"
 #include "jobfiles/url_match.h"
@@ -194,9 +195,7 @@ void TSearchEngines::UseFirstPageUrl(const AnsiString& url) {
 }
 
 void TSearchEngines::RecordAheadOfPauses(int pageNumberAfter, const AnsiString& nextPageUrlAfter) {
-    ahead_.set = true;
-    ahead_.pageNumber = pageNumberAfter;
-    ahead_.nextPageUrl = nextPageUrlAfter;
+    ahead_ = PageStateAhead{pageNumberAfter, nextPageUrlAfter};
 }
 
 void TSearchEngines::AppendResultLinks(const std::vector<AnsiString>& links) {
@@ -204,9 +203,8 @@ void TSearchEngines::AppendResultLinks(const std::vector<AnsiString>& links) {
     // 1 ms per link, counted from the first pause of the page: link k goes in no earlier than
     // k ms after the page's pauses began, and a late wake-up does not lengthen the pauses after it.
     TPacer pacer(1);
-    const bool writeAhead = ahead_.set && !links.empty();
-    ahead_.set = false;
-    if (writeAhead) {
+    const std::optional<PageStateAhead> ahead = std::exchange(ahead_, std::nullopt);
+    if (ahead && !links.empty()) {
         // The files go to disk inside the first pauses. They describe the page as recorded: a
         // run killed before RecordProgress leaves what it would have left just after it, and a
         // stop lets the page finish anyway. A write that fails here is left to RecordProgress,
@@ -216,8 +214,8 @@ void TSearchEngines::AppendResultLinks(const std::vector<AnsiString>& links) {
         for (const AnsiString& link : links)
             after.Add(link);
         try {
-            SaveJobFiles(after, ahead_.pageNumber, position + static_cast<int>(links.size()),
-                         ahead_.nextPageUrl);
+            SaveJobFiles(after, ahead->pageNumber, position + static_cast<int>(links.size()),
+                         ahead->nextPageUrl);
         } catch (const EFCreateError&) {
         }
     }

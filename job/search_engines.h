@@ -26,6 +26,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "job/recorded_file.h"
@@ -127,10 +128,10 @@ class TSearchEngines : public TThread {
     TRecordedFile resultFile_, progressFile_, firstPageFile_;
     // Set by RecordAheadOfPauses for the next AppendResultLinks, which clears it.
     struct PageStateAhead {
-        bool set = false;
         int pageNumber = 0;
         AnsiString nextPageUrl;
-    } ahead_;
+    };
+    std::optional<PageStateAhead> ahead_;
 
     // The three job files for `links` of the current keyword and the page state
     // `savedPageNumber`, `savedPosition`, `savedNextPageUrl`, in the order a resumed run relies

@@ -27,6 +27,7 @@ class Verrin : public SimFixture {
         static PluginHarness plugin(VERRIN_LIB, "Verrin");
         plugin.bridge.ClearLines();
         plugin.bridge.ResetStartFailure();
+        plugin.bridge.OnLine = nullptr;
         return plugin;
     }
 };
@@ -66,7 +67,6 @@ TEST_F(Verrin, AFullPageIsRecordedDuringItsPausesAndOnlyOnce) {
     std::vector<LineAndFiles> seen;
     WatchJobFiles(plugin, "Verrin", seen);
     ASSERT_TRUE(plugin.Run());
-    plugin.bridge.OnLine = nullptr;
     ASSERT_EQ(seen.size(), 11u);
     ExpectPagesRecordedDuringTheirPauses(seen, RequestedUrls());
     EXPECT_EQ(seen[5].results, Expected("red shoes", Engine::Verrin, scenario, false));
