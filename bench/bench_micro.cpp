@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "engines/link_scanners.h"
-#include "host/host_bridge.h"
+#include "hostkit/host_bridge.h"
 #include "platform/http_client.h"
 #include "platform/string_list.h"
 #include "platform/sysutils.h"
@@ -202,7 +202,8 @@ BENCHMARK(BM_SaveToFile)->Arg(4)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosec
 // A job-like thread that hands lines to the host's main thread until told to stop.
 class HandOverThread : public TThread {
   public:
-    explicit HandOverThread(HostBridge& bridge) : TThread(&target_), target_(bridge.Control()) {}
+    explicit HandOverThread(hostkit::HostBridge& bridge)
+        : TThread(&target_), target_(bridge.Control()) {}
     ~HandOverThread() override { WaitFor(); }
     std::atomic<bool> stop{false};
 
@@ -220,7 +221,7 @@ class HandOverThread : public TThread {
 // One iteration: the thread posts a line, the main thread (this one) runs it in Pump, the thread
 // gets control back and posts the next. Argument 1: the thread runs at the job's lowered priority.
 void BM_StatusHandOver(benchmark::State& state) {
-    HostBridge bridge;
+    hostkit::HostBridge bridge;
     HandOverThread thread(bridge);
     if (state.range(0) != 0) thread.SetPriority(TThreadPriority::tpLowest);
     thread.Resume();

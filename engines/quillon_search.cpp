@@ -18,7 +18,7 @@ TQuillonSearch::TQuillonSearch(char resume, int maxResults, char stopWhenAllFoun
 void TQuillonSearch::SearchPage() {
     const AnsiString& query = (*encodedKeywordList)[keywordIndex];
     if (pageNumber == 1) {
-        UseFirstPageUrl(kEndpoint + "/search?cat=web&cs=utf-8&l=any&q=" + query);
+        UseFirstPageUrl(kEndpoint + kEngine.resultPath + "?cat=web&cs=utf-8&l=any&q=" + query);
     } else {
         pageUrl = nextPageUrl;
     }
@@ -38,8 +38,9 @@ void TQuillonSearch::SearchPage() {
 
 AnsiString TQuillonSearch::PageUrl(const AnsiString& query, int page) {
     // Page n is asked for by its result offset.
-    return kEndpoint + "/search?q=" + query +
-           "&c=web&cs=utf-8&o=" + IntToStr(static_cast<long long>(page) * 10 - 10) + "&l=any";
+    return kEndpoint + kEngine.resultPath + "?q=" + query +
+           "&c=web&cs=utf-8&o=" + IntToStr(static_cast<long long>(page - 1) * kResultsPerPage) +
+           "&l=any";
 }
 
 void TQuillonSearch::ParseResultPage(const AnsiString& pageText) {

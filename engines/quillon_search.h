@@ -8,12 +8,14 @@
 #pragma once
 
 #include "job/search_engines.h"
+#include "jobfiles/engine_table.h"
 
 class TQuillonSearch : public TSearchEngines {
   public:
-    static constexpr const char* kEngineName = "Quillon";
-    static constexpr const char* kHost = "search.quillon.example";
-    static constexpr int kResultsPerPage = 10;
+    static constexpr const jobfiles::EngineInfo& kEngine = jobfiles::Engine("Quillon");
+    static constexpr const char* kEngineName = kEngine.name;
+    static constexpr const char* kHost = kEngine.host;
+    static constexpr int kResultsPerPage = kEngine.resultsPerPage;
 
     TQuillonSearch(char resume, int maxResults, char stopWhenAllFound, char exactMatch,
                    TStatusTarget* statusTarget);

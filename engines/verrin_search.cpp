@@ -16,7 +16,8 @@ TVerrin::TVerrin(char resume, int maxResults, char stopWhenAllFound, char exactM
 
 void TVerrin::SearchPage() {
     if (pageNumber == 1) {
-        UseFirstPageUrl(kEndpoint + "/results.asp?q=" + (*encodedKeywordList)[keywordIndex] +
+        UseFirstPageUrl(kEndpoint + kEngine.resultPath +
+                        "?q=" + (*encodedKeywordList)[keywordIndex] +
                         "&origq=&RS=CHECKED&FORM=SMCRT&v=1&cfg=SMCINITIAL&nosp=0&thr=");
     } else {
         pageUrl = nextPageUrl;

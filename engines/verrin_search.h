@@ -9,12 +9,14 @@
 #pragma once
 
 #include "job/search_engines.h"
+#include "jobfiles/engine_table.h"
 
 class TVerrin : public TSearchEngines {
   public:
-    static constexpr const char* kEngineName = "Verrin";
-    static constexpr const char* kHost = "search.verrin.example";
-    static constexpr int kResultsPerPage = 15;
+    static constexpr const jobfiles::EngineInfo& kEngine = jobfiles::Engine("Verrin");
+    static constexpr const char* kEngineName = kEngine.name;
+    static constexpr const char* kHost = kEngine.host;
+    static constexpr int kResultsPerPage = kEngine.resultsPerPage;
 
     TVerrin(char resume, int maxResults, char stopWhenAllFound, char exactMatch,
             TStatusTarget* statusTarget);

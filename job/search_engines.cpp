@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "jobfiles/job_files.h"
+#include "jobfiles/status_lines.h"
 #include "jobfiles/url_match.h"
 #include "platform/exceptions.h"
 #include "platform/sysutils.h"
@@ -162,13 +163,12 @@ void TSearchEngines::Execute() {
                     noKeyword = true;
                     break;
                 }
-                PostStatus("Start " + engineName + " search for keyword \"" +
-                           (*keywordList)[keywordIndex] + "\"");
+                PostStatus(jobfiles::KeywordStartLine(engineName, (*keywordList)[keywordIndex]));
             }
             SearchPage();
             if (RecordProgress()) stopRequested = true;
         }
-        if (!noKeyword) PostStatus("Finished search on " + engineName);
+        if (!noKeyword) PostStatus(jobfiles::FinishedLine(engineName));
     } catch (const std::exception& e) {
         ReportStop(e.what());
     } catch (...) {
@@ -184,7 +184,7 @@ void TSearchEngines::ReportStop(const AnsiString& reason) {
     // The one line that tells the user why the run ended early; if even that hand-over fails,
     // the run ends without it.
     try {
-        PostStatus("Search on " + engineName + " stopped: " + reason);
+        PostStatus(jobfiles::StoppedLine(engineName, reason));
     } catch (...) {
     }
 }
@@ -234,14 +234,13 @@ bool TSearchEngines::FetchPage(AnsiString& pageText) {
         pageText.clear();
     }
     failCount += 1;
-    PostStatus("Can't connect to " + engineName + ". Trying again");
+    PostStatus(jobfiles::RetryingLine(engineName));
     positionAtPageStart = position - resultsPerPage;
     return false;
 }
 
 void TSearchEngines::PostPageProgress() {
-    PostStatus(IntToStr(position) + " pos. on " + engineName + " for \"" +
-               (*keywordList)[keywordIndex] + "\"");
+    PostStatus(jobfiles::PositionsLine(position, engineName, (*keywordList)[keywordIndex]));
 }
 
 void TSearchEngines::GiveUpAfterRepeatedFailures() {
@@ -250,7 +249,7 @@ void TSearchEngines::GiveUpAfterRepeatedFailures() {
     pageNumber = 1000;
     position = 10000;
     keywordGivenUp_ = true;
-    PostStatus("Can't connect to " + engineName + ". Page skipped");
+    PostStatus(jobfiles::PageSkippedLine(engineName));
 }
 
 bool TSearchEngines::RecordProgress() {

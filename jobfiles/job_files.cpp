@@ -1,5 +1,6 @@
 #include "jobfiles/job_files.h"
 
+#include <charconv>
 #include <string_view>
 
 #include "platform/exceptions.h"
@@ -41,6 +42,26 @@ AnsiString ResultFileName(const AnsiString& engine, int keyword) {
 
 AnsiString FirstPageFileName(const AnsiString& engine) {
     return engine + ".start";
+}
+
+std::optional<ResultFileRef> ParseResultFileName(const AnsiString& name) {
+    constexpr std::string_view kSuffix = ".urls";
+    const std::string_view text(name);
+    if (text.size() <= kSuffix.size() || text.substr(text.size() - kSuffix.size()) != kSuffix)
+        return std::nullopt;
+    const std::string_view stem = text.substr(0, text.size() - kSuffix.size());
+    const size_t dash = stem.rfind('-');
+    if (dash == std::string_view::npos || dash == 0 || dash + 1 == stem.size()) return std::nullopt;
+    const std::string_view digits = stem.substr(dash + 1);
+    ResultFileRef ref;
+    const auto [end, ec] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), ref.keyword);
+    if (ec != std::errc() || end != digits.data() + digits.size() || digits.front() == '-' ||
+        digits.front() == '+') {
+        return std::nullopt;
+    }
+    ref.engine = AnsiString(stem.substr(0, dash));
+    return ref;
 }
 
 ProgressRecord ProgressRecord::Parse(const TStringList& lines, const AnsiString& fileName) {

@@ -17,6 +17,7 @@
 // Free functions and plain values without state; any thread.
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "platform/ansi_string.h"
@@ -31,6 +32,15 @@ inline constexpr char kUrlFile[] = "urls.lst";
 AnsiString ProgressFileName(const AnsiString& engine);             // "Quillon.set"
 AnsiString ResultFileName(const AnsiString& engine, int keyword);  // "Quillon-3.urls"
 AnsiString FirstPageFileName(const AnsiString& engine);            // "Quillon.start"
+
+// What a result file's name says: "Quillon-3.urls" is keyword 3 of the engine Quillon.
+struct ResultFileRef {
+    AnsiString engine;
+    int keyword = 0;
+};
+// The reverse of ResultFileName: <engine>-<decimal digits>.urls with a non-empty engine; none for
+// any other name (no digits, a sign, another ending, an index beyond int).
+std::optional<ResultFileRef> ParseResultFileName(const AnsiString& name);
 
 // The progress file: where a resumed run goes on. Line 1 the number of the next result page to
 // request for the current keyword (1 = its first page), line 2 the links counted so far for it,

@@ -4,8 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "host/folder_lock.h"
-#include "host/input_checks.h"
+#include "host/run/folder_lock.h"
+#include "host/run/input_checks.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -1,5 +1,5 @@
-// What rankcheck reads from the plug-ins' status lines, and how its output looks on a terminal
-// and on a pipe, without a plug-in.
+// How rankcheck's output looks on a terminal and on a pipe, without a plug-in. (How it reads the
+// status lines: status_lines_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,54 +10,11 @@
 
 #include <sstream>
 
-#include "host/progress_display.h"
-#include "host/status_line.h"
+#include "host/run/progress_display.h"
 
 namespace {
 
 using rankcheck::ProgressDisplay;
-using rankcheck::StatusLine;
-using Kind = StatusLine::Kind;
-
-TEST(StatusLineParse, EveryLineThePlugInsWrite) {
-    StatusLine s = StatusLine::Parse("Start Quillon search for keyword \"red shoes\"");
-    EXPECT_EQ(s.kind, Kind::KeywordStart);
-    EXPECT_EQ(s.engine, "Quillon");
-    EXPECT_EQ(s.keyword, "red shoes");
-
-    s = StatusLine::Parse("40 pos. on Verrin for \"say \"hi\" for me\"");
-    EXPECT_EQ(s.kind, Kind::Positions);
-    EXPECT_EQ(s.engine, "Verrin");
-    EXPECT_EQ(s.positions, 40);
-    EXPECT_EQ(s.keyword, "say \"hi\" for me");  // quotation marks inside the keyword stay
-
-    s = StatusLine::Parse("Start Verrin search for keyword \"\"");
-    EXPECT_EQ(s.kind, Kind::KeywordStart);
-    EXPECT_EQ(s.keyword, "");
-
-    s = StatusLine::Parse("Can't connect to Quillon. Trying again");
-    EXPECT_EQ(s.kind, Kind::Retrying);
-    EXPECT_EQ(s.engine, "Quillon");
-    EXPECT_EQ(StatusLine::Parse("Can't connect to Verrin. Page skipped").kind, Kind::PageSkipped);
-
-    s = StatusLine::Parse("Finished search on Verrin");
-    EXPECT_EQ(s.kind, Kind::Finished);
-    EXPECT_EQ(s.engine, "Verrin");
-
-    s = StatusLine::Parse("Search on Quillon stopped: cannot create \"Quillon-0.urls\": Is a dir");
-    EXPECT_EQ(s.kind, Kind::Stopped);
-    EXPECT_EQ(s.engine, "Quillon");
-    EXPECT_EQ(s.reason, "cannot create \"Quillon-0.urls\": Is a dir");
-}
-
-TEST(StatusLineParse, LookalikesAreNotInterpreted) {
-    for (const char* line :
-         {"", "Start Quillon search for keyword red", "pos. on Quillon for \"x\"",
-          "4x pos. on Quillon for \"x\"", "40 pos. on Quillon for x", "Finished search on ",
-          "Search on Quillon ended", "Can't connect to Quillon"}) {
-        EXPECT_EQ(StatusLine::Parse(line).kind, Kind::Other) << line;
-    }
-}
 
 class Display : public ::testing::Test {
   protected:

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "host/check_recorder.h"
-#include "host/html_report.h"
-#include "host/rank_view.h"
-#include "host/report_history.h"
+#include "host/report/html/html_report.h"
+#include "host/report/ledger_urls.h"
+#include "host/report/rank_view.h"
+#include "host/report/report_history.h"
 #include "ledger/ledger.h"
 #include "tests/test_support.h"
 

@@ -8,7 +8,7 @@
 #include <regex>
 #include <set>
 
-#include "host/svg_charts.h"
+#include "host/report/html/svg_charts.h"
 #include "tests/html_fixture.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Construction of a search job: the input files, resuming, the user's URLs and the query text.
 #include <gtest/gtest.h>
 
-#include "host/host_bridge.h"
+#include "hostkit/host_bridge.h"
 #include "platform/exceptions.h"
 #include "plugin/host_list_target.h"
 #include "tests/scripted_job.h"
@@ -32,7 +32,7 @@ class JobConstruction : public ::testing::Test {
     }
 
     ScratchDir dir_;
-    HostBridge bridge_;
+    hostkit::HostBridge bridge_;
     THostListTarget target_{bridge_.Control()};
 };
 

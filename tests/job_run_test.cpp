@@ -3,10 +3,10 @@
 
 #include <climits>
 
-#include "host/host_bridge.h"
-#include "plugin/host_list_target.h"
+#include "hostkit/host_bridge.h"
 #include "job/recorded_file.h"
 #include "platform/exceptions.h"
+#include "plugin/host_list_target.h"
 #include "tests/scripted_job.h"
 
 namespace {
@@ -35,7 +35,7 @@ class JobRun : public ::testing::Test {
     }
 
     ScratchDir dir_;
-    HostBridge bridge_;
+    hostkit::HostBridge bridge_;
     THostListTarget target_{bridge_.Control()};
 };
 

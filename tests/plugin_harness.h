@@ -1,7 +1,7 @@
 // PluginHarness: loads a built plug-in library with dlopen, the way a host does, binds its four
-// exports by name and drives runs through them with a HostBridge that services the status lines
-// on the test's main thread. The library stays loaded for the life of the process.
-// Test (main) thread only.
+// exports by name and drives runs through them with a hostkit::HostBridge that services the status
+// lines on the test's main thread. The library stays loaded for the life of the process. Test
+// (main) thread only.
 #pragma once
 
 #include <dlfcn.h>
@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "host/host_bridge.h"
+#include "hostkit/host_bridge.h"
 
 namespace testsupport {
 
@@ -38,7 +38,7 @@ class PluginHarness {
     VoidFn stop;
     FinishedFn isFinished;
     VoidFn clear;
-    HostBridge bridge;
+    hostkit::HostBridge bridge;
 
     void Start(char resume = 0, int maxResults = 100, char stopWhenAllFound = 0,
                char exactMatch = 0) {

@@ -5,15 +5,15 @@
 
 #include <filesystem>
 
-#include "host/plugin_library.h"
+#include "hostkit/plugin_lookup.h"
 #include "tests/rankcheck_support.h"
 #include "tests/test_support.h"
 
 namespace {
 
 using namespace testsupport;
-using rankcheck::PluginError;
-using rankcheck::PluginRef;
+using hostkit::PluginError;
+using hostkit::PluginRef;
 namespace fs = std::filesystem;
 
 const fs::path kBuiltPlugins = fs::path(QUILLON_LIB).parent_path();
@@ -37,7 +37,7 @@ class PluginLookup : public ::testing::Test {
     }
     std::string ErrorOf(const std::string& argument) const {
         try {
-            rankcheck::ResolvePlugin(argument, {a_, b_, c_});
+            hostkit::ResolvePlugin(argument, {a_, b_, c_});
         } catch (const PluginError& e) {
             return e.what();
         }
@@ -49,7 +49,7 @@ class PluginLookup : public ::testing::Test {
 };
 
 TEST_F(PluginLookup, FindsLibWordSoFilesAndAnEarlierFolderHidesALaterOne) {
-    const rankcheck::PluginSearch search = rankcheck::FindPlugins({a_, b_, c_});
+    const hostkit::PluginSearch search = hostkit::FindPlugins({a_, b_, c_});
     EXPECT_EQ(search.folders, (std::vector<fs::path>{a_, b_, c_}));
     std::vector<std::pair<std::string, fs::path>> found;
     for (const PluginRef& plugin : search.found)
@@ -58,29 +58,29 @@ TEST_F(PluginLookup, FindsLibWordSoFilesAndAnEarlierFolderHidesALaterOne) {
               (std::vector<std::pair<std::string, fs::path>>{{"quillon", a_ / "libquillon.so"},
                                                              {"zeta", a_ / "libzeta.so"},
                                                              {"verrin", b_ / "libverrin.so"}}));
-    EXPECT_EQ(rankcheck::DescribeSearch(search),
+    EXPECT_EQ(hostkit::DescribeSearch(search),
               "looked in: " + a_.string() + ", " + b_.string() + ", " + c_.string() +
                   " (no such folder)\nplug-ins found: quillon, zeta in " + a_.string() +
                   "; verrin in " + b_.string());
-    EXPECT_EQ(rankcheck::DescribeSearch(rankcheck::FindPlugins({c_})),
+    EXPECT_EQ(hostkit::DescribeSearch(hostkit::FindPlugins({c_})),
               "looked in: " + c_.string() +
                   " (no such folder)\nplug-ins found: none; give their folder with --plugin-dir");
 }
 
 TEST_F(PluginLookup, AWordNamesTheFirstFolderHoldingItAndAPathNamesItsFile) {
     const std::vector<fs::path> folders{a_, b_, c_};
-    const PluginRef quillon = rankcheck::ResolvePlugin("quillon", folders);
+    const PluginRef quillon = hostkit::ResolvePlugin("quillon", folders);
     EXPECT_EQ(quillon.library, a_ / "libquillon.so");
     EXPECT_EQ(quillon.engine, "Quillon");
-    const PluginRef verrin = rankcheck::ResolvePlugin("VERRIN", folders);
+    const PluginRef verrin = hostkit::ResolvePlugin("VERRIN", folders);
     EXPECT_EQ(verrin.library, b_ / "libverrin.so");
     EXPECT_EQ(verrin.engine, "Verrin");
-    EXPECT_EQ(rankcheck::ResolvePlugin("Zeta", folders).engine, "Zeta");
+    EXPECT_EQ(hostkit::ResolvePlugin("Zeta", folders).engine, "Zeta");
     // A path is taken as it is, wherever the folders are.
-    const PluginRef path = rankcheck::ResolvePlugin((b_ / "libverrin.so").string(), {c_});
+    const PluginRef path = hostkit::ResolvePlugin((b_ / "libverrin.so").string(), {c_});
     EXPECT_EQ(path.library, b_ / "libverrin.so");
     EXPECT_EQ(path.engine, "Verrin");
-    EXPECT_EQ(rankcheck::ResolvePlugin("b/libverrin.so", {}).engine, "Verrin");
+    EXPECT_EQ(hostkit::ResolvePlugin("b/libverrin.so", {}).engine, "Verrin");
 }
 
 TEST_F(PluginLookup, AnEngineThatIsNotThereNamesTheFoldersAndThePluginsFound) {
@@ -98,16 +98,16 @@ TEST_F(PluginLookup, AnEngineThatIsNotThereNamesTheFoldersAndThePluginsFound) {
 
 TEST(PluginFolders, BesideTheBinaryThenInstalledThenBuildTreeOrTheOneGiven) {
     const fs::path here = fs::read_symlink("/proc/self/exe").parent_path();
-    const std::vector<fs::path> folders = rankcheck::PluginFolders();
+    const std::vector<fs::path> folders = hostkit::PluginFolders("", kInstalledFromBin);
     ASSERT_EQ(folders.size(), 3u);
     EXPECT_EQ(folders[0], here);
     EXPECT_EQ(folders[1], (here / kInstalledFromBin).lexically_normal());
     EXPECT_EQ(folders[2], (here.parent_path() / "plugin").lexically_normal());
-    EXPECT_EQ(rankcheck::PluginFolders("some/where/.."),
+    EXPECT_EQ(hostkit::PluginFolders("some/where/..", kInstalledFromBin),
               std::vector<fs::path>{fs::current_path() / "some"});
-    EXPECT_EQ(rankcheck::PluginFolders("plugins/"),
+    EXPECT_EQ(hostkit::PluginFolders("plugins/", kInstalledFromBin),
               std::vector<fs::path>{fs::current_path() / "plugins"});
-    EXPECT_EQ(rankcheck::PluginFolders("/"), std::vector<fs::path>{"/"});
+    EXPECT_EQ(hostkit::PluginFolders("/", kInstalledFromBin), std::vector<fs::path>{"/"});
 }
 
 // Through the binary: exit status 2, the whole message on standard error, nothing else done.

@@ -9,11 +9,11 @@
 #include <regex>
 #include <sstream>
 
-#include "host/check_recorder.h"
-#include "host/html_report.h"
-#include "host/ledger_import.h"
-#include "host/rank_view.h"
-#include "host/report_formats.h"
+#include "host/report/html/html_report.h"
+#include "host/report/rank_view.h"
+#include "host/report/report_formats.h"
+#include "host/run/check_recorder.h"
+#include "host/run/ledger_import.h"
 #include "jobfiles/job_files.h"
 #include "tests/test_support.h"
 
@@ -316,7 +316,7 @@ TEST_F(LedgerFixture, RecorderFollowsTheRunThroughItsStatusLinesAndFiles) {
     WriteLines("keywords.lst", {"a", "b", "c", "d"});
     const auto start = Start({"a", "b", "c", "d"}, {"mine.example"}, 0, "Quillon", 100);
     const ledger::CheckInfo check = ledger_.Check(ledger_.BeginCheck(start));
-    CheckRecorder recorder(ledger_, check, start.urls, [] { return Day(0); });
+    CheckRecorder recorder(ledger_, check, ".", start.urls, [] { return Day(0); });
     auto progress = [](int keyword, int page, int position) {
         jobfiles::ProgressRecord record{page, position, keyword, ""};
         record.Lines().SaveToFile("Quillon.set");
@@ -328,7 +328,9 @@ TEST_F(LedgerFixture, RecorderFollowsTheRunThroughItsStatusLinesAndFiles) {
         return result;
     };
     using KS = KeywordState;
-    auto line = [&](const std::string& text) { recorder.OnStatusLine(StatusLine::Parse(text)); };
+    auto line = [&](const std::string& text) {
+        recorder.OnStatusLine(jobfiles::StatusLine::Parse(text));
+    };
 
     // A progress file from an older run is never taken for this run's before its first page.
     progress(2, 3, 20);
@@ -368,11 +370,11 @@ TEST_F(LedgerFixture, RecorderFollowsTheRunThroughItsStatusLinesAndFiles) {
 
     // Resumed: the same check goes on, c is recorded again (replacing), d completes the run.
     ledger_.ReopenCheck(check.id);
-    CheckRecorder resumed(ledger_, ledger_.Check(check.id), start.urls, [] { return Day(0); });
+    CheckRecorder resumed(ledger_, ledger_.Check(check.id), ".", start.urls, [] { return Day(0); });
     WriteLines("Quillon-2.urls", Links(100, 77));
     WriteLines("Quillon-3.urls", Links(5, 0));
     progress(3, 1, 5);
-    resumed.OnStatusLine(StatusLine::Parse("5 pos. on Quillon for \"d\""));
+    resumed.OnStatusLine(jobfiles::StatusLine::Parse("5 pos. on Quillon for \"d\""));
     resumed.Finish(true, false);
     EXPECT_EQ(states(), (std::vector<KS>{KS::Done, KS::GivenUp, KS::Done, KS::Done}));
     EXPECT_EQ(ledger_.LoadCheck(check.id).keywords[2].ranks[0].contains, 77);
@@ -393,7 +395,7 @@ TEST_F(LedgerFixture, AFolderWithoutLedgerIsImportedOnceByItsFileDates) {
     fs::last_write_time("Quillon-0.urls", at(0));
     fs::last_write_time("Quillon-1.urls", at(2));
 
-    const auto ids = ImportFolderOnce(ledger_, {"Quillon", "Verrin"});
+    const auto ids = ImportFolderOnce(ledger_, ".", FolderInputs::Read("."), {"Quillon", "Verrin"});
     ASSERT_EQ(ids.size(), 1u);  // no Verrin files: no Verrin check
     const ledger::CheckInfo check = ledger_.Check(ids[0]);
     EXPECT_TRUE(check.imported);
@@ -407,7 +409,7 @@ TEST_F(LedgerFixture, AFolderWithoutLedgerIsImportedOnceByItsFileDates) {
     EXPECT_EQ(detail.keywords[2].state, KeywordState::NotReached);
     EXPECT_EQ(TopTenCount(ledger_, ids[0]), 1);
     // Once: a ledger that holds checks is left alone.
-    EXPECT_TRUE(ImportFolderOnce(ledger_, {"Quillon"}).empty());
+    EXPECT_TRUE(ImportFolderOnce(ledger_, ".", FolderInputs::Read("."), {"Quillon"}).empty());
     EXPECT_EQ(ledger_.Checks().size(), 1u);
 }
 

@@ -14,7 +14,7 @@
 #include <system_error>
 #include <vector>
 
-#include "host/host_bridge.h"
+#include "hostkit/host_bridge.h"
 #include "platform/exceptions.h"
 #include "platform/sysutils.h"
 #include "plugin/host_list_target.h"
@@ -24,7 +24,7 @@ namespace {
 // A worker that posts `lines` status lines through Synchronize and counts its runs.
 class Worker : public TThread {
   public:
-    Worker(HostBridge& bridge, int lines)
+    Worker(hostkit::HostBridge& bridge, int lines)
         : TThread(&target_), target_(bridge.Control()), lines_(lines) {}
     ~Worker() override { WaitFor(); }
 
@@ -64,7 +64,7 @@ class Worker : public TThread {
 
 TEST(Thread, RunsOnceOnItsOwnThreadAndSynchronizesOnTheMain) {
     const long mainSlack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-    HostBridge bridge;
+    hostkit::HostBridge bridge;
     Worker w(bridge, 3);
     w.SetPriority(TThreadPriority::tpLowest);
     Sleep(20);
@@ -87,7 +87,7 @@ TEST(Thread, RunsOnceOnItsOwnThreadAndSynchronizesOnTheMain) {
 }
 
 TEST(Thread, DestructorWaitsWhileServicingSynchronize) {
-    HostBridge bridge;
+    hostkit::HostBridge bridge;
     auto w = std::make_unique<Worker>(bridge, 50);
     w->Resume();
     w.reset();  // blocks until the worker has posted all its lines, without a deadlock
@@ -95,7 +95,7 @@ TEST(Thread, DestructorWaitsWhileServicingSynchronize) {
 }
 
 TEST(Thread, SeveralThreadsHandOverAtOnce) {
-    HostBridge bridge;
+    hostkit::HostBridge bridge;
     std::vector<std::unique_ptr<Worker>> workers;
     for (int i = 0; i < 4; ++i) {
         workers.push_back(std::make_unique<Worker>(bridge, 300));
@@ -124,7 +124,7 @@ TEST(Thread, SeveralThreadsHandOverAtOnce) {
 }
 
 TEST(Thread, NeverResumedThreadIsDestroyedAtOnce) {
-    HostBridge bridge;
+    hostkit::HostBridge bridge;
     auto w = std::make_unique<Worker>(bridge, 1);
     w.reset();
     EXPECT_TRUE(bridge.Lines().empty());
@@ -146,7 +146,7 @@ TEST(Thread, StartThatFailsLeavesTheThreadUnstarted) {
             return Worker::StartThread(std::move(body));
         }
     };
-    HostBridge bridge;
+    hostkit::HostBridge bridge;
     auto w = std::make_unique<Unstartable>(bridge, 1);
     try {
         w->Resume();

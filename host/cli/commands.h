@@ -1,0 +1,75 @@
+// The commands of rankcheck behind its command line (main.cpp declares the options into these
+// structs and calls one command): `init` writes the input files of a new project folder;
+// `run` (host/run/run_session.h) searches the keywords with the plug-ins and records each run in
+// the folder's check ledger; `report`, `history` and `checks` read that ledger. Each prints its
+// own messages and returns how it ended.
+//
+// Main thread only. No command changes the current directory (a run enters the job folder only
+// while its plug-ins run there).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/cli/exit_status.h"
+#include "host/run/run_session.h"
+#include "jobfiles/engine_table.h"
+
+namespace rankcheck {
+
+struct InitCommandOptions {
+    std::string program = "rankcheck";
+    std::string dir = ".";
+    std::string proxy;              // HOST:PORT; empty: a direct connection
+    std::string proxyUser;          // with a password from the terminal or proxyPasswordFile
+    std::string proxyPasswordFile;  // its first line is the password
+};
+
+// The folder and ledger options every reading command shares.
+struct LedgerOptions {
+    std::string dir = ".";
+    std::string db;  // empty: rankcheck.db in `dir`
+};
+
+// Where and how a reading command writes.
+struct OutputOptions {
+    std::string format = "table";  // table, csv, json; html for the report
+    std::string output;            // empty: standard output
+};
+
+struct ReportCommandOptions {
+    LedgerOptions ledger;
+    OutputOptions out;
+    int top = 0;
+    bool exactMatch = false;
+    std::vector<std::string> engines = jobfiles::EngineNames();
+    long long check = 0;    // > 0: show this check
+    long long compare = 0;  // > 0: compare with this check
+};
+
+struct HistoryCommandOptions {
+    LedgerOptions ledger;
+    OutputOptions out;
+    std::string keyword;  // empty: every keyword
+    std::string url;      // empty: every URL
+    std::string engine;   // empty: every engine
+    bool exactMatch = false;
+};
+
+struct ChecksCommandOptions {
+    LedgerOptions ledger;
+    OutputOptions out;
+};
+
+// Success: the three input files written; Refused: bad options, or a file exists already
+// (nothing written).
+ExitStatus InitCommand(const InitCommandOptions& options);
+// Success: report written; Refused: there is no ledger with a check to report, a check named
+// does not exist, or the output cannot be written.
+ExitStatus ReportCommand(const ReportCommandOptions& options);
+// The rank of each URL in every check; as the report.
+ExitStatus HistoryCommand(const HistoryCommandOptions& options);
+// One line per check; as the report.
+ExitStatus ChecksCommand(const ChecksCommandOptions& options);
+
+}  // namespace rankcheck

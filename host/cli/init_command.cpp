@@ -1,0 +1,186 @@
+// rankcheck init: a new working folder with the three input files, so that a first project needs
+// no knowledge of their formats.
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+
+#include "host/cli/commands.h"
+#include "host/report/shell_quote.h"
+#include "jobfiles/job_files.h"
+#include "platform/exceptions.h"
+#include "platform/string_list.h"
+#include "platform/sysutils.h"
+
+namespace rankcheck {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The proxy password typed at the terminal, without echo. Empty optional: no terminal.
+std::optional<std::string> PasswordFromTerminal(const std::string& user) {
+    const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    // Echo goes off before the prompt shows: a password typed as soon as the prompt appears is
+    // neither echoed nor flushed away. TCSANOW keeps what was typed ahead.
+    termios saved{};
+    const bool haveTerminal = ::tcgetattr(fd, &saved) == 0;
+    if (haveTerminal) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(fd, TCSANOW, &quiet);
+    }
+    const std::string prompt = "Password of proxy user " + user + ": ";
+    if (::write(fd, prompt.data(), prompt.size()) < 0) {
+        if (haveTerminal) ::tcsetattr(fd, TCSANOW, &saved);
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string password;
+    char c;
+    while (::read(fd, &c, 1) == 1 && c != '\n' && c != '\r')
+        password += c;
+    if (haveTerminal) ::tcsetattr(fd, TCSANOW, &saved);
+    const ssize_t echoed = ::write(fd, "\n", 1);  // the line end the user typed was not echoed
+    static_cast<void>(echoed);
+    ::close(fd);
+    return password;
+}
+
+// The first line of `file`, without its line end.
+std::string FirstLineOf(const std::string& file) {
+    TStringList lines;
+    lines.LoadFromFile(file);
+    return lines.Count() > 0 ? lines[0] : std::string();
+}
+
+TStringList ListOf(std::initializer_list<const char*> lines) {
+    TStringList list;
+    for (const char* line : lines)
+        list.Add(line);
+    return list;
+}
+
+// The proxy of --proxy HOST:PORT (none: a direct connection); false when the option is malformed
+// (the reason printed).
+bool ParseProxy(const std::string& option, jobfiles::ProxySettings& proxy) {
+    if (option.empty()) return true;
+    const size_t colon = option.rfind(':');
+    int port = 0;
+    try {
+        if (colon == std::string::npos || colon == 0) throw EConvertError("");
+        port = StrToInt(option.substr(colon + 1));
+    } catch (const EConvertError&) {
+        std::cerr << "rankcheck: --proxy " << option
+                  << ": give the proxy as HOST:PORT, for instance proxy.example:3128\n";
+        return false;
+    }
+    if (port < 1 || port > 65535) {
+        std::cerr << "rankcheck: --proxy " << option << ": the port must be between 1 and 65535\n";
+        return false;
+    }
+    proxy.useProxy = true;
+    proxy.host = option.substr(0, colon);
+    proxy.port = port;
+    return true;
+}
+
+// The proxy's user and password of --proxy-user and --proxy-password-file, or typed at the
+// terminal; false when they cannot be had (the reason printed).
+bool ReadCredentials(const InitCommandOptions& options, jobfiles::ProxySettings& proxy) {
+    if (options.proxyUser.empty()) {
+        if (options.proxyPasswordFile.empty()) return true;
+        std::cerr << "rankcheck: --proxy-password-file needs --proxy-user USER\n";
+        return false;
+    }
+    if (!proxy.useProxy) {
+        std::cerr << "rankcheck: --proxy-user needs --proxy HOST:PORT\n";
+        return false;
+    }
+    proxy.credentials = true;
+    proxy.user = options.proxyUser;
+    if (!options.proxyPasswordFile.empty()) {
+        try {
+            proxy.password = FirstLineOf(options.proxyPasswordFile);
+        } catch (const Exception& e) {
+            std::cerr << "rankcheck: --proxy-password-file: " << e.what() << '\n';
+            return false;
+        }
+        return true;
+    }
+    const auto typed = PasswordFromTerminal(options.proxyUser);
+    if (!typed) {
+        std::cerr << "rankcheck: no terminal to read the proxy password from; give it in a file "
+                     "with --proxy-password-file FILE\n";
+        return false;
+    }
+    proxy.password = *typed;
+    return true;
+}
+
+// Makes the folder and writes the three input files; false when the folder cannot be made, one
+// of the files exists (nothing written then) or cannot be written (the reason printed).
+bool WriteInputFiles(const fs::path& dir, const jobfiles::ProxySettings& proxy) {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) {
+        std::cerr << "rankcheck: " << dir.string() << ": cannot be created: " << ec.message()
+                  << '\n';
+        return false;
+    }
+    for (const char* name : {jobfiles::kKeywordFile, jobfiles::kUrlFile, jobfiles::kProxyFile}) {
+        if (fs::exists(dir / name, ec)) {
+            std::cerr << "rankcheck: " << (dir / name).string()
+                      << " exists already; init never overwrites a file (nothing was written)\n";
+            return false;
+        }
+    }
+    try {
+        ListOf({"fresh bread", "sourdough starter", "rye flour"})
+            .SaveToFile((dir / jobfiles::kKeywordFile).string());
+        ListOf({"www.example.com"}).SaveToFile((dir / jobfiles::kUrlFile).string());
+        proxy.Lines().SaveToFile((dir / jobfiles::kProxyFile).string());
+    } catch (const Exception& e) {
+        std::cerr << "rankcheck: " << e.what() << '\n';
+        return false;
+    }
+    if (proxy.credentials) fs::permissions(dir / jobfiles::kProxyFile, fs::perms(0600), ec);
+    return true;
+}
+
+void PrintNextSteps(const InitCommandOptions& options, const jobfiles::ProxySettings& proxy) {
+    const std::string where = options.dir == "." ? "" : " --dir " + ShellQuote(options.dir);
+    std::cout << "Wrote a new project in " << fs::absolute(options.dir).lexically_normal().string()
+              << ":\n"
+              << "  keywords.lst  three example keywords: put yours there, one per line (at most "
+                 "500)\n"
+              << "  urls.lst      www.example.com: put your own site's URLs there, one per line\n"
+              << "  proxy.def     "
+              << (proxy.useProxy ? "the proxy " + proxy.host + ":" + std::to_string(proxy.port) +
+                                       (proxy.credentials ? " with user " + proxy.user : "")
+                                 : std::string("a direct connection"))
+              << "\n\nThen search every keyword on both engines:\n  " << ShellQuote(options.program)
+              << " run all" << where << "\nand see where your URLs rank:\n  "
+              << ShellQuote(options.program) << " report" << where << '\n';
+}
+
+}  // namespace
+
+ExitStatus InitCommand(const InitCommandOptions& options) {
+    jobfiles::ProxySettings proxy;
+    if (!ParseProxy(options.proxy, proxy) || !ReadCredentials(options, proxy) ||
+        !WriteInputFiles(options.dir, proxy)) {
+        return ExitStatus::Refused;
+    }
+    PrintNextSteps(options, proxy);
+    return ExitStatus::Success;
+}
+
+}  // namespace rankcheck

@@ -1,0 +1,164 @@
+// rankcheck report, history and checks: the commands that read a folder's check ledger.
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+#include "host/cli/commands.h"
+#include "host/report/html/html_report.h"
+#include "host/report/ledger_lists.h"
+#include "host/report/ledger_urls.h"
+#include "host/report/rank_view.h"
+#include "host/report/report_formats.h"
+#include "host/report/shell_quote.h"
+#include "host/run/folder_inputs.h"
+#include "host/run/folder_lock.h"
+#include "host/run/ledger_import.h"
+#include "jobfiles/engine_table.h"
+
+namespace rankcheck {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A folder searched before it had a ledger: its result files imported into a new ledger at
+// `path`, under the folder lock unless a run holds it (the run imports them then). Null when
+// there was nothing to import; no file is left behind then.
+std::unique_ptr<ledger::Ledger> ImportIntoNewLedger(const std::string& dir, const fs::path& path) {
+    std::unique_ptr<FolderLock> lock;
+    try {
+        // Only a folder with result files has anything to import; any other is left as it is.
+        if (HasResultFiles(dir)) lock = FolderLock::Acquire(dir);
+    } catch (const LockError&) {
+    }
+    if (!lock) return nullptr;
+    auto ledger = std::make_unique<ledger::Ledger>(path.string());
+    const auto imported = ImportFolderOnce(*ledger, dir, FolderInputs::Read(dir));
+    if (!imported.empty()) {
+        std::cerr << "rankcheck: imported the result files of " << dir << " into " << path.string()
+                  << " as " << imported.size() << (imported.size() == 1 ? " check\n" : " checks\n");
+        return ledger;
+    }
+    ledger.reset();
+    std::error_code ec;
+    fs::remove(path, ec);
+    for (const char* suffix : {"-wal", "-shm"})
+        fs::remove(path.string() + suffix, ec);
+    return nullptr;
+}
+
+// The ledger of a folder for a reading command. A folder searched before it had a ledger is
+// imported first. Raises with a message for the user when there is nothing to read.
+std::unique_ptr<ledger::Ledger> OpenForReading(const LedgerOptions& options) {
+    const std::string& dir = options.dir;
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) throw std::runtime_error(dir + ": no such folder");
+    const fs::path path = options.db.empty() ? fs::path(dir) / ledger::Ledger::kDefaultFileName
+                                             : fs::path(options.db);
+    if (!fs::exists(path, ec)) {
+        if (auto imported = ImportIntoNewLedger(dir, path)) return imported;
+        throw std::runtime_error(path.string() + " does not exist: no check has been recorded in " +
+                                 dir + " yet (rankcheck run all --dir " + ShellQuote(dir) +
+                                 " makes the first)");
+    }
+    ledger::Ledger::Options readOnly;
+    readOnly.readOnly = true;
+    return std::make_unique<ledger::Ledger>(path.string(), readOnly);
+}
+
+// Writes `text` to standard output or to the output file.
+ExitStatus Deliver(const std::string& text, const OutputOptions& out, const std::string& what) {
+    if (out.output.empty()) {
+        std::cout << text << std::flush;
+        return ExitStatus::Success;
+    }
+    std::ofstream file(out.output, std::ios::binary | std::ios::trunc);
+    file << text;
+    file.close();
+    if (!file) {
+        std::cerr << "rankcheck: " << out.output << ": cannot be written: " << std::strerror(errno)
+                  << '\n';
+        return ExitStatus::Refused;
+    }
+    std::cerr << "rankcheck: " << out.format << " " << what << " written to "
+              << fs::absolute(out.output).string() << '\n';
+    return ExitStatus::Success;
+}
+
+ExitStatus Refuse(const std::exception& e) {
+    std::cerr << "rankcheck: " << e.what() << '\n';
+    return ExitStatus::Refused;
+}
+
+std::string ReportText(const RankView& view, const std::optional<ReportHistory>& history,
+                       const ReportCommandOptions& options) {
+    std::ostringstream text;
+    const std::string& format = options.out.format;
+    if (format == "csv") {
+        WriteCsv(view, text);
+    } else if (format == "json") {
+        WriteJson(view, text);
+    } else if (format == "html") {
+        std::error_code ec;
+        const fs::path folder = fs::weakly_canonical(fs::absolute(options.ledger.dir), ec);
+        WriteHtml(view, *history, text, folder.string());
+    } else {
+        WriteTable(view, text);
+    }
+    return text.str();
+}
+
+}  // namespace
+
+ExitStatus ReportCommand(const ReportCommandOptions& options) {
+    RankViewRequest request;
+    request.engines.clear();
+    for (const std::string& engine : options.engines)
+        request.engines.push_back(jobfiles::EngineDisplayName(engine));
+    request.exactMatch = options.exactMatch;
+    request.top = options.top;
+    if (options.check > 0) request.check = options.check;
+    if (options.compare > 0) request.compare = options.compare;
+    std::optional<RankView> view;
+    std::optional<ReportHistory> history;
+    try {
+        auto ledger = OpenForReading(options.ledger);
+        view = RankView::Build(*ledger, request);
+        if (options.out.format == "html") history = ReportHistory::Build(*ledger, *view);
+    } catch (const std::exception& e) {
+        return Refuse(e);
+    }
+    return Deliver(ReportText(*view, history, options), options.out, "report");
+}
+
+ExitStatus HistoryCommand(const HistoryCommandOptions& options) {
+    ledger::HistoryFilter filter;
+    if (!options.engine.empty()) filter.engine = jobfiles::EngineDisplayName(options.engine);
+    if (!options.keyword.empty()) filter.keyword = options.keyword;
+    if (!options.url.empty()) filter.url = LedgerUrls({options.url}).front().Key();
+    filter.mode = options.exactMatch ? ledger::RankMode::Exact : ledger::RankMode::Contains;
+    std::vector<ledger::HistoryRow> rows;
+    try {
+        rows = OpenForReading(options.ledger)->History(filter);
+    } catch (const std::exception& e) {
+        return Refuse(e);
+    }
+    return Deliver(HistoryText(rows, options.out.format), options.out, "history");
+}
+
+ExitStatus ChecksCommand(const ChecksCommandOptions& options) {
+    std::vector<ledger::CheckInfo> checks;
+    try {
+        checks = OpenForReading(options.ledger)->Checks();
+    } catch (const std::exception& e) {
+        return Refuse(e);
+    }
+    return Deliver(ChecksText(checks, options.out.format), options.out, "list of checks");
+}
+
+}  // namespace rankcheck

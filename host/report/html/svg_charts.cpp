@@ -1,0 +1,304 @@
+#include "host/report/html/svg_charts.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <sstream>
+
+#include "host/report/html/html_text.h"
+
+namespace rankcheck {
+
+namespace {
+
+using ledger::RankStatus;
+
+const EngineStyle kStyles[] = {
+    {"#1f5fa8", "", "circle", "solid"},
+    {"#b3420b", "6 3", "square", "dashed"},
+    {"#2a7d4f", "2 3", "triangle", "dotted"},
+    {"#7b3fa0", "8 3 2 3", "diamond", "dash-dot"},
+};
+
+std::string Num(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+// Position 1 at `top`, axisTop at `top + height`, on a log scale.
+double PositionY(int position, int axisTop, double top, double height) {
+    const double bottom = std::log(static_cast<double>(std::max(axisTop, 2)));
+    const double at = std::log(static_cast<double>(std::clamp(position, 1, std::max(axisTop, 1))));
+    return top + height * at / bottom;
+}
+
+// A marker of `shape` centred on (x, y); filled, or hollow with the colour as outline.
+std::string Marker(const std::string& shape, double x, double y, double size, const char* colour,
+                   bool filled, const std::string& inner) {
+    const std::string paint = filled ? std::string("fill=\"") + colour + "\" stroke=\"#fff\""
+                                     : std::string("fill=\"#fff\" stroke=\"") + colour + "\"";
+    std::ostringstream out;
+    if (shape == "square") {
+        out << "<rect x=\"" << Num(x - size) << "\" y=\"" << Num(y - size) << "\" width=\""
+            << Num(2 * size) << "\" height=\"" << Num(2 * size) << "\" " << paint;
+    } else if (shape == "triangle") {
+        out << "<path d=\"M" << Num(x) << ' ' << Num(y - size * 1.2) << "L" << Num(x + size * 1.2)
+            << ' ' << Num(y + size) << "L" << Num(x - size * 1.2) << ' ' << Num(y + size) << "Z\" "
+            << paint;
+    } else if (shape == "diamond") {
+        out << "<path d=\"M" << Num(x) << ' ' << Num(y - size * 1.3) << "L" << Num(x + size * 1.3)
+            << ' ' << Num(y) << "L" << Num(x) << ' ' << Num(y + size * 1.3) << "L"
+            << Num(x - size * 1.3) << ' ' << Num(y) << "Z\" " << paint;
+    } else {
+        out << "<circle cx=\"" << Num(x) << "\" cy=\"" << Num(y) << "\" r=\"" << Num(size * 1.1)
+            << "\" " << paint;
+    }
+    out << " stroke-width=\"1.5\">" << inner
+        << (shape == "square"   ? "</rect>"
+            : shape == "circle" ? "</circle>"
+                                : "</path>");
+    return out.str();
+}
+
+// Ticks of the position axis: 1, 3, 10, 30, 100, ... below axisTop, then axisTop itself, leaving
+// out a tick too close to axisTop to be read apart from it.
+std::vector<int> PositionTicks(int axisTop) {
+    std::vector<int> ticks;
+    for (int t = 1; t < axisTop; t *= 10) {
+        ticks.push_back(t);
+        if (3 * t < axisTop) ticks.push_back(3 * t);
+    }
+    while (!ticks.empty() && ticks.back() * 3 > axisTop * 2)
+        ticks.pop_back();
+    ticks.push_back(axisTop);
+    return ticks;
+}
+
+// "12-08" of an ISO time.
+std::string DayOf(const std::string& iso) {
+    return iso.size() >= 10 ? iso.substr(5, 5) : iso;
+}
+
+}  // namespace
+
+EngineStyle StyleOf(size_t index) {
+    return kStyles[index % std::size(kStyles)];
+}
+
+std::string PointText(const ReportHistory::Point& point) {
+    return StatusWords(point.status, point.rank);
+}
+
+std::optional<long long> EpochOf(const std::string& iso) {
+    if (!ledger::IsUtcTimestamp(iso)) return std::nullopt;
+    std::tm tm{};
+    if (std::sscanf(iso.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                    &tm.tm_hour, &tm.tm_min, &tm.tm_sec) != 6)
+        return std::nullopt;
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
+    return static_cast<long long>(timegm(&tm));
+}
+
+std::string Sparkline(const std::vector<ReportHistory::Point>& points, size_t engine,
+                      size_t count) {
+    const size_t first = points.size() > count ? points.size() - count : 0;
+    // Its own scale, 1 at the top and the round step at or past its largest rank at the bottom,
+    // so that a move within the top 10 shows even where another keyword ranks at 200.
+    int axisTop = 0;
+    for (size_t i = first; i < points.size(); ++i) {
+        if (points[i].status == RankStatus::Ranked && points[i].rank)
+            axisTop = std::max(axisTop, std::max(*points[i].rank, 10));
+    }
+    if (axisTop == 0) return "";
+    int step = 10;
+    while (step < axisTop)
+        step = NextRoundStep(step);
+    constexpr double kWidth = 64, kPad = 3, kFloor = 18;
+    const EngineStyle style = StyleOf(engine);
+    const size_t shown = points.size() - first;
+    auto x = [&](size_t i) {
+        return shown < 2 ? kWidth / 2
+                         : kPad + (kWidth - 2 * kPad) * static_cast<double>(i - first) /
+                                      static_cast<double>(shown - 1);
+    };
+    auto y = [&](int rank) { return PositionY(rank, step, kPad, kFloor - 3 - kPad); };
+
+    std::string words;
+    for (size_t i = first; i < points.size(); ++i) {
+        if (i != first) words += ", ";
+        words += PointText(points[i]);
+    }
+    std::ostringstream out;
+    out << "<svg class=\"spark\" role=\"img\" width=\"64\" height=\"20\" viewBox=\"0 0 64 20\">"
+        << "<title>last " << shown << (shown == 1 ? " check: " : " checks: ") << HtmlEscape(words)
+        << " (1 at the top, " << step << " at the bottom)</title>";
+    std::string path;
+    bool open = false;
+    for (size_t i = first; i < points.size(); ++i) {
+        const ReportHistory::Point& point = points[i];
+        if (point.status == RankStatus::Ranked && point.rank) {
+            path += open ? "L" : "M";
+            path += Num(x(i)) + ' ' + Num(y(*point.rank));
+            open = true;
+        } else {
+            open = false;
+            if (point.status == RankStatus::NotFound)
+                out << "<line x1=\"" << Num(x(i) - 2) << "\" x2=\"" << Num(x(i) + 2) << "\" y1=\""
+                    << kFloor << "\" y2=\"" << kFloor
+                    << "\" stroke=\"#555\" stroke-width=\"1.5\"/>";
+        }
+    }
+    if (!path.empty())
+        out << "<path d=\"" << path << "\" fill=\"none\" stroke=\"" << style.colour
+            << "\" stroke-width=\"1.5\"/>";
+    const ReportHistory::Point& last = points.back();
+    if (last.status == RankStatus::Ranked && last.rank)
+        out << "<circle cx=\"" << Num(x(points.size() - 1)) << "\" cy=\"" << Num(y(*last.rank))
+            << "\" r=\"2.5\" fill=\"" << style.colour << "\"/>";
+    out << "</svg>";
+    return out.str();
+}
+
+std::string TrendChart(const std::string& title, const std::vector<TrendLine>& lines,
+                       const std::vector<std::string>& timeline, int axisTop) {
+    constexpr double kWidth = 360, kLeft = 58, kRight = 18, kTop = 10, kPlot = 140;
+    constexpr double kStripTop = kTop + kPlot + 8, kStrip = 16, kDates = kStripTop + kStrip + 16;
+    constexpr double kHeight = kDates + 8;
+    const double stripY = kStripTop + kStrip / 2;
+
+    // Times along x: the first and last of the timeline at the plot's ends.
+    std::vector<long long> times;
+    for (const std::string& iso : timeline)
+        times.push_back(EpochOf(iso).value_or(0));
+    const long long t0 = times.empty() ? 0 : times.front();
+    const long long t1 = times.empty() ? 0 : times.back();
+    auto x = [&](const std::string& iso) {
+        if (t1 <= t0) return (kLeft + kWidth - kRight) / 2;
+        const double share =
+            static_cast<double>(EpochOf(iso).value_or(t0) - t0) / static_cast<double>(t1 - t0);
+        // Markers keep clear of the axis labels on the left: the first check sits a marker's
+        // width inside the plot.
+        constexpr double kInset = 8;
+        return kLeft + kInset + (kWidth - kLeft - kRight - kInset) * std::clamp(share, 0.0, 1.0);
+    };
+    auto y = [&](int rank) { return PositionY(rank, axisTop, kTop, kPlot); };
+
+    std::ostringstream out;
+    out << "<svg class=\"trend\" role=\"img\" viewBox=\"0 0 " << kWidth << ' ' << kHeight
+        << "\" width=\"" << kWidth << "\" height=\"" << kHeight << "\">\n<title>"
+        << HtmlEscape(title) << "</title>\n<desc>";
+    for (size_t l = 0; l < lines.size(); ++l) {
+        if (l != 0) out << "; ";
+        out << HtmlEscape(lines[l].engine) << ':';
+        for (const ReportHistory::Point& point : *lines[l].points)
+            out << ' ' << HtmlEscape(DayOf((*lines[l].checks)[point.check].startedAt)) << ' '
+                << HtmlEscape(PointText(point));
+    }
+    out << "</desc>\n";
+
+    for (int tick : PositionTicks(axisTop)) {
+        const double ty = y(tick);
+        out << "<line x1=\"" << kLeft << "\" x2=\"" << kWidth - kRight << "\" y1=\"" << Num(ty)
+            << "\" y2=\"" << Num(ty) << "\" stroke=\"#ddd\"/><text x=\"" << kLeft - 6 << "\" y=\""
+            << Num(ty + 4) << "\" text-anchor=\"end\">" << tick << "</text>\n";
+    }
+    out << "<rect x=\"" << kLeft << "\" y=\"" << kStripTop << "\" width=\""
+        << kWidth - kLeft - kRight << "\" height=\"" << kStrip << "\" fill=\"#f2f2f2\"/><text x=\""
+        << kLeft - 6 << "\" y=\"" << Num(stripY + 4) << "\" text-anchor=\"end\">not found</text>\n";
+
+    // Dates: up to five checks of the timeline, spread evenly, each day once.
+    const size_t n = timeline.size();
+    const size_t labels = std::min<size_t>(n, 5);
+    std::string lastDay;
+    for (size_t k = 0; k < labels; ++k) {
+        const size_t i = labels < 2 ? 0 : (k * (n - 1) + (labels - 1) / 2) / (labels - 1);
+        const std::string day = DayOf(timeline[i]);
+        if (day == lastDay) continue;
+        lastDay = day;
+        const char* anchor = labels < 2        ? "middle"
+                             : k == 0          ? "start"
+                             : k + 1 == labels ? "end"
+                                               : "middle";
+        out << "<line x1=\"" << Num(x(timeline[i])) << "\" x2=\"" << Num(x(timeline[i]))
+            << "\" y1=\"" << kTop << "\" y2=\"" << kStripTop + kStrip
+            << "\" stroke=\"#eee\"/><text class=\"date\" x=\"" << Num(x(timeline[i])) << "\" y=\""
+            << kDates << "\" text-anchor=\"" << anchor << "\">" << HtmlEscape(day) << "</text>\n";
+    }
+
+    for (size_t l = 0; l < lines.size(); ++l) {
+        const TrendLine& line = lines[l];
+        const EngineStyle style = StyleOf(line.style);
+        const double shift =
+            (static_cast<double>(l) - (static_cast<double>(lines.size()) - 1) / 2) * 3;
+        std::string path;
+        bool open = false;
+        std::ostringstream marks;
+        for (const ReportHistory::Point& point : *line.points) {
+            const ledger::CheckInfo& check = (*line.checks)[point.check];
+            const double px = x(check.startedAt) + shift;
+            const std::string tip = "<title>" + HtmlEscape(line.engine) + ", check " +
+                                    std::to_string(check.id) + ", " +
+                                    HtmlEscape(ShortTime(check.startedAt)) + ": " +
+                                    HtmlEscape(PointText(point)) + "</title>";
+            switch (point.status) {
+                case RankStatus::Ranked:
+                    path += open ? "L" : "M";
+                    path += Num(px) + ' ' + Num(y(point.rank.value_or(axisTop)));
+                    open = true;
+                    marks << Marker(style.marker, px, y(point.rank.value_or(axisTop)), 3.5,
+                                    style.colour, true, tip)
+                          << '\n';
+                    break;
+                case RankStatus::NotFound:
+                case RankStatus::Partial:
+                    open = false;
+                    marks << Marker(style.marker, px, stripY, 3, style.colour, false, tip) << '\n';
+                    break;
+                case RankStatus::Error:
+                    open = false;
+                    marks << "<text class=\"gaveup\" x=\"" << Num(px) << "\" y=\""
+                          << Num(stripY + 4)
+                          << "\" text-anchor=\"middle\" style=\"fill:" << style.colour
+                          << "\">\u00d7" << tip << "</text>\n";
+                    break;
+                case RankStatus::NotSearched:
+                    open = false;
+                    break;
+            }
+        }
+        if (!path.empty()) {
+            out << "<path d=\"" << path << "\" fill=\"none\" stroke=\"" << style.colour
+                << "\" stroke-width=\"2\"";
+            if (*style.dash) out << " stroke-dasharray=\"" << style.dash << "\"";
+            out << "/>\n";
+        }
+        out << marks.str();
+    }
+    out << "</svg>\n";
+    return out.str();
+}
+
+std::string EngineLegend(const std::vector<std::string>& engines) {
+    std::ostringstream out;
+    out << "<p class=\"engines\">";
+    for (size_t e = 0; e < engines.size(); ++e) {
+        const EngineStyle style = StyleOf(e);
+        out << "<span class=\"engine\"><svg role=\"img\" width=\"40\" height=\"14\" viewBox=\"0 0 "
+               "40 14\">"
+            << "<title>" << HtmlEscape(engines[e])
+            << " line</title><line x1=\"2\" x2=\"38\" y1=\"7\" y2=\"7\" stroke=\"" << style.colour
+            << "\" stroke-width=\"2\"";
+        if (*style.dash) out << " stroke-dasharray=\"" << style.dash << "\"";
+        out << "/>" << Marker(style.marker, 20, 7, 3.5, style.colour, true, "") << "</svg> "
+            << HtmlEscape(engines[e]) << " (" << style.pattern << ", " << style.marker
+            << "s)</span>";
+    }
+    out << "<span class=\"engine\">hollow marker in the grey strip: not found; \u00d7: keyword "
+           "given up</span></p>\n";
+    return out.str();
+}
+
+}  // namespace rankcheck

@@ -1,0 +1,109 @@
+#include "host/report/ledger_lists.h"
+
+#include <nlohmann/json.hpp>
+
+#include "host/report/rank_view.h"
+#include "host/report/text_table.h"
+#include "platform/sysutils.h"
+
+namespace rankcheck {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+std::vector<TextRow> HistoryCells(const std::vector<ledger::HistoryRow>& rows) {
+    std::vector<TextRow> cells;
+    for (const ledger::HistoryRow& row : rows) {
+        cells.push_back({row.engine, std::to_string(row.checkId), row.checkedAt,
+                         AnsiToUtf8(row.keyword), AnsiToUtf8(row.url),
+                         row.rank ? std::to_string(*row.rank) : "", ledger::Name(row.status)});
+    }
+    return cells;
+}
+
+std::string HistoryJson(const std::vector<ledger::HistoryRow>& rows,
+                        const std::vector<TextRow>& cells) {
+    json doc = json::array();
+    for (size_t r = 0; r < rows.size(); ++r) {
+        json row;
+        row["engine"] = rows[r].engine;
+        row["check_id"] = rows[r].checkId;
+        row["checked_at"] = rows[r].checkedAt;
+        row["keyword"] = cells[r][3];
+        row["url"] = cells[r][4];
+        row["rank"] = rows[r].rank ? json(*rows[r].rank) : json(nullptr);
+        row["status"] = cells[r][6];
+        doc.push_back(std::move(row));
+    }
+    return doc.dump(2) + "\n";
+}
+
+std::vector<TextRow> CheckCells(const std::vector<ledger::CheckInfo>& checks) {
+    std::vector<TextRow> cells;
+    for (const ledger::CheckInfo& c : checks) {
+        std::string state = ledger::Name(c.state);
+        if (c.imported) state += " (imported)";
+        cells.push_back({std::to_string(c.id), c.engine, c.startedAt, c.endedAt.value_or(""), state,
+                         std::to_string(c.keywordsDone), std::to_string(c.keywordsGivenUp),
+                         std::to_string(c.keywordsTotal)});
+    }
+    return cells;
+}
+
+std::string ChecksJson(const std::vector<ledger::CheckInfo>& checks) {
+    json doc = json::array();
+    for (const ledger::CheckInfo& c : checks) {
+        doc.push_back({{"check_id", c.id},
+                       {"engine", c.engine},
+                       {"started_at", c.startedAt},
+                       {"ended_at", c.endedAt ? json(*c.endedAt) : json(nullptr)},
+                       {"state", ledger::Name(c.state)},
+                       {"imported", c.imported},
+                       {"keywords_done", c.keywordsDone},
+                       {"keywords_given_up", c.keywordsGivenUp},
+                       {"keywords_total", c.keywordsTotal}});
+    }
+    return doc.dump(2) + "\n";
+}
+
+}  // namespace
+
+std::string HistoryText(const std::vector<ledger::HistoryRow>& rows, const std::string& format) {
+    std::vector<TextRow> cells = HistoryCells(rows);
+    if (format == "csv") {
+        return CsvTable({"engine", "check_id", "checked_at", "keyword", "url", "rank", "status"},
+                        cells);
+    }
+    if (format == "json") return HistoryJson(rows, cells);
+    if (rows.empty()) return "(no check matches)\n";
+    for (TextRow& row : cells) {
+        row[2] = ShortTime(row[2]);
+        if (row[5].empty()) row[5] = row[6] == "not_found" ? "-" : row[6];
+        row.pop_back();
+    }
+    return AlignedTable({"Engine", "Check", "Date", "Keyword", "URL", "Rank"}, cells);
+}
+
+std::string ChecksText(const std::vector<ledger::CheckInfo>& checks, const std::string& format) {
+    std::vector<TextRow> cells = CheckCells(checks);
+    if (format == "csv") {
+        for (TextRow& row : cells)
+            row[4] = row[4].substr(0, row[4].find(' '));
+        return CsvTable({"check_id", "engine", "started_at", "ended_at", "state", "keywords_done",
+                         "keywords_given_up", "keywords_total"},
+                        cells);
+    }
+    if (format == "json") return ChecksJson(checks);
+    if (checks.empty()) return "(no check yet)\n";
+    for (TextRow& row : cells) {
+        row[2] = ShortTime(row[2]);
+        row[3] = row[3].empty() ? "" : ShortTime(row[3]);
+        row[5] = row[5] + " / " + row[6] + " / " + row[7];
+        row.resize(6);
+    }
+    return AlignedTable({"Check", "Engine", "Started", "Ended", "State", "Done / given up / total"},
+                        cells);
+}
+
+}  // namespace rankcheck

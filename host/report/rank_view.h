@@ -1,0 +1,74 @@
+// RankView: what `rankcheck report` shows, read from the check ledger: for each engine one check
+// (its latest by default) and the check it is compared with (the previous complete check of that
+// engine by default), and per keyword text and URL the cell of each engine: the rank or the
+// status, the previous rank and the change. Keywords and URLs are matched across engines and
+// checks by their text (URLs by their normalised key), never by their line numbers, so a rank
+// stays with its keyword whatever happened to keywords.lst.
+//
+// Rows follow the first engine's keyword order, then keywords only another engine's check has;
+// within a keyword, URLs in urls.lst order.
+//
+// Built once by the report command from a Ledger; a plain value afterwards, read on one thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jobfiles/engine_table.h"
+#include "ledger/ledger.h"
+
+namespace rankcheck {
+
+struct RankViewRequest {
+    std::vector<std::string> engines = jobfiles::EngineNames();
+    std::optional<int64_t> check;    // show this check (its engine only) instead of the latest
+    std::optional<int64_t> compare;  // compare with this check instead of the previous complete
+    bool exactMatch = false;         // the URL must be the whole link
+    int top = 0;                     // > 0: positions beyond it count as not found
+};
+
+class RankView {
+  public:
+    struct Engine {
+        std::string name;
+        std::optional<ledger::CheckInfo> check;     // none: the engine has no check yet
+        std::optional<ledger::CheckInfo> compared;  // none: nothing to compare with
+    };
+    struct Row {
+        std::string keyword;  // bytes as in keywords.lst
+        std::string url;      // as matched: urls.lst's line without blanks, scheme and final "/"
+        std::string urlKey;
+        std::vector<std::optional<ledger::ReportRow>> cells;  // per engine; none: not in its check
+    };
+
+    // Raises ledger::LedgerError for an unknown check, or a compared check of another engine.
+    static RankView Build(ledger::Ledger& ledger, const RankViewRequest& request);
+
+    const RankViewRequest& Request() const { return request_; }
+    const std::vector<Engine>& Engines() const { return engines_; }
+    const std::vector<Row>& Rows() const { return rows_; }
+
+  private:
+    RankViewRequest request_;
+    std::vector<Engine> engines_;
+    std::vector<Row> rows_;
+};
+
+// A rank status in the words the table, the HTML page and its charts show: the rank itself for
+// ranked ("4"; "?" without one), "-" for not found, else the ledger's name of the status in
+// words ("partial", "error", "not searched"). The one place these words are made.
+std::string StatusWords(ledger::RankStatus status, std::optional<int> rank);
+// What a cell shows in the table and in the HTML page: StatusWords, with the detail of partial
+// and error: "4", "-", "partial (30 of 100)", "error (last 7 on 2026-12-06)", "not searched".
+std::string CellText(const std::optional<ledger::ReportRow>& cell, int maxResults);
+// The change as the table shows it: "▲3", "▼2", "=", "new", "lost", or empty.
+std::string ChangeMark(const std::optional<ledger::ReportRow>& cell);
+// "2026-12-08 04:21 UTC" of an ISO 8601 UTC time.
+std::string ShortTime(const std::string& iso);
+// A URL as the report shows it: the form it is matched in (blanks, one trailing "/" and a
+// leading http:// or https:// dropped), so that "  http://www.a.example/ " reads www.a.example.
+std::string ShownUrl(const std::string& text);
+
+}  // namespace rankcheck

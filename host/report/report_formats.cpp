@@ -1,0 +1,175 @@
+#include "host/report/report_formats.h"
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "host/report/text_table.h"
+#include "platform/sysutils.h"
+
+namespace rankcheck {
+
+namespace {
+
+using ledger::ReportRow;
+
+int MaxResults(const RankView::Engine& engine) {
+    return engine.check ? engine.check->options.maxResults : 0;
+}
+
+// One record per keyword, URL and engine, in row order, as CSV and JSON give them.
+struct Record {
+    const RankView::Row* row;
+    const RankView::Engine* engine;
+    const std::optional<ReportRow>* cell;
+};
+
+std::vector<Record> Records(const RankView& view) {
+    std::vector<Record> records;
+    for (const RankView::Row& row : view.Rows()) {
+        for (size_t e = 0; e < view.Engines().size(); ++e)
+            records.push_back({&row, &view.Engines()[e], &row.cells[e]});
+    }
+    return records;
+}
+
+const char* StatusOf(const std::optional<ReportRow>& cell) {
+    return cell ? ledger::Name(cell->status) : ledger::Name(ledger::RankStatus::NotSearched);
+}
+
+}  // namespace
+
+std::string CheckLine(const RankView::Engine& engine) {
+    if (!engine.check) return engine.name + ": no check yet";
+    const ledger::CheckInfo& check = *engine.check;
+    std::string line = engine.name + ": check " + std::to_string(check.id) + ", " +
+                       ShortTime(check.startedAt) + ", " + ledger::Name(check.state);
+    if (check.imported) line += " (imported from the result files)";
+    if (engine.compared) {
+        line += "; compared with check " + std::to_string(engine.compared->id) + " of " +
+                ShortTime(engine.compared->startedAt);
+    } else {
+        line += "; no earlier complete check to compare with";
+    }
+    return line;
+}
+
+void WriteTable(const RankView& view, std::ostream& out) {
+    for (const RankView::Engine& engine : view.Engines())
+        out << CheckLine(engine) << '\n';
+    out << '\n';
+
+    std::vector<std::string> header{"Keyword", "URL"};
+    for (const RankView::Engine& engine : view.Engines())
+        header.push_back(engine.name);
+    std::vector<std::vector<std::string>> rows;
+    const std::string* previousKeyword = nullptr;
+    for (const RankView::Row& row : view.Rows()) {
+        // The keyword is shown on its first row only, so that its URLs read as a group.
+        const bool first = previousKeyword == nullptr || *previousKeyword != row.keyword;
+        previousKeyword = &row.keyword;
+        std::vector<std::string> cells{first ? AnsiToUtf8(row.keyword) : "", AnsiToUtf8(row.url)};
+        for (size_t e = 0; e < view.Engines().size(); ++e) {
+            std::string text = CellText(row.cells[e], MaxResults(view.Engines()[e]));
+            const std::string mark = ChangeMark(row.cells[e]);
+            if (!mark.empty()) text += " " + mark;
+            cells.push_back(std::move(text));
+        }
+        rows.push_back(std::move(cells));
+    }
+
+    out << AlignedTable(header, rows);
+    if (rows.empty()) out << "(no check holds a keyword and a URL yet)\n";
+
+    const RankViewRequest& request = view.Request();
+    out << "\nNumbers are positions (1 = first result)";
+    if (request.top > 0) out << ", counted up to " << request.top;
+    out << "; URLs match " << (request.exactMatch ? "the whole link" : "inside a link")
+        << ", with or without http:// or https://, ignoring case.\n"
+        << "\u25B23 / \u25BC2: moved up 3 / down 2 places since the compared check; new: not "
+           "found there; lost: not found now.\n"
+        << "-: not found among every position requested; partial: the check examined fewer; "
+           "error: the engine gave the keyword up (last known rank and date); not searched: the "
+           "check did not reach the keyword.\n";
+}
+
+void WriteCsv(const RankView& view, std::ostream& out) {
+    out << "keyword,url,engine,rank,status,previous_rank,change,check_id,checked_at\r\n";
+    // Appended piece by piece: gcc 12 at -O3 warns falsely (-Wrestrict) on "," + a temporary.
+    for (const Record& r : Records(view)) {
+        const std::optional<ReportRow>& cell = *r.cell;
+        std::string line = CsvField(AnsiToUtf8(r.row->keyword));
+        line += ',';
+        line += CsvField(AnsiToUtf8(r.row->url));
+        line += ',';
+        line += CsvField(r.engine->name);
+        line += ',';
+        if (cell && cell->rank) line += std::to_string(*cell->rank);
+        line += ',';
+        line += StatusOf(cell);
+        line += ',';
+        if (cell && cell->previousRank) line += std::to_string(*cell->previousRank);
+        line += ',';
+        if (cell) line += CsvField(cell->change);
+        line += ',';
+        if (r.engine->check) {
+            line += std::to_string(r.engine->check->id);
+            line += ',';
+            line += r.engine->check->startedAt;
+        } else {
+            line += ',';
+        }
+        out << line << "\r\n";
+    }
+}
+
+void WriteJson(const RankView& view, std::ostream& out) {
+    using json = nlohmann::ordered_json;
+    auto checkJson = [](const std::optional<ledger::CheckInfo>& check) -> json {
+        if (!check) return nullptr;
+        return {{"check_id", check->id},
+                {"engine", check->engine},
+                {"started_at", check->startedAt},
+                {"ended_at", check->endedAt ? json(*check->endedAt) : json(nullptr)},
+                {"state", ledger::Name(check->state)},
+                {"imported", check->imported},
+                {"max_results", check->options.maxResults},
+                {"keywords_total", check->keywordsTotal},
+                {"keywords_done", check->keywordsDone},
+                {"keywords_given_up", check->keywordsGivenUp}};
+    };
+    json doc;
+    doc["exact_match"] = view.Request().exactMatch;
+    doc["top"] = view.Request().top > 0 ? json(view.Request().top) : json(nullptr);
+    doc["engines"] = json::array();
+    for (const RankView::Engine& engine : view.Engines()) {
+        doc["engines"].push_back({{"engine", engine.name},
+                                  {"check", checkJson(engine.check)},
+                                  {"compared", checkJson(engine.compared)}});
+    }
+    doc["rows"] = json::array();
+    for (const Record& r : Records(view)) {
+        const std::optional<ReportRow>& cell = *r.cell;
+        json row;
+        row["keyword"] = AnsiToUtf8(r.row->keyword);
+        row["url"] = AnsiToUtf8(r.row->url);
+        row["engine"] = r.engine->name;
+        row["rank"] = cell && cell->rank ? json(*cell->rank) : json(nullptr);
+        row["status"] = StatusOf(cell);
+        row["previous_rank"] =
+            cell && cell->previousRank ? json(*cell->previousRank) : json(nullptr);
+        row["change"] = cell ? cell->change : "";
+        row["check_id"] = r.engine->check ? json(r.engine->check->id) : json(nullptr);
+        row["checked_at"] = r.engine->check ? json(r.engine->check->startedAt) : json(nullptr);
+        row["positions_examined"] = cell ? cell->positionsExamined : 0;
+        if (cell && cell->lastKnownAt) {
+            row["last_known_rank"] =
+                cell->lastKnownRank ? json(*cell->lastKnownRank) : json(nullptr);
+            row["last_known_at"] = *cell->lastKnownAt;
+        }
+        doc["rows"].push_back(std::move(row));
+    }
+    out << doc.dump(2) << '\n';
+}
+
+}  // namespace rankcheck
