@@ -1,17 +1,48 @@
-// rankcheck's guards around a run, without the plug-ins: the folder lock between processes and
-// the warnings about the input files.
+// rankcheck's guards around a run, without the plug-ins: the folder lock between processes, the
+// working folder entered while a plug-in runs, and the warnings about the input files.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <filesystem>
+#include <stdexcept>
 
 #include "host/run/folder_lock.h"
 #include "host/run/input_checks.h"
+#include "hostkit/working_directory.h"
 #include "tests/test_support.h"
 
 namespace {
 
 using namespace rankcheck;
 using V = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+TEST(WorkingFolder, EnteredForTheScopeAndLeftAlsoOnAnException) {
+    testsupport::ScratchDir dir;
+    fs::create_directories("job/deeper");
+    const fs::path home = fs::current_path();
+    try {
+        hostkit::ScopedWorkingDirectory inJob("job");
+        EXPECT_EQ(fs::current_path(), home / "job");
+        {
+            hostkit::ScopedWorkingDirectory nested("deeper");  // relative to where it stands
+            EXPECT_EQ(fs::current_path(), home / "job" / "deeper");
+        }
+        EXPECT_EQ(fs::current_path(), home / "job");
+        throw std::runtime_error("a failure inside the run");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(fs::current_path(), home);
+    // A folder that cannot be entered is named, and nothing changes.
+    try {
+        hostkit::ScopedWorkingDirectory missing("no-such-folder");
+        ADD_FAILURE() << "entered a missing folder";
+    } catch (const fs::filesystem_error& e) {
+        EXPECT_EQ(e.path1(), "no-such-folder");
+        EXPECT_EQ(e.code(), std::errc::no_such_file_or_directory);
+    }
+    EXPECT_EQ(fs::current_path(), home);
+}
 
 TEST(FolderLockTest, ASecondHolderIsRefusedWithTheFirstOnesPidUntilItEnds) {
     testsupport::ScratchDir dir;

@@ -10,11 +10,35 @@
 
 #include <sstream>
 
+#include "host/report/text_table.h"
 #include "host/run/progress_display.h"
 
 namespace {
 
 using rankcheck::ProgressDisplay;
+
+TEST(TextTable, UtfEightCellsAlignByTheirCharacters) {
+    using rankcheck::AlignedTable;
+    EXPECT_EQ(rankcheck::DisplayWidth("b\u00e4ckerei \u25B23"), 11u);
+    EXPECT_EQ(rankcheck::FitColumns("\u00e4\u00f6\u00fc", 2),
+              "\u00e4\u00f6");  // never half a character
+    EXPECT_EQ(rankcheck::FitColumns("abc", 5), "abc");
+    // Columns as wide as their widest cell, two blanks apart, no blanks at the end of a line.
+    EXPECT_EQ(AlignedTable({"Keyword", "Rank"}, {{"b\u00e4cker", "3 \u25B22"}, {"x", ""}}),
+              "Keyword  Rank\n"
+              "-------  ----\n"
+              "b\u00e4cker   3 \u25B22\n"
+              "x\n");
+}
+
+TEST(TextTable, CsvQuotesOnlyWhatNeedsIt) {
+    EXPECT_EQ(rankcheck::CsvField("plain text"), "plain text");
+    EXPECT_EQ(rankcheck::CsvField("a,b"), "\"a,b\"");
+    EXPECT_EQ(rankcheck::CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(rankcheck::CsvField("two\nlines"), "\"two\nlines\"");
+    EXPECT_EQ(rankcheck::CsvTable({"k", "v"}, {{"a,b", "1"}, {"", ""}}),
+              "k,v\r\n\"a,b\",1\r\n,\r\n");
+}
 
 class Display : public ::testing::Test {
   protected:
@@ -68,8 +92,11 @@ TEST_F(Display, OnATerminalTheProgressLineIsErasedBeforeEveryLogLine) {
     // After the run the display is gone: the output ends with an erasure, not a drawing.
     EXPECT_EQ(out.substr(out.size() - erase.size()), erase);
     EXPECT_TRUE(std::regex_search(
-        out, std::regex("Quillon: keyword 1 of 2 \"red shoes\", 10 pos\\., about \\d+:\\d\\d")))  // cut at 59 columns
-        << out;
+        out,
+        std::regex(
+            "Quillon: keyword 1 of 2 \"red shoes\", 10 pos\\., about \\d+:\\d\\d")))  // cut at 59
+                                                                                      // columns
+                                                                                      << out;
 }
 
 TEST_F(Display, TwoRunsAtOnceShareTheLineAndNameTheirEngine) {
@@ -85,8 +112,9 @@ TEST_F(Display, TwoRunsAtOnceShareTheLineAndNameTheirEngine) {
     // Quillon is a quarter through (half of keyword 1 of 2); Verrin has one of two keywords done.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const std::string text = display.ProgressText();
-    EXPECT_TRUE(std::regex_match(text, std::regex("Quillon: keyword 1 of 2, 10 pos\\., about 0:00 left \\| "
-                                                  "Verrin: keyword 3 of 3, 0 pos\\., about 0:00 left, 0:00")))
+    EXPECT_TRUE(std::regex_match(
+        text, std::regex("Quillon: keyword 1 of 2, 10 pos\\., about 0:00 left \\| "
+                         "Verrin: keyword 3 of 3, 0 pos\\., about 0:00 left, 0:00")))
         << text;
     // On an 80-column terminal the two parts take their short form and keep their times left.
     const std::string narrow = display.ProgressText(79);

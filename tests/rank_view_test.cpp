@@ -172,6 +172,11 @@ TEST_F(LedgerFixture, PartialErrorAndNotSearchedCells) {
     EXPECT_EQ(CellText(a[1], 0), "not searched");
     EXPECT_EQ(CellText(RowOf(view, "b").cells[0], 100), "error (last 8 on 2026-12-01)");
     EXPECT_EQ(CellText(RowOf(view, "c").cells[0], 100), "not searched");
+    // The same words without their detail, as the charts show them.
+    EXPECT_EQ(StatusWords(RankStatus::Partial, std::nullopt), "partial");
+    EXPECT_EQ(StatusWords(RankStatus::Error, 7), "error");
+    EXPECT_EQ(StatusWords(RankStatus::NotFound, std::nullopt), "-");
+    EXPECT_EQ(StatusWords(RankStatus::Ranked, 12), "12");
     EXPECT_EQ(CheckLine(view.Engines()[0]),
               "Quillon: check 2, 2026-12-02 04:00 UTC, stopped; compared with check 1 of "
               "2026-12-01 04:00 UTC");

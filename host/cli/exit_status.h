@@ -5,6 +5,9 @@
 // Plain values; any thread.
 #pragma once
 
+#include <cstddef>
+#include <iterator>
+
 #include "host/run/run_session.h"
 
 namespace rankcheck {
@@ -18,19 +21,12 @@ enum class ExitStatus {
 };
 
 constexpr ExitStatus ExitStatusOf(RunVerdict verdict) {
-    switch (verdict) {
-        case RunVerdict::Completed:
-            return ExitStatus::Success;
-        case RunVerdict::KeywordsGivenUp:
-            return ExitStatus::KeywordsGivenUp;
-        case RunVerdict::Failed:
-            return ExitStatus::RunFailed;
-        case RunVerdict::Refused:
-            return ExitStatus::Refused;
-        case RunVerdict::Stopped:
-            break;
-    }
-    return ExitStatus::Stopped;
+    // In the order of RunVerdict's values.
+    constexpr ExitStatus kOfVerdict[] = {ExitStatus::Success, ExitStatus::KeywordsGivenUp,
+                                         ExitStatus::RunFailed, ExitStatus::Refused,
+                                         ExitStatus::Stopped};
+    static_assert(std::size(kOfVerdict) == static_cast<size_t>(RunVerdict::Stopped) + 1);
+    return kOfVerdict[static_cast<size_t>(verdict)];
 }
 
 }  // namespace rankcheck

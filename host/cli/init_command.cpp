@@ -4,10 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <optional>
 

@@ -33,6 +33,32 @@ void CutAtTop(ReportRow& row, int top, int maxResults) {
     if (row.lastKnownRank && *row.lastKnownRank > top) row.lastKnownRank.reset();
 }
 
+// Ranks by keyword text and URL key.
+using ComparedRanks =
+    std::map<std::pair<std::string, std::string>, std::pair<RankStatus, std::optional<int>>>;
+
+// The ranks of check `id`, which `engine`'s check is compared with instead of its previous
+// complete check (`engine.compared` is set to it). Raises when it is another engine's check.
+ComparedRanks CompareWith(ledger::Ledger& ledger, int64_t id, RankView::Engine& engine,
+                          ledger::RankMode mode, int top) {
+    const ledger::CheckInfo other = ledger.Check(id);
+    if (other.engine != engine.name) {
+        throw ledger::LedgerError("check " + std::to_string(other.id) + " is a " + other.engine +
+                                  " check; " + engine.name + "'s check " +
+                                  std::to_string(engine.check->id) +
+                                  " can only be compared with a check of " + engine.name);
+    }
+    engine.compared = other;
+    ComparedRanks compared;
+    const std::vector<std::string> keys = UrlKeys(ledger, other.id);
+    for (const ReportRow& row : ledger.Report(other.id, mode).rows) {
+        ReportRow cut = row;
+        CutAtTop(cut, top, other.options.maxResults);
+        compared.try_emplace({row.keyword, keys.at(row.urlIndex)}, cut.status, cut.rank);
+    }
+    return compared;
+}
+
 }  // namespace
 
 std::string ShownUrl(const std::string& text) {
@@ -64,26 +90,9 @@ RankView RankView::Build(ledger::Ledger& ledger, const RankViewRequest& request)
         ledger::CheckReport report = ledger.Report(engine.check->id, mode);
         engine.compared = report.previous;
 
-        // Another check to compare with: its ranks by keyword text and URL key.
-        std::map<std::pair<std::string, std::string>, std::pair<RankStatus, std::optional<int>>>
-            compared;
-        if (request.compare) {
-            const ledger::CheckInfo other = ledger.Check(*request.compare);
-            if (other.engine != engine.name) {
-                throw ledger::LedgerError("check " + std::to_string(other.id) + " is a " +
-                                          other.engine + " check; " + engine.name + "'s check " +
-                                          std::to_string(engine.check->id) +
-                                          " can only be compared with a check of " + engine.name);
-            }
-            engine.compared = other;
-            const std::vector<std::string> keys = UrlKeys(ledger, other.id);
-            for (const ReportRow& row : ledger.Report(other.id, mode).rows) {
-                ReportRow cut = row;
-                CutAtTop(cut, request.top, other.options.maxResults);
-                compared.try_emplace({row.keyword, keys.at(row.urlIndex)}, cut.status, cut.rank);
-            }
-        }
-
+        const ComparedRanks compared =
+            request.compare ? CompareWith(ledger, *request.compare, engine, mode, request.top)
+                            : ComparedRanks{};
         const std::vector<std::string> keys = UrlKeys(ledger, engine.check->id);
         for (ReportRow& row : report.rows) {
             const std::string& key = keys.at(row.urlIndex);

@@ -81,6 +81,135 @@ std::string DayOf(const std::string& iso) {
     return iso.size() >= 10 ? iso.substr(5, 5) : iso;
 }
 
+// The geometry of a trend chart: the plot with position 1 at the top and `axisTop` at the
+// bottom (log scale), the strip below it for not found and given up, and the dates under that;
+// times along x from the first to the last of the timeline.
+struct TrendFrame {
+    static constexpr double kWidth = 360, kLeft = 58, kRight = 18, kTop = 10, kPlot = 140;
+    static constexpr double kStripTop = kTop + kPlot + 8, kStrip = 16;
+    static constexpr double kDates = kStripTop + kStrip + 16, kHeight = kDates + 8;
+    static constexpr double kStripY = kStripTop + kStrip / 2;
+
+    TrendFrame(const std::vector<std::string>& timeline, int axisTop) : axisTop(axisTop) {
+        if (!timeline.empty()) {
+            t0 = EpochOf(timeline.front()).value_or(0);
+            t1 = EpochOf(timeline.back()).value_or(0);
+        }
+    }
+    double X(const std::string& iso) const {
+        if (t1 <= t0) return (kLeft + kWidth - kRight) / 2;
+        const double share =
+            static_cast<double>(EpochOf(iso).value_or(t0) - t0) / static_cast<double>(t1 - t0);
+        // Markers keep clear of the axis labels on the left: the first check sits a marker's
+        // width inside the plot.
+        constexpr double kInset = 8;
+        return kLeft + kInset + (kWidth - kLeft - kRight - kInset) * std::clamp(share, 0.0, 1.0);
+    }
+    double Y(int rank) const { return PositionY(rank, axisTop, kTop, kPlot); }
+
+    int axisTop;
+    long long t0 = 0, t1 = 0;
+};
+
+// What the chart shows, in words, for those who cannot see it.
+void WriteTrendDescription(const std::vector<TrendLine>& lines, std::ostream& out) {
+    out << "<desc>";
+    for (size_t l = 0; l < lines.size(); ++l) {
+        if (l != 0) out << "; ";
+        out << HtmlEscape(lines[l].engine) << ':';
+        for (const ReportHistory::Point& point : *lines[l].points)
+            out << ' ' << HtmlEscape(DayOf((*lines[l].checks)[point.check].startedAt)) << ' '
+                << HtmlEscape(PointText(point));
+    }
+    out << "</desc>\n";
+}
+
+// The position ticks with their grid lines, and the strip for not found.
+void WriteTrendAxes(const TrendFrame& f, std::ostream& out) {
+    using F = TrendFrame;
+    for (int tick : PositionTicks(f.axisTop)) {
+        const double ty = f.Y(tick);
+        out << "<line x1=\"" << F::kLeft << "\" x2=\"" << F::kWidth - F::kRight << "\" y1=\""
+            << Num(ty) << "\" y2=\"" << Num(ty) << "\" stroke=\"#ddd\"/><text x=\"" << F::kLeft - 6
+            << "\" y=\"" << Num(ty + 4) << "\" text-anchor=\"end\">" << tick << "</text>\n";
+    }
+    out << "<rect x=\"" << F::kLeft << "\" y=\"" << F::kStripTop << "\" width=\""
+        << F::kWidth - F::kLeft - F::kRight << "\" height=\"" << F::kStrip
+        << "\" fill=\"#f2f2f2\"/><text x=\"" << F::kLeft - 6 << "\" y=\"" << Num(F::kStripY + 4)
+        << "\" text-anchor=\"end\">not found</text>\n";
+}
+
+// Dates: up to five checks of the timeline, spread evenly, each day once.
+void WriteTrendDates(const TrendFrame& f, const std::vector<std::string>& timeline,
+                     std::ostream& out) {
+    using F = TrendFrame;
+    const size_t n = timeline.size();
+    const size_t labels = std::min<size_t>(n, 5);
+    std::string lastDay;
+    for (size_t k = 0; k < labels; ++k) {
+        const size_t i = labels < 2 ? 0 : (k * (n - 1) + (labels - 1) / 2) / (labels - 1);
+        const std::string day = DayOf(timeline[i]);
+        if (day == lastDay) continue;
+        lastDay = day;
+        const char* anchor = labels < 2        ? "middle"
+                             : k == 0          ? "start"
+                             : k + 1 == labels ? "end"
+                                               : "middle";
+        const double x = f.X(timeline[i]);
+        out << "<line x1=\"" << Num(x) << "\" x2=\"" << Num(x) << "\" y1=\"" << F::kTop
+            << "\" y2=\"" << F::kStripTop + F::kStrip
+            << "\" stroke=\"#eee\"/><text class=\"date\" x=\"" << Num(x) << "\" y=\"" << F::kDates
+            << "\" text-anchor=\"" << anchor << "\">" << HtmlEscape(day) << "</text>\n";
+    }
+}
+
+// One engine's line, broken where the URL was not ranked, and its markers; `shift` moves it
+// sideways so that the engines' markers of one check stand apart.
+void WriteTrendLine(const TrendFrame& f, const TrendLine& line, double shift, std::ostream& out) {
+    const EngineStyle style = StyleOf(line.style);
+    std::string path;
+    bool open = false;
+    std::ostringstream marks;
+    for (const ReportHistory::Point& point : *line.points) {
+        const ledger::CheckInfo& check = (*line.checks)[point.check];
+        const double px = f.X(check.startedAt) + shift;
+        const std::string tip = "<title>" + HtmlEscape(line.engine) + ", check " +
+                                std::to_string(check.id) + ", " +
+                                HtmlEscape(ShortTime(check.startedAt)) + ": " +
+                                HtmlEscape(PointText(point)) + "</title>";
+        open = open && point.status == RankStatus::Ranked;
+        switch (point.status) {
+            case RankStatus::Ranked: {
+                const double py = f.Y(point.rank.value_or(f.axisTop));
+                path += (open ? "L" : "M") + Num(px) + ' ' + Num(py);
+                open = true;
+                marks << Marker(style.marker, px, py, 3.5, style.colour, true, tip) << '\n';
+                break;
+            }
+            case RankStatus::NotFound:
+            case RankStatus::Partial:
+                marks << Marker(style.marker, px, TrendFrame::kStripY, 3, style.colour, false, tip)
+                      << '\n';
+                break;
+            case RankStatus::Error:
+                marks << "<text class=\"gaveup\" x=\"" << Num(px) << "\" y=\""
+                      << Num(TrendFrame::kStripY + 4)
+                      << "\" text-anchor=\"middle\" style=\"fill:" << style.colour << "\">\u00d7"
+                      << tip << "</text>\n";
+                break;
+            case RankStatus::NotSearched:
+                break;
+        }
+    }
+    if (!path.empty()) {
+        out << "<path d=\"" << path << "\" fill=\"none\" stroke=\"" << style.colour
+            << "\" stroke-width=\"2\"";
+        if (*style.dash) out << " stroke-dasharray=\"" << style.dash << "\"";
+        out << "/>\n";
+    }
+    out << marks.str();
+}
+
 }  // namespace
 
 EngineStyle StyleOf(size_t index) {
@@ -164,118 +293,18 @@ std::string Sparkline(const std::vector<ReportHistory::Point>& points, size_t en
 
 std::string TrendChart(const std::string& title, const std::vector<TrendLine>& lines,
                        const std::vector<std::string>& timeline, int axisTop) {
-    constexpr double kWidth = 360, kLeft = 58, kRight = 18, kTop = 10, kPlot = 140;
-    constexpr double kStripTop = kTop + kPlot + 8, kStrip = 16, kDates = kStripTop + kStrip + 16;
-    constexpr double kHeight = kDates + 8;
-    const double stripY = kStripTop + kStrip / 2;
-
-    // Times along x: the first and last of the timeline at the plot's ends.
-    std::vector<long long> times;
-    for (const std::string& iso : timeline)
-        times.push_back(EpochOf(iso).value_or(0));
-    const long long t0 = times.empty() ? 0 : times.front();
-    const long long t1 = times.empty() ? 0 : times.back();
-    auto x = [&](const std::string& iso) {
-        if (t1 <= t0) return (kLeft + kWidth - kRight) / 2;
-        const double share =
-            static_cast<double>(EpochOf(iso).value_or(t0) - t0) / static_cast<double>(t1 - t0);
-        // Markers keep clear of the axis labels on the left: the first check sits a marker's
-        // width inside the plot.
-        constexpr double kInset = 8;
-        return kLeft + kInset + (kWidth - kLeft - kRight - kInset) * std::clamp(share, 0.0, 1.0);
-    };
-    auto y = [&](int rank) { return PositionY(rank, axisTop, kTop, kPlot); };
-
+    const TrendFrame frame(timeline, axisTop);
     std::ostringstream out;
-    out << "<svg class=\"trend\" role=\"img\" viewBox=\"0 0 " << kWidth << ' ' << kHeight
-        << "\" width=\"" << kWidth << "\" height=\"" << kHeight << "\">\n<title>"
-        << HtmlEscape(title) << "</title>\n<desc>";
+    out << "<svg class=\"trend\" role=\"img\" viewBox=\"0 0 " << TrendFrame::kWidth << ' '
+        << TrendFrame::kHeight << "\" width=\"" << TrendFrame::kWidth << "\" height=\""
+        << TrendFrame::kHeight << "\">\n<title>" << HtmlEscape(title) << "</title>\n";
+    WriteTrendDescription(lines, out);
+    WriteTrendAxes(frame, out);
+    WriteTrendDates(frame, timeline, out);
     for (size_t l = 0; l < lines.size(); ++l) {
-        if (l != 0) out << "; ";
-        out << HtmlEscape(lines[l].engine) << ':';
-        for (const ReportHistory::Point& point : *lines[l].points)
-            out << ' ' << HtmlEscape(DayOf((*lines[l].checks)[point.check].startedAt)) << ' '
-                << HtmlEscape(PointText(point));
-    }
-    out << "</desc>\n";
-
-    for (int tick : PositionTicks(axisTop)) {
-        const double ty = y(tick);
-        out << "<line x1=\"" << kLeft << "\" x2=\"" << kWidth - kRight << "\" y1=\"" << Num(ty)
-            << "\" y2=\"" << Num(ty) << "\" stroke=\"#ddd\"/><text x=\"" << kLeft - 6 << "\" y=\""
-            << Num(ty + 4) << "\" text-anchor=\"end\">" << tick << "</text>\n";
-    }
-    out << "<rect x=\"" << kLeft << "\" y=\"" << kStripTop << "\" width=\""
-        << kWidth - kLeft - kRight << "\" height=\"" << kStrip << "\" fill=\"#f2f2f2\"/><text x=\""
-        << kLeft - 6 << "\" y=\"" << Num(stripY + 4) << "\" text-anchor=\"end\">not found</text>\n";
-
-    // Dates: up to five checks of the timeline, spread evenly, each day once.
-    const size_t n = timeline.size();
-    const size_t labels = std::min<size_t>(n, 5);
-    std::string lastDay;
-    for (size_t k = 0; k < labels; ++k) {
-        const size_t i = labels < 2 ? 0 : (k * (n - 1) + (labels - 1) / 2) / (labels - 1);
-        const std::string day = DayOf(timeline[i]);
-        if (day == lastDay) continue;
-        lastDay = day;
-        const char* anchor = labels < 2        ? "middle"
-                             : k == 0          ? "start"
-                             : k + 1 == labels ? "end"
-                                               : "middle";
-        out << "<line x1=\"" << Num(x(timeline[i])) << "\" x2=\"" << Num(x(timeline[i]))
-            << "\" y1=\"" << kTop << "\" y2=\"" << kStripTop + kStrip
-            << "\" stroke=\"#eee\"/><text class=\"date\" x=\"" << Num(x(timeline[i])) << "\" y=\""
-            << kDates << "\" text-anchor=\"" << anchor << "\">" << HtmlEscape(day) << "</text>\n";
-    }
-
-    for (size_t l = 0; l < lines.size(); ++l) {
-        const TrendLine& line = lines[l];
-        const EngineStyle style = StyleOf(line.style);
         const double shift =
             (static_cast<double>(l) - (static_cast<double>(lines.size()) - 1) / 2) * 3;
-        std::string path;
-        bool open = false;
-        std::ostringstream marks;
-        for (const ReportHistory::Point& point : *line.points) {
-            const ledger::CheckInfo& check = (*line.checks)[point.check];
-            const double px = x(check.startedAt) + shift;
-            const std::string tip = "<title>" + HtmlEscape(line.engine) + ", check " +
-                                    std::to_string(check.id) + ", " +
-                                    HtmlEscape(ShortTime(check.startedAt)) + ": " +
-                                    HtmlEscape(PointText(point)) + "</title>";
-            switch (point.status) {
-                case RankStatus::Ranked:
-                    path += open ? "L" : "M";
-                    path += Num(px) + ' ' + Num(y(point.rank.value_or(axisTop)));
-                    open = true;
-                    marks << Marker(style.marker, px, y(point.rank.value_or(axisTop)), 3.5,
-                                    style.colour, true, tip)
-                          << '\n';
-                    break;
-                case RankStatus::NotFound:
-                case RankStatus::Partial:
-                    open = false;
-                    marks << Marker(style.marker, px, stripY, 3, style.colour, false, tip) << '\n';
-                    break;
-                case RankStatus::Error:
-                    open = false;
-                    marks << "<text class=\"gaveup\" x=\"" << Num(px) << "\" y=\""
-                          << Num(stripY + 4)
-                          << "\" text-anchor=\"middle\" style=\"fill:" << style.colour
-                          << "\">\u00d7" << tip << "</text>\n";
-                    break;
-                case RankStatus::NotSearched:
-                    open = false;
-                    break;
-            }
-        }
-        if (!path.empty()) {
-            out << "<path d=\"" << path << "\" fill=\"none\" stroke=\"" << style.colour
-                << "\" stroke-width=\"2\"";
-            if (*style.dash) out << " stroke-dasharray=\"" << style.dash << "\"";
-            out << "/>\n";
-        }
-        out << marks.str();
+        WriteTrendLine(frame, lines[l], shift, out);
     }
     out << "</svg>\n";
     return out.str();
