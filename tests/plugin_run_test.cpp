@@ -307,7 +307,7 @@ TEST_P(PluginRun, ExportsExactlyFourFunctions) {
         names.push_back(s.substr(s.rfind(' ') + 1, s.size() - s.rfind(' ') - 2));
     }
     std::sort(names.begin(), names.end());
-    const std::string p = "_" + Name();
+    const std::string p = std::string("_").append(E().name);
     EXPECT_EQ(names, (V{p + "ClearMemory", p + "IsFinished", p + "StartSearch", p + "StopSearch"}));
 }
 
