@@ -1,157 +1,85 @@
-// libverrin.so driven through its exports: paging by the page's own next-page link, the link
-// rule, failures, the next-page link as untrusted input, and both plug-ins side by side.
+// libverrin.so: paging by the page's own next-page link, the bare host after the last page, its
+// link rule, and the next-page link as untrusted input, the things only Verrin does. Its runs in
+// the scenarios both engines share are in plugin_run_test.cpp.
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <set>
+#include <mutex>
 #include <thread>
 
-#include "tests/sim_fixture.h"
+#include "tests/engine_fixture.h"
+
+namespace testsupport {
+
+namespace {
+
+// Page 1 is the search form's URL; every later page is the next-page link of the page before,
+// as engine-sim writes it, and after a page without one the bare host.
+std::string VerrinPage(const std::string& q, int page, int results) {
+    if (page == 1)
+        return "http://search.verrin.example/results.asp?q=" + q +
+               "&origq=&RS=CHECKED&FORM=SMCRT&v=1&cfg=SMCINITIAL&nosp=0&thr=";
+    const int shown = (page - 1) * 15;
+    if (shown >= results) return "http://search.verrin.example/";
+    return "http://search.verrin.example/results.aspx?q=" + q +
+           "&amp;first=" + std::to_string(shown + 1) + "&amp;FORM=PERE";
+}
+
+}  // namespace
+
+const EngineCase kVerrin{.name = "Verrin",
+                         .lib = VERRIN_LIB,
+                         .engine = enginesim::Engine::Verrin,
+                         .perPage = 15,
+                         .dropsScheme = false,
+                         .pageUrl = VerrinPage};
+
+}  // namespace testsupport
 
 namespace {
 
 using namespace testsupport;
-using enginesim::Engine;
-using enginesim::Fault;
 using enginesim::FaultKind;
 using V = std::vector<std::string>;
 
-const std::string kFirstTail = "&origq=&RS=CHECKED&FORM=SMCRT&v=1&cfg=SMCINITIAL&nosp=0&thr=";
-std::string First(const std::string& q) {
-    return "http://search.verrin.example/results.asp?q=" + q + kFirstTail;
-}
-
-class Verrin : public SimFixture {
+class Verrin : public EngineFixture {
   protected:
-    PluginHarness& Plugin() {
-        static PluginHarness plugin(VERRIN_LIB, "Verrin");
-        plugin.bridge.ClearLines();
-        plugin.bridge.ResetStartFailure();
-        plugin.bridge.OnLine = nullptr;
-        return plugin;
-    }
+    Verrin() : EngineFixture(kVerrin) {}
 };
 
 TEST_F(Verrin, WalksFivePagesByTheirNextLinksVerbatim) {
-    enginesim::Scenario scenario;
-    scenario.Setup("red shoes", Engine::Verrin).results = 70;
-    sim_.SetScenario(scenario);
+    Setup("red shoes").results = 70;
+    SetScenario();
     Keywords({"red shoes"});
-    auto& plugin = Plugin();
-    ASSERT_TRUE(plugin.Run());
+    ASSERT_TRUE(Plugin().Run());
     const V urls = RequestedUrls();
     ASSERT_EQ(urls.size(), 5u);
-    EXPECT_EQ(urls[0], First("red+shoes"));
+    EXPECT_EQ(urls[0], E().FirstPage("red+shoes"));
     for (size_t i = 1; i < urls.size(); ++i) {
         EXPECT_EQ(urls[i].rfind("http://search.verrin.example/results.aspx?", 0), 0u) << urls[i];
         EXPECT_NE(urls[i].find("&amp;"), std::string::npos) << urls[i];  // not decoded
     }
-    EXPECT_EQ(ReadLines("Verrin-0.urls"), Expected("red shoes", Engine::Verrin, scenario, false));
-    EXPECT_EQ(plugin.Log(),
-              (V{"Start Verrin search for keyword \"red shoes\"",
-                 "15 pos. on Verrin for \"red shoes\"", "30 pos. on Verrin for \"red shoes\"",
-                 "45 pos. on Verrin for \"red shoes\"", "60 pos. on Verrin for \"red shoes\"",
-                 "70 pos. on Verrin for \"red shoes\"", "Finished search on Verrin"}));
-    EXPECT_EQ(ReadLines("Verrin.start"), V{First("red+shoes")});
+    EXPECT_EQ(Links(0), Expected("red shoes"));
     // The last page links nowhere: the saved next page is the bare host.
-    EXPECT_EQ(ReadLines("Verrin.set"), (V{"6", "70", "0", "http://search.verrin.example/"}));
+    EXPECT_EQ(Progress(), (V{"6", "70", "0", "http://search.verrin.example/"}));
 }
 
-TEST_F(Verrin, AFullPageIsRecordedDuringItsPausesAndOnlyOnce) {
-    enginesim::Scenario scenario;
-    scenario.Setup("red shoes", Engine::Verrin).results = 70;  // pages of 15 x 4, then 10
-    scenario.Setup("two", Engine::Verrin).results = 30;        // 15, 15, then the bare host
-    sim_.SetScenario(scenario);
-    Keywords({"red shoes", "two"});
-    auto& plugin = Plugin();
-    std::vector<LineAndFiles> seen;
-    WatchJobFiles(plugin, "Verrin", seen);
-    ASSERT_TRUE(plugin.Run());
-    ASSERT_EQ(seen.size(), 11u);
-    ExpectPagesRecordedDuringTheirPauses(seen, RequestedUrls());
-    EXPECT_EQ(seen[5].results, Expected("red shoes", Engine::Verrin, scenario, false));
-}
-
-TEST_F(Verrin, LimitAndPageSize) {
-    enginesim::Scenario scenario;
-    scenario.Setup("kw", Engine::Verrin).results = 100;
-    scenario.Setup("kw", Engine::Verrin).sites = {{2, "http://www.mine.example/x/"}};
-    sim_.SetScenario(scenario);
-    Keywords({"kw"});
-    auto& plugin = Plugin();
-    ASSERT_TRUE(plugin.Run(0, 25));
-    const V links = ReadLines("Verrin-0.urls");
-    EXPECT_EQ(links.size(), 30u);
-    EXPECT_EQ(links[1], "http://www.mine.example/x");  // scheme kept, one slash dropped
+TEST_F(Verrin, LinkRuleKeepsTheSchemeAndDropsOneTrailingSlash) {
+    EXPECT_EQ(LinksUnderTheLinkRule(),
+              (V{"http://www.one.example/a", "http://www.two.example/b/",
+                 "www.three.example/?u=http://x", "HTTP://www.four.example"}));
 }
 
 TEST_F(Verrin, PageWithoutNextLinkLeadsToTheBareHost) {
-    enginesim::Scenario scenario;
-    scenario.Setup("kw", Engine::Verrin).results = 60;
-    scenario.Setup("kw", Engine::Verrin).faults = {MakeFault(FaultKind::NoNextLink, 2, 0)};
-    sim_.SetScenario(scenario);
+    Setup("kw").results = 60;
+    Setup("kw").faults = {MakeFault(FaultKind::NoNextLink, 2, 0)};
+    SetScenario();
     Keywords({"kw"});
-    auto& plugin = Plugin();
-    ASSERT_TRUE(plugin.Run());
+    ASSERT_TRUE(Plugin().Run());
     const V urls = RequestedUrls();
     ASSERT_EQ(urls.size(), 3u);
     EXPECT_EQ(urls[2], "http://search.verrin.example/");
-    EXPECT_EQ(ReadLines("Verrin-0.urls").size(), 30u);
-}
-
-TEST_F(Verrin, FailedPageIsAskedAgainNotTakenForTheLastOne) {
-    enginesim::Scenario scenario;
-    scenario.Setup("kw", Engine::Verrin).results = 40;
-    scenario.Setup("kw", Engine::Verrin).faults = {MakeFault(FaultKind::Status, 2, 1)};
-    sim_.SetScenario(scenario);
-    Keywords({"kw"});
-    auto& plugin = Plugin();
-    ASSERT_TRUE(plugin.Run());
-    const V urls = RequestedUrls();
-    ASSERT_EQ(urls.size(), 4u);
-    EXPECT_EQ(urls[1], urls[2]);
-    EXPECT_EQ(ReadLines("Verrin-0.urls"), Expected("kw", Engine::Verrin, scenario, false));
-    EXPECT_EQ(plugin.Log()[2], "Can't connect to Verrin. Trying again");
-}
-
-TEST_F(Verrin, SixFailuresGiveTheKeywordUp) {
-    enginesim::Scenario scenario;
-    scenario.Setup("kw", Engine::Verrin).results = 40;
-    scenario.Setup("kw", Engine::Verrin).faults = {MakeFault(FaultKind::NoAnswer, 2, 6)};
-    for (auto& f : scenario.Setup("kw", Engine::Verrin).faults)
-        f.ms = 10;
-    sim_.SetScenario(scenario);
-    Keywords({"kw"});
-    auto& plugin = Plugin();
-    ASSERT_TRUE(plugin.Run());
-    V expected = Expected("kw", Engine::Verrin, scenario, false);
-    expected.resize(15);
-    expected.push_back("2#Error found#");
-    EXPECT_EQ(ReadLines("Verrin-0.urls"), expected);
-    const V log = plugin.Log();
-    EXPECT_EQ(std::count(log.begin(), log.end(), "Can't connect to Verrin. Trying again"), 6);
-    EXPECT_EQ(log[log.size() - 2], "Can't connect to Verrin. Page skipped");
-}
-
-TEST_F(Verrin, LinkMends) {
-    enginesim::Scenario scenario;
-    auto& setup = scenario.Setup("kw", Engine::Verrin);
-    setup.results = 15;
-    Fault empty = MakeFault(FaultKind::EmptyLink, 1, 0);
-    empty.result = 2;
-    Fault lineBreak = MakeFault(FaultKind::LineBreakLink, 1, 0);
-    lineBreak.result = 3;
-    Fault truncated = MakeFault(FaultKind::Truncate, 1, 0);
-    truncated.result = 10;
-    setup.faults = {empty, lineBreak, truncated};
-    sim_.SetScenario(scenario);
-    Keywords({"kw"});
-    auto& plugin = Plugin();
-    ASSERT_TRUE(plugin.Run());
-    const V links = ReadLines("Verrin-0.urls");
-    ASSERT_EQ(links.size(), 9u);
-    EXPECT_EQ(links[1], "");
-    EXPECT_EQ(plugin.Log().back(), "Finished search on Verrin");
+    EXPECT_EQ(Links(0).size(), 30u);
 }
 
 // A server of our own that serves one full Verrin page whose next-page link is hostile.
@@ -225,98 +153,6 @@ TEST_F(HostilePages, BlanksInANextLinkAreSentPercentEncoded) {
     const V targets = Targets();
     ASSERT_EQ(targets.size(), 2u);
     EXPECT_EQ(targets[1], "http://search.verrin.example/results.aspx?q=red%20shoes&amp;first=16");
-}
-
-TEST_F(Verrin, CompressedAndPlainPagesGiveTheSameRun) {
-    enginesim::Scenario scenario;
-    scenario.Setup("red shoes", Engine::Verrin).results = 40;
-    sim_.SetScenario(scenario);
-    // What goes over the wire: compressed for a client that accepts it, unless switched off.
-    const auto fetchRaw = [&] {
-        httplib::Client client("127.0.0.1", port_);
-        client.set_decompress(false);
-        return client.Get(First("red+shoes"), {{"Accept-Encoding", "br, gzip"}});
-    };
-    auto raw = fetchRaw();
-    ASSERT_TRUE(raw);
-    EXPECT_NE(raw->get_header_value("Content-Encoding"), "");
-    EXPECT_EQ(raw->body.find("<span class=\"u\">"), std::string::npos);
-    sim_.SetCompression(false);
-    raw = fetchRaw();
-    ASSERT_TRUE(raw);
-    EXPECT_EQ(raw->get_header_value("Content-Encoding"), "");
-    EXPECT_NE(raw->body.find("<span class=\"u\">"), std::string::npos);
-
-    // The plug-in reads either alike.
-    Keywords({"red shoes"});
-    auto& plugin = Plugin();
-    V logs[2];
-    for (const bool compress : {true, false}) {
-        sim_.SetCompression(compress);
-        plugin.bridge.ClearLines();
-        ASSERT_TRUE(plugin.Run());
-        EXPECT_EQ(ReadLines("Verrin-0.urls"),
-                  Expected("red shoes", Engine::Verrin, scenario, false));
-        logs[compress ? 0 : 1] = plugin.Log();
-    }
-    EXPECT_EQ(logs[0], logs[1]);
-    EXPECT_EQ(logs[0].back(), "Finished search on Verrin");
-}
-
-TEST_F(Verrin, WithoutKeepAliveEveryPageComesOverItsOwnConnection) {
-    enginesim::Scenario scenario;
-    scenario.Setup("red shoes", Engine::Verrin).results = 40;
-    sim_.SetScenario(scenario);
-    Keywords({"red shoes"});
-    auto& plugin = Plugin();
-    ASSERT_TRUE(plugin.Run());
-    const V keptAlive = plugin.Log();
-    const auto ports = [&] {
-        std::set<int> p;
-        for (const auto& r : sim_.Requests())
-            p.insert(r.clientPort);
-        return p;
-    };
-    EXPECT_EQ(ports().size(), 1u);
-
-    sim_.ClearRequests();
-    sim_.SetKeepAlive(false);
-    port_ = sim_.Start();
-    UseProxy();
-    plugin.bridge.ClearLines();
-    ASSERT_TRUE(plugin.Run());
-    EXPECT_EQ(sim_.Requests().size(), 3u);
-    EXPECT_EQ(ports().size(), 3u);
-    EXPECT_EQ(plugin.Log(), keptAlive);
-    EXPECT_EQ(ReadLines("Verrin-0.urls"), Expected("red shoes", Engine::Verrin, scenario, false));
-}
-
-TEST_F(SimFixture, BothLibrariesSideBySideInOneFolder) {
-    enginesim::Scenario scenario;
-    scenario.Setup("kw", Engine::Quillon).results = 45;
-    scenario.Setup("kw", Engine::Verrin).results = 50;
-    sim_.SetScenario(scenario);
-    Keywords({"kw"});
-    PluginHarness quillon(QUILLON_LIB, "Quillon");
-    PluginHarness verrin(VERRIN_LIB, "Verrin");
-    quillon.Start();
-    verrin.Start();
-    // One host, two runs at once: its main thread services both.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while ((!quillon.isFinished() || !verrin.isFinished()) &&
-           std::chrono::steady_clock::now() < deadline) {
-        quillon.bridge.Pump(1);
-        verrin.bridge.Pump(1);
-    }
-    ASSERT_TRUE(quillon.isFinished() && verrin.isFinished());
-    quillon.clear();
-    verrin.clear();
-    EXPECT_EQ(quillon.bridge.Lines().front(), "Finished search on Quillon");
-    EXPECT_EQ(verrin.bridge.Lines().front(), "Finished search on Verrin");
-    EXPECT_EQ(ReadLines("Quillon-0.urls"), Expected("kw", Engine::Quillon, scenario, true));
-    EXPECT_EQ(ReadLines("Verrin-0.urls"), Expected("kw", Engine::Verrin, scenario, false));
-    EXPECT_EQ(ReadLines("Quillon.set")[1], "45");
-    EXPECT_EQ(ReadLines("Verrin.set")[1], "50");
 }
 
 }  // namespace
