@@ -113,29 +113,29 @@ self_test() {
   local tree
   tree="$(mktemp -d)"
   trap 'rm -rf "$tree"' RETURN
-  mkdir -p "$tree"/{scripts,platform,job,ledger,host/run,plugin,tests,newfolder,build-x,.cache}
+  mkdir -p "$tree"/{scripts,platform,job,ledger,hostkit/sub,plugin,tests,newfolder,build-x,.cache}
   cp "$here/layering.deps" "$tree/scripts/"
   # A subfolder with a line of its own is held to it, not to its parent's line.
-  echo "host/run/ platform/ host/" >>"$tree/scripts/layering.deps"
+  echo "hostkit/sub/ platform/ hostkit/" >>"$tree/scripts/layering.deps"
   printf '#include <vector>\n#include "platform/a.h"\n' >"$tree/platform/a.h"
   printf '// upward\n#include <string>\n#include "job/b.h"\n' >"$tree/platform/bad.cpp"
   printf '#include "platform/a.h"\n' >"$tree/job/b.h"
-  printf '#include "ledger/l.h"\n  #  include "host/h.h"\n' >"$tree/ledger/bad.cpp"
+  printf '#include "ledger/l.h"\n  #  include "hostkit/h.h"\n' >"$tree/ledger/bad.cpp"
   printf '#include "plugin/host_list_control.h"\n#include "plugin/host_list_target.h"\n' \
-    >"$tree/host/h.h"
-  printf '#include "host/h.h"\n#include "ledger/l.h"\n' >"$tree/host/run/r.cpp"
+    >"$tree/hostkit/h.h"
+  printf '#include "hostkit/h.h"\n#include "jobfiles/j.h"\n' >"$tree/hostkit/sub/r.cpp"
   printf '#include "a.h"\n' >"$tree/job/c.cpp"
-  printf '#include "host/h.h"\n#include "job/b.h"\n' >"$tree/tests/t.cpp"
+  printf '#include "hostkit/h.h"\n#include "job/b.h"\n' >"$tree/tests/t.cpp"
   printf '#include "platform/a.h"\n' >"$tree/newfolder/n.cpp"
   # Build and hidden folders are not the tree's sources.
   printf '#include "job/b.h"\n' | tee "$tree/build-x/g.cpp" >"$tree/.cache/g.cpp"
 
   local expected actual
   expected="$(printf '%s\n' \
-    'host/h.h:2: #include "plugin/host_list_target.h"' \
-    'host/run/r.cpp:2: #include "ledger/l.h"' \
+    'hostkit/h.h:2: #include "plugin/host_list_target.h"' \
+    'hostkit/sub/r.cpp:2: #include "jobfiles/j.h"' \
     'job/c.cpp:1: #include "a.h"' \
-    'ledger/bad.cpp:2: #include "host/h.h"' \
+    'ledger/bad.cpp:2: #include "hostkit/h.h"' \
     'newfolder/n.cpp: its folder has no line' \
     'platform/bad.cpp:3: #include "job/b.h"')"
   if actual="$(check_tree "$tree")"; then
