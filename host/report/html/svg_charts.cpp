@@ -181,7 +181,10 @@ void WriteTrendLine(const TrendFrame& f, const TrendLine& line, double shift, st
         switch (point.status) {
             case RankStatus::Ranked: {
                 const double py = f.Y(point.rank.value_or(f.axisTop));
-                path += (open ? "L" : "M") + Num(px) + ' ' + Num(py);
+                // Appended piece by piece: gcc 12 at -O3 warns falsely (-Wrestrict) on
+                // "L" + a temporary.
+                path += open ? "L" : "M";
+                path += Num(px) + ' ' + Num(py);
                 open = true;
                 marks << Marker(style.marker, px, py, 3.5, style.colour, true, tip) << '\n';
                 break;
