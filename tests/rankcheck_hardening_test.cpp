@@ -1,0 +1,323 @@
+// rankcheck tried as an attacker and as an unlucky user would, through the real binary against
+// engine-sim: a planted lock link, the proxy password (shown nowhere, readable by others at no
+// moment), a read-only folder and ledger, and hostile keywords on a terminal, in a spreadsheet
+// and in the files.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <thread>
+
+#include "tests/rankcheck_support.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using namespace testsupport;
+using nlohmann::json;
+using V = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+const std::string kUser = "demo";
+const std::string kPassword = "Pw-q7Z3xK9m";
+const std::string kPasswordBase64 = "ZGVtbzpQdy1xN1ozeEs5bQ==";  // demo:Pw-q7Z3xK9m
+const char kBakery[] = "www.my-bakery.example";
+
+// Every file below `dir` with its bytes and modification time.
+std::map<std::string, std::pair<std::string, fs::file_time_type>> Snapshot(const fs::path& dir) {
+    std::map<std::string, std::pair<std::string, fs::file_time_type>> files;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        files[entry.path().string()] = {
+            entry.is_regular_file() ? ReadFile(entry.path().string()) : "",
+            fs::symlink_status(entry.path()).type() == fs::file_type::symlink
+                ? fs::file_time_type{}
+                : entry.last_write_time()};
+    }
+    return files;
+}
+
+// A loopback port where nothing listens: bound once, then closed.
+int ClosedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        throw std::runtime_error("no loopback port");
+    }
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// Where `text` shows the password, plain or as Basic credentials; empty when nowhere.
+std::string PasswordIn(const std::string& text, const std::string& where) {
+    for (const std::string& secret : {kPassword, kPasswordBase64}) {
+        if (text.find(secret) != std::string::npos) return where + " holds the password\n";
+    }
+    return "";
+}
+
+// Text a terminal would act on: an escape byte or a bell, once the display's own line erase
+// ("\r\033[K") is set aside.
+bool ReachesTheTerminalRaw(std::string text) {
+    for (size_t at; (at = text.find("\r\033[K")) != std::string::npos;)
+        text.erase(at, 4);
+    return text.find_first_of("\x1b\x07") != std::string::npos;
+}
+
+class Hardening : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = dir_.path().string();
+        WriteLines("urls.lst", {kBakery});
+        WriteLines("keywords.lst", {"fresh bread", "rye flour"});
+    }
+    // engine-sim with `scenario` (JSON), and proxy.def pointing at it.
+    void StartSim(const json& scenario, bool credentials = false) {
+        sim_.reset();
+        WriteFile("scenario.json", scenario.dump());
+        sim_ = std::make_unique<EngineSimProcess>("scenario.json");
+        if (credentials) {
+            WriteLines("proxy.def",
+                       {"1", "1", "127.0.0.1", std::to_string(sim_->Port()), kUser, kPassword});
+        } else {
+            WriteLines("proxy.def", {"1", "0", "127.0.0.1", std::to_string(sim_->Port())});
+        }
+    }
+    Result Run(const std::string& engine, V extra = {}) {
+        V args{"run", engine, "--dir", folder_, "--max-results", "10"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Rankcheck(args);
+    }
+
+    ScratchDir dir_;
+    std::string folder_;
+    std::unique_ptr<EngineSimProcess> sim_;
+};
+
+TEST_F(Hardening, APlantedLockLinkLeavesItsTargetAloneAndTheRunRefusesNamingIt) {
+    WriteLines("proxy.def", {"0"});
+    WriteFile("victim.txt", "the victim's own text\n");
+    fs::create_symlink("victim.txt", "rankcheck.lock");
+    const auto before = Snapshot(folder_);
+    const Result r = Run("quillon", {"--no-preflight"});
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_NE(r.err.find(folder_ + "/rankcheck.lock is a symbolic link"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out, "");  // no plug-in ran
+    EXPECT_EQ(Snapshot(folder_), before);
+    EXPECT_EQ(ReadFile("victim.txt"), "the victim's own text\n");
+}
+
+TEST_F(Hardening, ThePasswordShowsInNoOutputFileOrLedger) {
+    json scenario = {{"defaultResults", 12},
+                     {"proxyAuth", {{"user", kUser}, {"password", kPassword}}}};
+    StartSim(scenario, true);
+    std::string found;
+    // A run through the proxy with the password (both engines reach the simulator with it).
+    const Result run = Run("all");
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    found += PasswordIn(run.out, "run's output") + PasswordIn(run.err, "run's messages");
+    for (const char* command : {"report", "history", "checks"}) {
+        for (const char* format : {"table", "csv", "json"}) {
+            const Result r = Rankcheck({command, "--dir", folder_, "--format", format});
+            EXPECT_EQ(r.status, 0) << command << " " << format << ": " << r.err;
+            found += PasswordIn(r.out + r.err, std::string(command) + " --format " + format);
+        }
+    }
+    // A preflight that fails, with the password in proxy.def and with it before the host.
+    const std::string closed = std::to_string(ClosedPort());
+    WriteLines("proxy.def", {"1", "1", "127.0.0.1", closed, kUser, kPassword});
+    Result refused = Run("quillon");
+    EXPECT_EQ(refused.status, 2) << refused.err;
+    found += PasswordIn(refused.out + refused.err, "the preflight's message");
+    WriteLines("proxy.def", {"1", "0", kUser + ":" + kPassword + "@127.0.0.1", closed});
+    refused = Run("quillon");
+    EXPECT_EQ(refused.status, 2) << refused.err;
+    EXPECT_NE(refused.err.find("(user and password hidden)@127.0.0.1:" + closed), std::string::npos)
+        << refused.err;
+    found += PasswordIn(refused.out + refused.err, "the preflight's message (user:pass@host)");
+    fs::remove("proxy.def");
+    fs::remove("scenario.json");
+    // Every file the run left, the ledger among them.
+    for (const auto& entry : fs::recursive_directory_iterator(folder_)) {
+        if (entry.is_regular_file()) {
+            found += PasswordIn(ReadFile(entry.path().string()), entry.path().string());
+        }
+    }
+    // init refuses a password inside --proxy, and does not repeat it.
+    const Result init = Rankcheck(
+        {"init", "--dir", "new", "--proxy", kUser + ":" + kPassword + "@proxy.example:3128"});
+    EXPECT_EQ(init.status, 2);
+    EXPECT_NE(init.err.find("--proxy-password-file"), std::string::npos) << init.err;
+    EXPECT_NE(init.err.find("--proxy-user"), std::string::npos) << init.err;
+    found += PasswordIn(init.out + init.err, "init's messages");
+    EXPECT_FALSE(fs::exists("new/proxy.def"));
+    EXPECT_EQ(found, "");
+}
+
+// A scenario of 30 results per keyword where the bakery stands at `rank` on Quillon for the
+// keyword `keyword`.
+json RankedAt(const std::string& keyword, int rank) {
+    return {
+        {"defaultResults", 30},
+        {"keywords",
+         {{keyword,
+           {{"quillon",
+             {{"results", 30},
+              {"sites",
+               json::array({{{"rank", rank}, {"link", "http://www.my-bakery.example/"}}})}}}}}}}};
+}
+
+TEST_F(Hardening, HostileKeywordsAreShownSafeOnATerminalAndInASpreadsheetAndKeptWholeInFiles) {
+    const std::string formula = "=cmd|'/Ccalc'!A0";
+    const std::string title = "\x1b]0;title\x07";
+    const std::string red = "\x1b[41mred";
+    const std::string huge(1 << 20, 'k');
+    WriteLines("keywords.lst", {formula, title, red, huge});
+    // Two checks: the bakery goes from 2 to 4 for the formula keyword, a change of -2.
+    StartSim(RankedAt(formula, 2));
+    const Result first = Run("quillon");
+    ASSERT_EQ(first.status, 3) << first.err;  // the huge keyword is given up
+    StartSim(RankedAt(formula, 4));
+    ChildProcess second({kRankcheck, "run", "quillon", "--dir", folder_, "--max-results", "10"},
+                        ChildProcess::Output::Terminal);
+    ASSERT_EQ(second.Wait(60000), 3) << second.Err();
+
+    // On a terminal: the status lines, the progress line, the summary, the table, the history.
+    std::map<std::string, std::string> shown{{"run (pipe)", first.out + first.err},
+                                             {"run (terminal)", second.Out() + second.Err()}};
+    for (const char* command : {"report", "history", "checks"}) {
+        const Result r = Rankcheck({command, "--dir", folder_});
+        EXPECT_EQ(r.status, 0) << r.err;
+        shown[command] = r.out + r.err;
+    }
+    for (const auto& [what, text] : shown) {
+        EXPECT_FALSE(ReachesTheTerminalRaw(text)) << what;
+        EXPECT_LT(text.size(), 64u * 1024) << what;  // a 1 MB keyword is cut, not printed
+    }
+    for (const char* what : {"run (pipe)", "run (terminal)", "report", "history"}) {
+        EXPECT_NE(shown[what].find("\\x1b]0;title\\x07"), std::string::npos) << what;
+        EXPECT_NE(shown[what].find("\\x1b[41mred"), std::string::npos) << what;
+        EXPECT_NE(shown[what].find("\u2026(1048576 bytes)"), std::string::npos) << what;
+    }
+
+    // In a spreadsheet: the formula is text, the change of -2 a number; every value whole.
+    const Result csv = Rankcheck({"report", "--dir", folder_, "--format", "csv"});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    std::map<std::string, V> rows;  // keyword -> Quillon's record
+    for (const V& record : ParseCsv(csv.out)) {
+        if (record.size() > 2 && record[2] == "Quillon") rows[record[0]] = record;
+    }
+    ASSERT_EQ(rows.count("'" + formula), 1u) << csv.out.substr(0, 400);
+    EXPECT_EQ(rows["'" + formula][3], "4");
+    EXPECT_EQ(rows["'" + formula][6], "-2");
+    EXPECT_EQ(rows.count(title), 1u);
+    EXPECT_EQ(rows.count(red), 1u);
+    EXPECT_EQ(rows.count(huge), 1u);
+    const Result history = Rankcheck({"history", "--dir", folder_, "--format", "csv"});
+    EXPECT_NE(history.out.find(",'" + formula + ","), std::string::npos);
+    // JSON and the result files keep the values exactly.
+    const Result doc = Rankcheck({"report", "--dir", folder_, "--format", "json"});
+    ASSERT_EQ(doc.status, 0) << doc.err;
+    const json parsed = json::parse(doc.out);
+    std::set<std::string> keywords;
+    for (const json& row : parsed["rows"])
+        keywords.insert(row["keyword"].get<std::string>());
+    // Compared as a whole, never printed: the huge keyword would flood the failure message.
+    EXPECT_TRUE(keywords == (std::set<std::string>{formula, title, red, huge}))
+        << keywords.size() << " keywords";
+}
+
+// Watches a folder on a thread of its own, as another user polling it would: at every look,
+// every file that holds the password is noted, and so is each one that group or others could
+// read at that moment.
+class PasswordWatch {
+  public:
+    explicit PasswordWatch(const fs::path& dir)
+        : dir_(dir), thread_([this] {
+              while (!stop_)
+                  Look();
+              Look();
+          }) {}
+    ~PasswordWatch() { Stop(); }
+    void Stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    int Seen() const { return seen_; }
+    const std::string& Exposed() const { return exposed_; }
+
+  private:
+    void Look() {
+        DIR* d = ::opendir(dir_.c_str());
+        if (d == nullptr) return;
+        while (const dirent* e = ::readdir(d)) {
+            const fs::path file = dir_ / e->d_name;
+            const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0) continue;
+            struct stat st {};
+            std::string bytes(4096, '\0');
+            const ssize_t n = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)
+                                  ? ::read(fd, bytes.data(), bytes.size())
+                                  : -1;
+            ::close(fd);
+            if (n <= 0 || bytes.substr(0, n).find(kPassword) == std::string::npos) continue;
+            ++seen_;
+            if ((st.st_mode & 077) != 0 && exposed_.size() < 2000) {
+                char mode[8];
+                std::snprintf(mode, sizeof mode, "%04o", st.st_mode & 07777);
+                exposed_ +=
+                    file.filename().string() + " held the password with mode " + mode + "\n";
+            }
+        }
+        ::closedir(d);
+    }
+
+    fs::path dir_;
+    std::atomic<bool> stop_{false};
+    int seen_ = 0;
+    std::string exposed_;
+    std::thread thread_;
+};
+
+TEST_F(Hardening, InitNeverLeavesThePasswordReadableByOthers) {
+    WriteFile("password.txt", kPassword + "\n");
+    ::chmod("password.txt", 0600);
+    const mode_t umask = ::umask(022);  // the usual one, which lets others read a new file
+    std::string exposed;
+    int seen = 0;
+    for (int i = 0; i < 40; ++i) {
+        const std::string project = "p" + std::to_string(i);
+        fs::create_directory(project);
+        PasswordWatch watch(project);
+        const Result init =
+            Rankcheck({"init", "--dir", project, "--proxy", "proxy.example:3128", "--proxy-user",
+                       kUser, "--proxy-password-file", "password.txt"});
+        watch.Stop();
+        ASSERT_EQ(init.status, 0) << init.err;
+        EXPECT_EQ(PasswordIn(init.out + init.err, "init's output"), "");
+        exposed += watch.Exposed();
+        seen += watch.Seen();
+        EXPECT_EQ(fs::status(project + "/proxy.def").permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write);
+        // Nothing but the three files is left behind.
+        EXPECT_EQ(DirectoryEntries(project), (V{"keywords.lst", "proxy.def", "urls.lst"}));
+    }
+    ::umask(umask);
+    EXPECT_EQ(exposed, "");
+    EXPECT_GE(seen, 40);  // the watch did read the password where it was kept
+}
+
+}  // namespace
