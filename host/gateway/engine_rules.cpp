@@ -29,6 +29,8 @@ void SplitLocation(const std::string& location, const std::string& host, std::st
         return;
     }
     toPath = rest.substr(0, rest.find_first_of("?#"));
+    // The engines' result pages stand at the root: a relative Location is taken from there.
+    if (toPath.empty() || toPath.front() != '/') toPath.insert(0, "/");
 }
 
 }  // namespace

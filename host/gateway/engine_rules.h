@@ -7,7 +7,8 @@
 // An answer from an engine is a block when it is
 //   - HTTP 403, 429 or 503;
 //   - a redirect (3xx) whose Location leaves the engine's result pages: another host, or a path
-//     that none of the result-page prefixes begins;
+//     that none of the result-page prefixes begins (a relative Location counts from the root,
+//     where the engines' pages stand);
 //   - a 200 page that holds one of the engine's block patterns (plain text, case as written).
 // For a host that no rules name, only the status counts.
 //

@@ -201,6 +201,10 @@ std::string Gateway::Impl::HttpFailureCause(const Upstream& upstream, const std:
     if (!upstream.IsProxy()) return StatusWords(status) + " from " + engine;
     if (status == 407)
         return "HTTP 407 from proxy " + upstream.label + " (proxy authentication required)";
+    // Some proxies (tinyproxy) answer a wrong password with 401 rather than 407; the engines
+    // never ask for one.
+    if (status == 401 && !upstream.user.empty())
+        return "HTTP 401 from proxy " + upstream.label + " (user name or password not accepted)";
     return StatusWords(status) + " through proxy " + upstream.label;
 }
 

@@ -107,6 +107,22 @@ void SetBody(httplib::Response& res, std::string body, bool compress) {
                              });
 }
 
+// Every byte but letters, digits and "-._~" as %XX.
+std::string QueryEncoded(const std::string& text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
 std::string ErrorPage(int status, const std::string& message) {
     return "<!DOCTYPE html>\n<html><head><title>" + std::to_string(status) +
            "</title></head><body><h1>" + std::to_string(status) + "</h1><p>" + HtmlEscape(message) +
@@ -506,8 +522,7 @@ void EngineSim::Handle(const httplib::Request& req, httplib::Response& res) {
     }
     if (plan.failure && plan.failure->kind == FaultKind::Consent) {
         const std::string host = plan.engine == Engine::Quillon ? kQuillonHost : kVerrinHost;
-        res.set_redirect("http://" + host +
-                         "/consent?continue=" + httplib::detail::encode_query_param(plan.url));
+        res.set_redirect("http://" + host + "/consent?continue=" + QueryEncoded(plan.url));
         return;
     }
     std::string body = RenderResultPage(plan);
