@@ -269,6 +269,11 @@ TEST(UpstreamPool, TurnsSkipSuspendedUpstreamsAndSlotsKeepThePace) {
         EXPECT_GE(slots[i + 3] - slots[i], 1000s);  // the pace
         EXPECT_LE(slots[i + 3] - slots[i], 1500s);  // and up to half of it again
     }
+    // A request that went out late (a slow connection to its proxy) keeps the gap from there.
+    pool.Sent(2, slots[5] + 5000s);
+    pool.Take(now);
+    pool.Take(now);
+    EXPECT_GE(pool.Take(now)->at - slots[5], 6000s);
     pool.Block(1, 429, 60s, "HTTP 429 from Quillon", BlockPolicy{}, now);
     EXPECT_EQ(pool.Take(now)->upstream, 0u);
     EXPECT_EQ(pool.Take(now)->upstream, 2u);
@@ -287,13 +292,13 @@ TEST(UpstreamPool, TurnsSkipSuspendedUpstreamsAndSlotsKeepThePace) {
     EXPECT_EQ(restored.Suspensions().at("a:1").cause, "x");
 }
 
-TEST(UpstreamStats, CountPerUpstreamAndEngineWithTheMedianTime) {
+TEST(UpstreamStats, CountPerUpstreamEngineAndClientWithTheMedianTime) {
     StatsBook book({"a:1", "direct"}, {"Quillon", "Verrin"});
-    book.Record(0, "Quillon", Outcome::Page, 10);
-    book.Record(0, "Quillon", Outcome::Page, 30);
-    book.Record(0, "Quillon", Outcome::Block, 20);
-    book.Record(0, "Verrin", Outcome::Failure, 5);
-    book.Record(0, "elsewhere.example", Outcome::Page, 1);
+    book.Record(0, "Quillon", "bakery", Outcome::Page, 10);
+    book.Record(0, "Quillon", "bakery", Outcome::Page, 30);
+    book.Record(0, "Quillon", "florist", Outcome::Block, 20);
+    book.Record(0, "Verrin", "bakery", Outcome::Failure, 5);
+    book.Record(0, "elsewhere.example", "", Outcome::Page, 1);
     const auto all = book.Rows();
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[0].upstream, "a:1");
@@ -307,9 +312,12 @@ TEST(UpstreamStats, CountPerUpstreamAndEngineWithTheMedianTime) {
     const auto quillon = book.Rows("Quillon");
     EXPECT_EQ(quillon[0].requests, 3);
     EXPECT_EQ(quillon[0].medianMs, 20);
+    EXPECT_EQ(book.Rows("Quillon", "bakery")[0].requests, 2);
+    EXPECT_EQ(book.Rows("", "bakery")[0].failures, 1);
+    EXPECT_EQ(book.Rows("Quillon", "florist")[0].blocks, 1);
     EXPECT_EQ(book.Rows("Verrin")[0].medianMs, 5);
-    book.Record(1, "Verrin", Outcome::Page, 4);
-    book.Record(1, "Verrin", Outcome::Page, 6);
+    book.Record(1, "Verrin", "", Outcome::Page, 4);
+    book.Record(1, "Verrin", "", Outcome::Page, 6);
     EXPECT_EQ(book.Rows("Verrin")[1].medianMs, 5);  // the middle of an even count
 }
 

@@ -36,6 +36,9 @@ struct Event {
     std::chrono::system_clock::time_point at{};
     std::string engine;    // "Quillon", or the host of a site no engine rules name; empty: notice
     std::string upstream;  // the label of the upstream ("10.0.0.5:3128", "direct"), or empty
+    // The run the request came from: the user name of its proxy.def (Gateway::JobProxySettings),
+    // empty when it gave none and for notices.
+    std::string client;
     // The line to print, e.g. "HTTP 407 from proxy 10.0.0.5:3128 (proxy authentication
     // required)", "timed out after 20 s through 10.0.0.5:3128", "captcha page from Verrin
     // through 10.0.0.7:3128; suspended until 14:05".

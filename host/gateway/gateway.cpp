@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "host/gateway/listener.h"
+#include "host/gateway/remote_gateway.h"
 #include "host/gateway/upstream_client.h"
 #include "host/gateway/upstream_pool.h"
 
@@ -63,6 +65,28 @@ std::string HostOfTarget(const std::string& target) {
     return authority.substr(0, authority.find(':'));
 }
 
+// The user name of a "Proxy-Authorization: Basic ..." header: the run the request is from.
+std::string ClientOf(const httplib::Request& req) {
+    const std::string value = req.get_header_value("Proxy-Authorization");
+    if (value.size() < 6 || ::strncasecmp(value.c_str(), "Basic ", 6) != 0) return "";
+    static const std::string kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string decoded;
+    unsigned bits = 0;
+    int count = 0;
+    for (size_t i = 6; i < value.size(); ++i) {
+        const size_t digit = kAlphabet.find(value[i]);
+        if (digit == std::string::npos) break;  // "=" padding, or the end
+        bits = (bits << 6) | static_cast<unsigned>(digit);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            decoded += static_cast<char>((bits >> count) & 0xFF);
+        }
+    }
+    return decoded.substr(0, decoded.find(':'));
+}
+
 void Refuse(httplib::Response& res, int status, const std::string& message) {
     res.status = status;
     res.set_content("rankcheck gateway: " + message + "\n", "text/plain; charset=utf-8");
@@ -104,13 +128,21 @@ struct Gateway::Impl {
     void Serve(const httplib::Request& req, httplib::Response& res);
     // Steps of Serve.
     bool WaitForSlot(SteadyTime at);
-    void Failed(httplib::Response& res, size_t upstream, const std::string& engine,
+    // Who asked for what: the engine (or the site's host) and the client.
+    struct Asker {
+        std::string engine;
+        std::string client;
+    };
+    void Failed(httplib::Response& res, size_t upstream, const Asker& asker,
                 const std::string& cause, int status, double ms);
-    void Blocked(size_t upstream, const std::string& engine, const Verdict& verdict,
+    void Blocked(size_t upstream, const Asker& asker, const Verdict& verdict,
                  const UpstreamAnswer& answer);
-    void NoUpstreamLeft(httplib::Response& res, const std::string& engine);
+    void NoUpstreamLeft(httplib::Response& res, const Asker& asker);
+    // The status pages: /rankcheck/events, /rankcheck/stats, /rankcheck/upstreams.
+    void ServeStatus(const httplib::Request& req, httplib::Response& res);
     std::string HttpFailureCause(const Upstream& upstream, const std::string& engine,
                                  long status) const;
+    std::vector<UpstreamState> States() const;
     // The state file.
     void LoadState();
     void SaveState();
@@ -145,10 +177,11 @@ void Gateway::Impl::Serve(const httplib::Request& req, httplib::Response& res) {
                           : req.method + " is not served: the gateway forwards GET requests");
     }
     const std::string host = HostOfTarget(req.target);
+    if (host.empty() && req.target.rfind("/rankcheck/", 0) == 0) return ServeStatus(req, res);
     if (host.empty())
         return Refuse(res, 400, "this is a proxy: ask it for an absolute http:// URL");
     const EngineRules* rules = RulesForHost(options.engines, host);
-    const std::string engine = rules != nullptr ? rules->name : host;
+    const Asker asker{rules != nullptr ? rules->name : host, ClientOf(req)};
     const ForwardedHeaders headers{req.get_header_value("User-Agent"),
                                    req.get_header_value("Accept-Language"),
                                    req.get_header_value("Accept")};
@@ -156,23 +189,25 @@ void Gateway::Impl::Serve(const httplib::Request& req, httplib::Response& res) {
     // the tries end when the page came, a failure is passed on, or no upstream is left.
     for (;;) {
         const std::optional<UpstreamPool::Turn> turn = pool.Take(std::chrono::system_clock::now());
-        if (!turn) return NoUpstreamLeft(res, engine);
+        if (!turn) return NoUpstreamLeft(res, asker);
         if (!WaitForSlot(turn->at)) return Refuse(res, 503, "the gateway is stopping");
         // Another request may have found it blocked while this one waited.
         if (pool.Suspended(turn->upstream, std::chrono::system_clock::now())) continue;
         const size_t u = turn->upstream;
         UpstreamAnswer answer = clients[u]->Get(req.target, headers, stopping);
+        pool.Sent(u, answer.sent);
         if (!answer.answered)
-            return Failed(res, u, engine, answer.cause, answer.timedOut ? 504 : 502, answer.ms);
+            return Failed(res, u, asker, answer.cause, answer.timedOut ? 504 : 502, answer.ms);
         const Verdict verdict = Classify(rules, answer.status, answer.location, answer.body);
         if (verdict.kind != BlockKind::None) {
-            Blocked(u, engine, verdict, answer);
+            Blocked(u, asker, verdict, answer);
             continue;
         }
         if (answer.status >= 400)
-            return Failed(res, u, engine, HttpFailureCause(upstreams[u], engine, answer.status),
-                          502, answer.ms);
-        stats.Record(u, engine, Outcome::Page, answer.ms);
+            return Failed(res, u, asker,
+                          HttpFailureCause(upstreams[u], asker.engine, answer.status), 502,
+                          answer.ms);
+        stats.Record(u, asker.engine, asker.client, Outcome::Page, answer.ms);
         return Deliver(res, std::move(answer));
     }
 }
@@ -208,12 +243,13 @@ std::string Gateway::Impl::HttpFailureCause(const Upstream& upstream, const std:
     return StatusWords(status) + " through proxy " + upstream.label;
 }
 
-void Gateway::Impl::Failed(httplib::Response& res, size_t upstream, const std::string& engine,
+void Gateway::Impl::Failed(httplib::Response& res, size_t upstream, const Asker& asker,
                            const std::string& cause, int status, double ms) {
-    stats.Record(upstream, engine, Outcome::Failure, ms);
+    stats.Record(upstream, asker.engine, asker.client, Outcome::Failure, ms);
     Event event;
     event.kind = EventKind::Failure;
-    event.engine = engine;
+    event.engine = asker.engine;
+    event.client = asker.client;
     event.upstream = upstreams[upstream].label;
     event.cause = cause;
     event.answered = status;
@@ -221,18 +257,19 @@ void Gateway::Impl::Failed(httplib::Response& res, size_t upstream, const std::s
     Refuse(res, status, cause);
 }
 
-void Gateway::Impl::Blocked(size_t upstream, const std::string& engine, const Verdict& verdict,
+void Gateway::Impl::Blocked(size_t upstream, const Asker& asker, const Verdict& verdict,
                             const UpstreamAnswer& answer) {
-    stats.Record(upstream, engine, Outcome::Block, answer.ms);
+    stats.Record(upstream, asker.engine, asker.client, Outcome::Block, answer.ms);
     const auto now = std::chrono::system_clock::now();
     std::optional<std::chrono::seconds> retryAfter;
     if (!answer.retryAfter.empty()) retryAfter = ParseRetryAfter(answer.retryAfter, now);
-    const std::string what = verdict.what + " from " + engine;
+    const std::string what = verdict.what + " from " + asker.engine;
     const Suspension s = pool.Block(upstream, answer.status, retryAfter, what, options.blocks, now);
     const Upstream& u = upstreams[upstream];
     Event event;
     event.kind = EventKind::Block;
-    event.engine = engine;
+    event.engine = asker.engine;
+    event.client = asker.client;
     event.upstream = u.label;
     event.cause = what + (u.IsProxy() ? " through " + u.label : " on the direct connection") +
                   "; suspended until " + ClockText(s.until, now);
@@ -241,13 +278,14 @@ void Gateway::Impl::Blocked(size_t upstream, const std::string& engine, const Ve
     SaveState();
 }
 
-void Gateway::Impl::NoUpstreamLeft(httplib::Response& res, const std::string& engine) {
+void Gateway::Impl::NoUpstreamLeft(httplib::Response& res, const Asker& asker) {
     const auto now = std::chrono::system_clock::now();
     const SystemTime back = pool.AllSuspendedUntil(now).value_or(now);
     const std::string when = ClockText(back, now);
     Event event;
     event.kind = EventKind::NoUpstreamLeft;
-    event.engine = engine;
+    event.engine = asker.engine;
+    event.client = asker.client;
     event.answered = 503;
     event.until = back;
     event.cause =
@@ -259,6 +297,43 @@ void Gateway::Impl::NoUpstreamLeft(httplib::Response& res, const std::string& en
     const auto wait = std::chrono::ceil<std::chrono::seconds>(back - now).count();
     res.set_header("Retry-After", std::to_string(std::max<long long>(0, wait)));
     Refuse(res, 503, cause);
+}
+
+void Gateway::Impl::ServeStatus(const httplib::Request& req, httplib::Response& res) {
+    const std::string client = req.get_param_value("client");
+    if (req.path == "/rankcheck/events") {
+        const uint64_t after = std::strtoull(req.get_param_value("after").c_str(), nullptr, 10);
+        const uint64_t last = events.Last();
+        std::vector<Event> found = events.Since(after);
+        std::erase_if(found, [&](const Event& e) {
+            return !client.empty() && !e.client.empty() && e.client != client;
+        });
+        return res.set_content(EventsToJson(found, last), "application/json");
+    }
+    if (req.path == "/rankcheck/stats")
+        return res.set_content(StatsToJson(stats.Rows(req.get_param_value("engine"), client)),
+                               "application/json");
+    if (req.path == "/rankcheck/upstreams")
+        return res.set_content(UpstreamsToJson(States()), "application/json");
+    Refuse(res, 404, "no status page " + req.path);
+}
+
+std::vector<UpstreamState> Gateway::Impl::States() const {
+    const auto now = std::chrono::system_clock::now();
+    const std::map<std::string, Suspension> all = pool.Suspensions();
+    std::vector<UpstreamState> states;
+    for (const Upstream& u : upstreams) {
+        UpstreamState state;
+        state.label = u.label;
+        const auto it = all.find(u.label);
+        if (it != all.end()) {
+            if (now < it->second.until) state.suspendedUntil = it->second.until;
+            state.cause = it->second.cause;
+            state.strikes = StillCounts(it->second, options.blocks, now) ? it->second.strikes : 0;
+        }
+        states.push_back(std::move(state));
+    }
+    return states;
 }
 
 void Gateway::Impl::LoadState() {
@@ -383,35 +458,27 @@ int Gateway::Port() const {
     return impl_->port;
 }
 
-jobfiles::ProxySettings Gateway::JobProxySettings() const {
-    return GatewayProxySettings(impl_->options.address, impl_->port);
+jobfiles::ProxySettings Gateway::JobProxySettings(const std::string& client) const {
+    jobfiles::ProxySettings settings = GatewayProxySettings(impl_->options.address, impl_->port);
+    if (!client.empty()) {
+        settings.credentials = true;
+        settings.user = client;
+        settings.password = "-";
+    }
+    return settings;
 }
 
 const EventLog& Gateway::Events() const {
     return impl_->events;
 }
 
-std::vector<UpstreamStats> Gateway::Stats(const std::string& engine) const {
-    return impl_->stats.Rows(engine);
+std::vector<UpstreamStats> Gateway::Stats(const std::string& engine,
+                                          const std::string& client) const {
+    return impl_->stats.Rows(engine, client);
 }
 
 std::vector<UpstreamState> Gateway::Upstreams() const {
-    const auto now = std::chrono::system_clock::now();
-    const std::map<std::string, Suspension> all = impl_->pool.Suspensions();
-    std::vector<UpstreamState> states;
-    for (const Upstream& u : impl_->upstreams) {
-        UpstreamState state;
-        state.label = u.label;
-        const auto it = all.find(u.label);
-        if (it != all.end()) {
-            if (now < it->second.until) state.suspendedUntil = it->second.until;
-            state.cause = it->second.cause;
-            state.strikes =
-                StillCounts(it->second, impl_->options.blocks, now) ? it->second.strikes : 0;
-        }
-        states.push_back(std::move(state));
-    }
-    return states;
+    return impl_->States();
 }
 
 std::optional<SystemTime> Gateway::AllSuspendedUntil() const {

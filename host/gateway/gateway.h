@@ -19,7 +19,14 @@
 //      says when the first upstream is back; the host stops the run there.
 //   6. Otherwise the plug-in receives the answer as it came (status, Location, Content-Type and
 //      the page, uncompressed).
-// Per upstream and engine it counts requests, pages, blocks, failures and their median time.
+// Per upstream, engine and client it counts requests, pages, blocks, failures and their median
+// time. A client is a run: the gateway asks no password, but the user name in a plug-in's
+// proxy.def (JobProxySettings(client)) names the run its requests belong to, in events and
+// statistics, so that several projects can share one gateway and each see its own.
+//
+// Beside the plug-ins' requests it answers status requests (origin-form GETs of /rankcheck/...,
+// see remote_gateway.h) with its events, statistics and upstreams as JSON, for hosts in other
+// processes.
 //
 // Threads: the owner (the host) constructs, starts and stops it on one thread. Requests are
 // served on the gateway's worker threads, several at once (two plug-ins of `run all`, or several
@@ -93,12 +100,15 @@ class Gateway {
     void Stop();
     int Port() const;  // 0 when not running
 
-    // The proxy.def that points a plug-in at this gateway (a proxy without credentials).
-    jobfiles::ProxySettings JobProxySettings() const;
+    // The proxy.def that points a plug-in at this gateway: a proxy without credentials, or with
+    // `client` as its user name (and a password the gateway ignores) to name the run.
+    jobfiles::ProxySettings JobProxySettings(const std::string& client = "") const;
 
     const EventLog& Events() const;
-    // A row per upstream: the requests for `engine` (a display name), or for all when empty.
-    std::vector<UpstreamStats> Stats(const std::string& engine = "") const;
+    // A row per upstream: the requests for `engine` (a display name) from `client`; empty
+    // means any.
+    std::vector<UpstreamStats> Stats(const std::string& engine = "",
+                                     const std::string& client = "") const;
     std::vector<UpstreamState> Upstreams() const;
     // When every upstream is suspended: the time the first is back.
     std::optional<SystemTime> AllSuspendedUntil() const;

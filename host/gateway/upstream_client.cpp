@@ -179,6 +179,9 @@ UpstreamAnswer UpstreamClient::Get(const std::string& url, const ForwardedHeader
     curl_slist_free_all(list);
 
     UpstreamAnswer answer = std::move(h->answer);
+    curl_off_t beforeSending = 0;
+    curl_easy_getinfo(c, CURLINFO_PRETRANSFER_TIME_T, &beforeSending);
+    answer.sent = start + std::chrono::microseconds(beforeSending);
     if (rc == CURLE_OK) {
         answer.answered = true;
         curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &answer.status);

@@ -48,6 +48,8 @@ struct UpstreamAnswer {
     std::string cause;       // without an answer: why, e.g. "connection refused by 10.0.0.5:3128"
     bool timedOut = false;
     double ms = 0;  // from sending to the whole answer (or the failure)
+    // When the request went out (its connection made); the start of the attempt if it never did.
+    std::chrono::steady_clock::time_point sent{};
 };
 
 class UpstreamClient {

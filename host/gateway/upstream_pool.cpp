@@ -11,6 +11,7 @@ UpstreamPool::UpstreamPool(std::vector<std::string> labels, std::chrono::millise
       extra_(extra),
       random_(std::random_device{}()),
       nextSlot_(labels_.size()),
+      gap_(labels_.size()),
       suspensions_(labels_.size()) {}
 
 std::optional<UpstreamPool::Turn> UpstreamPool::Take(SystemTime now) {
@@ -21,12 +22,17 @@ std::optional<UpstreamPool::Turn> UpstreamPool::Take(SystemTime now) {
         cursor_ = k + 1;
         const SteadyTime slot = std::max(std::chrono::steady_clock::now(), nextSlot_[k]);
         std::uniform_real_distribution<double> share(0.0, extra_);
-        nextSlot_[k] =
-            slot + pace_ +
-            std::chrono::duration_cast<std::chrono::steady_clock::duration>(pace_ * share(random_));
+        gap_[k] = pace_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              pace_ * share(random_));
+        nextSlot_[k] = slot + gap_[k];
         return Turn{k, slot};
     }
     return std::nullopt;
+}
+
+void UpstreamPool::Sent(size_t upstream, SteadyTime sent) {
+    std::lock_guard lock(mutex_);
+    nextSlot_.at(upstream) = std::max(nextSlot_[upstream], sent + gap_[upstream]);
 }
 
 bool UpstreamPool::Suspended(size_t upstream, SystemTime now) const {

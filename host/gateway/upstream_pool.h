@@ -38,6 +38,9 @@ class UpstreamPool {
     // The next upstream in turn that is not suspended at `now`, with its slot (taken); nothing
     // when every upstream is suspended.
     std::optional<Turn> Take(SystemTime now);
+    // The request of the upstream's last turn went out at `sent` (after its connection was
+    // made, which may take long through a proxy): the next slot keeps the gap from there.
+    void Sent(size_t upstream, SteadyTime sent);
 
     bool Suspended(size_t upstream, SystemTime now) const;
     // Suspends an upstream for a block (see Suspend) and returns its suspension.
@@ -56,9 +59,10 @@ class UpstreamPool {
     const std::chrono::steady_clock::duration pace_;
     const double extra_;
     mutable std::mutex mutex_;
-    std::mt19937_64 random_;               // guarded by mutex_
-    size_t cursor_ = 0;                    // the next in turn
-    std::vector<SteadyTime> nextSlot_;     // per upstream
+    std::mt19937_64 random_;                                // guarded by mutex_
+    size_t cursor_ = 0;                                     // the next in turn
+    std::vector<SteadyTime> nextSlot_;                      // per upstream
+    std::vector<std::chrono::steady_clock::duration> gap_;  // per upstream: pace and extra drawn
     std::vector<Suspension> suspensions_;  // per upstream; strikes 0: never blocked
 };
 

@@ -5,19 +5,17 @@
 namespace rankcheck::gateway {
 
 StatsBook::StatsBook(std::vector<std::string> labels, std::vector<std::string> engines)
-    : labels_(std::move(labels)),
-      engines_(std::move(engines)),
-      cells_(labels_.size(), std::vector<Cell>(engines_.size() + 1)) {}
+    : labels_(std::move(labels)), engines_(std::move(engines)), cells_(labels_.size()) {}
 
-size_t StatsBook::EngineIndex(const std::string& engine) const {
-    const auto it = std::find(engines_.begin(), engines_.end(), engine);
-    return static_cast<size_t>(it - engines_.begin());  // engines_.size(): other
+std::string StatsBook::EngineKey(const std::string& engine) const {
+    return std::find(engines_.begin(), engines_.end(), engine) == engines_.end() ? "" : engine;
 }
 
-void StatsBook::Record(size_t upstream, const std::string& engine, Outcome outcome, double ms) {
-    const size_t column = EngineIndex(engine);
+void StatsBook::Record(size_t upstream, const std::string& engine, const std::string& client,
+                       Outcome outcome, double ms) {
+    const std::string key = EngineKey(engine);
     std::lock_guard lock(mutex_);
-    Cell& cell = cells_.at(upstream)[column];
+    Cell& cell = cells_.at(upstream)[{key, client}];
     ++cell.requests;
     ++(outcome == Outcome::Page    ? cell.pages
        : outcome == Outcome::Block ? cell.blocks
@@ -25,16 +23,17 @@ void StatsBook::Record(size_t upstream, const std::string& engine, Outcome outco
     cell.ms.push_back(static_cast<float>(ms));
 }
 
-std::vector<UpstreamStats> StatsBook::Rows(const std::string& engine) const {
+std::vector<UpstreamStats> StatsBook::Rows(const std::string& engine,
+                                           const std::string& client) const {
     std::vector<UpstreamStats> rows;
     std::lock_guard lock(mutex_);
     for (size_t u = 0; u < labels_.size(); ++u) {
         UpstreamStats row;
         row.upstream = labels_[u];
         std::vector<float> ms;
-        for (size_t e = 0; e < cells_[u].size(); ++e) {
-            if (!engine.empty() && e != EngineIndex(engine)) continue;
-            const Cell& cell = cells_[u][e];
+        for (const auto& [key, cell] : cells_[u]) {
+            if (!engine.empty() && key.first != engine) continue;
+            if (!client.empty() && key.second != client) continue;
             row.requests += cell.requests;
             row.pages += cell.pages;
             row.blocks += cell.blocks;

@@ -1,11 +1,13 @@
-// UpstreamStats: how each upstream has fared, per engine: requests sent through it, pages passed
-// on, blocks, failures and the median time of its requests. The host prints them in a run's
-// summary and keeps them with each check (one check is one engine's run, hence per engine).
+// UpstreamStats: how each upstream has fared, per engine and client: requests sent through it,
+// pages passed on, blocks, failures and the median time of its requests. The host prints them
+// in a run's summary and keeps them with each check (one check is one engine's run of one
+// project, hence per engine and per client, the run's name in its proxy.def).
 //
 // StatsBook is the gateway's record of them: its worker threads record, any thread reads.
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -29,23 +31,26 @@ class StatsBook {
     StatsBook(std::vector<std::string> labels, std::vector<std::string> engines);
 
     // One request through upstream `upstream` (an index into the labels) for `engine` (a name
-    // not among the engines counts as "other").
-    void Record(size_t upstream, const std::string& engine, Outcome outcome, double ms);
-    // A row per upstream, in the labels' order: the requests for `engine`, or for every engine
-    // and site when `engine` is empty.
-    std::vector<UpstreamStats> Rows(const std::string& engine = "") const;
+    // not among the engines counts as "other") from `client`.
+    void Record(size_t upstream, const std::string& engine, const std::string& client,
+                Outcome outcome, double ms);
+    // A row per upstream, in the labels' order: the requests for `engine` from `client`; an
+    // empty `engine` takes every engine and site, an empty `client` every client.
+    std::vector<UpstreamStats> Rows(const std::string& engine = "",
+                                    const std::string& client = "") const;
 
   private:
     struct Cell {
         int requests = 0, pages = 0, blocks = 0, failures = 0;
         std::vector<float> ms;  // the times, for the median
     };
-    size_t EngineIndex(const std::string& engine) const;
+    std::string EngineKey(const std::string& engine) const;  // the engine, or "" for others
 
     const std::vector<std::string> labels_;
-    const std::vector<std::string> engines_;  // the last column is "other"
+    const std::vector<std::string> engines_;
     mutable std::mutex mutex_;
-    std::vector<std::vector<Cell>> cells_;  // [upstream][engine]
+    // [upstream][{engine, client}]
+    std::vector<std::map<std::pair<std::string, std::string>, Cell>> cells_;
 };
 
 }  // namespace rankcheck::gateway
