@@ -126,7 +126,7 @@ struct Gateway::Impl {
 
     // The handler of every request, on a worker thread.
     void Serve(const httplib::Request& req, httplib::Response& res);
-    // Steps of Serve.
+    // Steps of Serve. WaitForSlot: false when the gateway stops or the client has gone.
     bool WaitForSlot(SteadyTime at);
     // Who asked for what: the engine (or the site's host) and the client.
     struct Asker {
@@ -221,7 +221,8 @@ bool Gateway::Impl::WaitForSlot(SteadyTime at) {
         if (now >= at) return true;
         if (now >= interim) {
             lock.unlock();
-            Listener::SendInterim();
+            // A client that has gone needs no page: its slot is left unused.
+            if (!Listener::SendInterim()) return false;
             lock.lock();
             interim = now + options.interimEvery;
             continue;
