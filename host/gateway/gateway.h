@@ -4,8 +4,9 @@
 // the cause of every failure in words.
 //
 // For each request (GET of an absolute http:// URL; anything else is refused with 405 or 400):
-//   1. The next upstream in turn that is not suspended is chosen, and the request waits for that
-//      upstream's pace (UpstreamPool). While it waits long, the plug-in receives "102
+//   1. An upstream that is not suspended is chosen in turn (round-robin; with a pace, the one
+//      whose pace lets the request go first), and the request waits for that upstream's pace
+//      (UpstreamPool). While it waits long, the plug-in receives "102
 //      Processing" every `interimEvery`, so that its client does not give up.
 //   2. The request goes out through that upstream, bounded by `timeout` as a whole.
 //   3. No answer (refused, timed out, ...), or an HTTP error that is not a block (407 from a

@@ -11,28 +11,32 @@ UpstreamPool::UpstreamPool(std::vector<std::string> labels, std::chrono::millise
       extra_(extra),
       random_(std::random_device{}()),
       nextSlot_(labels_.size()),
-      gap_(labels_.size()),
       suspensions_(labels_.size()) {}
 
 std::optional<UpstreamPool::Turn> UpstreamPool::Take(SystemTime now) {
     std::lock_guard lock(mutex_);
+    const SteadyTime ready = std::chrono::steady_clock::now();
+    std::optional<Turn> turn;
+    // From the cursor on, so that of the upstreams ready now the next in order wins.
     for (size_t i = 0; i < labels_.size(); ++i) {
         const size_t k = (cursor_ + i) % labels_.size();
         if (now < suspensions_[k].until) continue;
-        cursor_ = k + 1;
-        const SteadyTime slot = std::max(std::chrono::steady_clock::now(), nextSlot_[k]);
-        std::uniform_real_distribution<double> share(0.0, extra_);
-        gap_[k] = pace_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                              pace_ * share(random_));
-        nextSlot_[k] = slot + gap_[k];
-        return Turn{k, slot};
+        const SteadyTime slot = std::max(ready, nextSlot_[k]);
+        if (!turn || slot < turn->at) turn = Turn{k, slot};
     }
-    return std::nullopt;
+    if (!turn) return std::nullopt;
+    const size_t k = turn->upstream;
+    cursor_ = k + 1;
+    std::uniform_real_distribution<double> share(0.0, extra_);
+    nextSlot_[k] =
+        turn->at + pace_ +
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(pace_ * share(random_));
+    return turn;
 }
 
 void UpstreamPool::Sent(size_t upstream, SteadyTime sent) {
     std::lock_guard lock(mutex_);
-    nextSlot_.at(upstream) = std::max(nextSlot_[upstream], sent + gap_[upstream]);
+    nextSlot_.at(upstream) = std::max(nextSlot_[upstream], sent + pace_);
 }
 
 bool UpstreamPool::Suspended(size_t upstream, SystemTime now) const {

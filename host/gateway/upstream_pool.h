@@ -1,12 +1,14 @@
 // UpstreamPool: which upstream a request goes through, and when it may go.
 //
-// Requests go round the upstreams in their order (round-robin), skipping suspended ones. Each
-// upstream has a pace: two requests through it are at least `pace` apart, plus a random extra of
-// up to `extra` × pace (0.5: up to half of it) drawn anew after every request, so that the
-// requests do not come like clockwork. A request takes its upstream's next slot when its turn is
-// given: with N upstreams and one request after the other, the requests go out up to N times as
-// often as through one. Requests from several clients at once (two plug-ins) share the turns and
-// the slots.
+// Each upstream has a pace: two requests through it are at least `pace` apart, plus a random
+// extra of up to `extra` × pace (0.5: up to half of it) drawn anew after every request, so that
+// the requests do not come like clockwork. Requests go round the upstreams that are not
+// suspended: a request takes the upstream whose pace lets it go first, and of those that are
+// ready, the next in their order (round-robin). Without a pace that is plain round-robin; with
+// one, an upstream whose random extra came out short is not kept waiting behind one whose extra
+// came out long. With N upstreams and one request after the other, the requests go out up to N
+// times as often as through one. Requests from several clients at once (two plug-ins) share the
+// turns and the slots.
 //
 // Owned by the gateway; its worker threads call it at the same time. Pacing runs on the steady
 // clock; suspensions on the system clock, passed in (they are shown and kept as times of day).
@@ -35,11 +37,13 @@ class UpstreamPool {
         size_t upstream;  // index into the labels
         SteadyTime at;    // the request may go at this time, not before
     };
-    // The next upstream in turn that is not suspended at `now`, with its slot (taken); nothing
-    // when every upstream is suspended.
+    // The upstream in turn (see above) among those not suspended at `now`, with its slot
+    // (taken); nothing when every upstream is suspended.
     std::optional<Turn> Take(SystemTime now);
-    // The request of the upstream's last turn went out at `sent` (after its connection was
-    // made, which may take long through a proxy): the next slot keeps the gap from there.
+    // The request of the upstream's last turn went out at `sent`, which may be well after its
+    // slot (its client came late, or the connection to the proxy took long): the next slot is
+    // at least `pace` after it. Lateness thus counts towards the random extra, but never
+    // brings two requests closer than the pace, nor the slots closer than their own gaps.
     void Sent(size_t upstream, SteadyTime sent);
 
     bool Suspended(size_t upstream, SystemTime now) const;
@@ -59,10 +63,9 @@ class UpstreamPool {
     const std::chrono::steady_clock::duration pace_;
     const double extra_;
     mutable std::mutex mutex_;
-    std::mt19937_64 random_;                                // guarded by mutex_
-    size_t cursor_ = 0;                                     // the next in turn
-    std::vector<SteadyTime> nextSlot_;                      // per upstream
-    std::vector<std::chrono::steady_clock::duration> gap_;  // per upstream: pace and extra drawn
+    std::mt19937_64 random_;               // guarded by mutex_
+    size_t cursor_ = 0;                    // the next in turn
+    std::vector<SteadyTime> nextSlot_;     // per upstream
     std::vector<Suspension> suspensions_;  // per upstream; strikes 0: never blocked
 };
 
