@@ -4,12 +4,14 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <string>
 
 namespace rankcheck::gateway {
 
@@ -40,8 +42,11 @@ void Address(const sockaddr_storage& addr, std::string& ip, int& port) {
     ip = text;
 }
 
-// One connection's socket as the library reads and writes it; reads are buffered (the library
-// reads a request's head a byte at a time).
+// One connection's socket as the library reads and writes it. Reads are buffered (the library
+// reads a request's head a byte at a time). Both read and write try the socket first and wait
+// for it only when it is not ready: a wait is a system call of its own, and a page through the
+// gateway should cost as few of them as can be. A small write (an answer's head) is held back
+// and goes out with the next write (its body) in one call, or at Flush.
 class SocketStream final : public httplib::Stream {
   public:
     SocketStream(socket_t sock, int readTimeoutMs, int writeTimeoutMs)
@@ -54,11 +59,11 @@ class SocketStream final : public httplib::Stream {
 
     ssize_t read(char* ptr, size_t size) override {
         if (begin_ == end_) {
-            if (!WaitFor(sock_, POLLIN, readTimeoutMs_)) return -1;
-            ssize_t n;
-            do {
-                n = ::recv(sock_, buffer_, sizeof buffer_, 0);
-            } while (n < 0 && errno == EINTR);
+            ssize_t n = Recv();
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                if (!WaitFor(sock_, POLLIN, readTimeoutMs_)) return -1;
+                n = Recv();
+            }
             if (n <= 0) return n;
             begin_ = 0;
             end_ = static_cast<size_t>(n);
@@ -69,35 +74,88 @@ class SocketStream final : public httplib::Stream {
         return static_cast<ssize_t>(n);
     }
 
+    // Returns how much of `ptr` was taken (the library calls again for the rest), or -1.
     ssize_t write(const char* ptr, size_t size) override {
-        if (!is_writable()) return -1;
-        ssize_t n;
-        do {
-            n = ::send(sock_, ptr, size, MSG_NOSIGNAL);
-        } while (n < 0 && errno == EINTR);
-        return n;
+        if (held_.empty() && size <= kHoldBytes) {
+            held_.assign(ptr, size);
+            return static_cast<ssize_t>(size);
+        }
+        iovec parts[2] = {{held_.data(), held_.size()}, {const_cast<char*>(ptr), size}};
+        const ssize_t n = Send(held_.empty() ? parts + 1 : parts, held_.empty() ? 1 : 2);
+        if (n < 0) return -1;
+        const size_t fromHeld = std::min(held_.size(), static_cast<size_t>(n));
+        held_.erase(0, fromHeld);
+        return n - static_cast<ssize_t>(fromHeld);
     }
 
+    // Sends what is held back; false when the connection is gone.
+    bool Flush() {
+        while (!held_.empty()) {
+            iovec part{held_.data(), held_.size()};
+            const ssize_t n = Send(&part, 1);
+            if (n < 0) return false;
+            held_.erase(0, static_cast<size_t>(n));
+        }
+        return true;
+    }
+
+    // Asked for every request; the same for the whole connection, so looked up once.
     void get_remote_ip_and_port(std::string& ip, int& port) const override {
-        sockaddr_storage addr{};
-        socklen_t len = sizeof addr;
-        if (::getpeername(sock_, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-            Address(addr, ip, port);
+        if (remotePort_ < 0) {
+            sockaddr_storage addr{};
+            socklen_t len = sizeof addr;
+            remotePort_ = 0;
+            if (::getpeername(sock_, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+                Address(addr, remoteIp_, remotePort_);
+        }
+        ip = remoteIp_;
+        port = remotePort_;
     }
     void get_local_ip_and_port(std::string& ip, int& port) const override {
-        sockaddr_storage addr{};
-        socklen_t len = sizeof addr;
-        if (::getsockname(sock_, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-            Address(addr, ip, port);
+        if (localPort_ < 0) {
+            sockaddr_storage addr{};
+            socklen_t len = sizeof addr;
+            localPort_ = 0;
+            if (::getsockname(sock_, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+                Address(addr, localIp_, localPort_);
+        }
+        ip = localIp_;
+        port = localPort_;
     }
     socket_t socket() const override { return sock_; }
 
   private:
+    static constexpr size_t kHoldBytes = 2048;
+
+    ssize_t Recv() {
+        ssize_t n;
+        do {
+            n = ::recv(sock_, buffer_, sizeof buffer_, MSG_DONTWAIT);
+        } while (n < 0 && errno == EINTR);
+        return n;
+    }
+    // One sendmsg of `count` parts; waits for the socket (up to the write time-out) only when
+    // it is full.
+    ssize_t Send(iovec* parts, size_t count) {
+        msghdr message{};
+        message.msg_iov = parts;
+        message.msg_iovlen = count;
+        for (;;) {
+            const ssize_t n = ::sendmsg(sock_, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n >= 0) return n;
+            if (errno == EINTR) continue;
+            if ((errno != EAGAIN && errno != EWOULDBLOCK) || !is_writable()) return -1;
+        }
+    }
+
     socket_t sock_;
     int readTimeoutMs_;
     int writeTimeoutMs_;
     char buffer_[4096];
     size_t begin_ = 0, end_ = 0;  // the unread part of buffer_
+    std::string held_;            // a small write not sent yet
+    mutable std::string remoteIp_, localIp_;
+    mutable int remotePort_ = -1, localPort_ = -1;  // -1: not looked up yet
 };
 
 int Milliseconds(time_t sec, time_t usec) {
@@ -111,9 +169,11 @@ thread_local SocketStream* tServing = nullptr;
 
 bool Listener::SendInterim() {
     static constexpr char kInterim[] = "HTTP/1.1 102 Processing\r\n\r\n";
-    if (tServing == nullptr) return false;
+    if (tServing == nullptr || !tServing->Flush()) return false;
+    // Held back as any small write is, then sent at once.
     const size_t length = sizeof kInterim - 1;
-    return tServing->write(kInterim, length) == static_cast<ssize_t>(length);
+    if (tServing->write(kInterim, length) != static_cast<ssize_t>(length)) return false;
+    return tServing->Flush();
 }
 
 bool Listener::WaitForRequest(socket_t sock) const {
@@ -140,7 +200,7 @@ bool Listener::process_and_close_socket(socket_t sock) {
         // The last request the count allows is answered with "Connection: close".
         bool closed = false;
         served = process_request(stream, left == 1, closed, nullptr);
-        if (!served || closed) break;
+        if (!stream.Flush() || !served || closed) break;
     }
     tServing = nullptr;
     ::shutdown(sock, SHUT_RDWR);
