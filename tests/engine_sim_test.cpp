@@ -571,7 +571,8 @@ TEST(EngineSim, ProgramPrintsItsPortServesAndStopsOnSigterm) {
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     const std::string scenario = ENGINE_SIM_EXAMPLES "/scenario.json";
-    std::vector<std::string> args{ENGINE_SIM_EXE, "--port", "0", "--scenario", scenario};
+    std::vector<std::string> args{ENGINE_SIM_EXE, "--port", "0", "--ports", "2",
+                                  "--scenario",   scenario};
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
@@ -583,13 +584,16 @@ TEST(EngineSim, ProgramPrintsItsPortServesAndStopsOnSigterm) {
     FILE* stdoutOfSim = fdopen(out[0], "r");
     char line[32] = {};
     ASSERT_NE(fgets(line, sizeof line, stdoutOfSim), nullptr);
-    const int port = std::atoi(line);
+    // With --ports 2 the line holds both ports, the first as ever.
+    int port = 0, second = 0;
+    ASSERT_EQ(std::sscanf(line, "%d %d", &port, &second), 2) << line;
     ASSERT_GT(port, 0) << line;
+    EXPECT_NE(second, port);
 
-    {
+    for (const int p : {port, second}) {
         THttpClient client;
         client.ProxyServer = "127.0.0.1";
-        client.ProxyPort = port;
+        client.ProxyPort = p;
         const Scan scan = ScanQuillon(client.Get(QuillonUrl("bakery near me", 9)));
         ASSERT_EQ(scan.links.size(), 10u);
         EXPECT_EQ(QuillonTrimmed(scan.links[6]), "www.my-bakery.example/contact");  // rank 87
