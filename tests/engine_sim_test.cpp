@@ -2,6 +2,7 @@
 // plug-ins reach it: through THttpClient with the simulator as proxy. Pages are scanned here by
 // the plug-ins' own rules, independently of how the simulator writes them.
 #include "tools/engine-sim/engine_sim.h"
+#include "tools/engine-sim/result_page.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -570,7 +571,8 @@ TEST(EngineSim, ProgramPrintsItsPortServesAndStopsOnSigterm) {
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     const std::string scenario = ENGINE_SIM_EXAMPLES "/scenario.json";
-    std::vector<std::string> args{ENGINE_SIM_EXE, "--port", "0", "--scenario", scenario};
+    std::vector<std::string> args{ENGINE_SIM_EXE, "--port", "0", "--ports", "2",
+                                  "--scenario",   scenario};
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
@@ -582,13 +584,16 @@ TEST(EngineSim, ProgramPrintsItsPortServesAndStopsOnSigterm) {
     FILE* stdoutOfSim = fdopen(out[0], "r");
     char line[32] = {};
     ASSERT_NE(fgets(line, sizeof line, stdoutOfSim), nullptr);
-    const int port = std::atoi(line);
+    // With --ports 2 the line holds both ports, the first as ever.
+    int port = 0, second = 0;
+    ASSERT_EQ(std::sscanf(line, "%d %d", &port, &second), 2) << line;
     ASSERT_GT(port, 0) << line;
+    EXPECT_NE(second, port);
 
-    {
+    for (const int p : {port, second}) {
         THttpClient client;
         client.ProxyServer = "127.0.0.1";
-        client.ProxyPort = port;
+        client.ProxyPort = p;
         const Scan scan = ScanQuillon(client.Get(QuillonUrl("bakery near me", 9)));
         ASSERT_EQ(scan.links.size(), 10u);
         EXPECT_EQ(QuillonTrimmed(scan.links[6]), "www.my-bakery.example/contact");  // rank 87
@@ -599,6 +604,122 @@ TEST(EngineSim, ProgramPrintsItsPortServesAndStopsOnSigterm) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     fclose(stdoutOfSim);
+}
+
+// Several ports serve the same engines; a fault may hold for one port only, and the log says
+// which port each request came in on.
+TEST(EngineSim, SeveralPortsEachPlayOneUpstream) {
+    Scenario scenario;
+    scenario.faults = {{.kind = FaultKind::Status, .status = 403, .listener = 2}};
+    EngineSim sim(scenario);
+    sim.SetPortCount(3);
+    const int first = sim.Start();
+    const std::vector<int> ports = sim.Ports();
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_EQ(ports[0], first);
+    EXPECT_EQ(std::set<int>(ports.begin(), ports.end()).size(), 3u);
+    for (const int port : {ports[2], ports[1], ports[0]}) {
+        THttpClient client;
+        client.ProxyServer = "127.0.0.1";
+        client.ProxyPort = port;
+        const std::string failure = Failure(client, QuillonUrl("bread", 1));
+        EXPECT_EQ(failure.find("HTTP status 403") != std::string::npos, port == ports[1]);
+    }
+    const std::vector<LoggedRequest> log = sim.Requests();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].listener, 3);
+    EXPECT_EQ(log[1].listener, 2);
+    EXPECT_EQ(log[1].status, 403);
+    EXPECT_EQ(log[2].listener, 1);
+    EXPECT_LE(log[0].at, log[1].at);
+    sim.Stop();
+    EXPECT_TRUE(sim.Ports().empty());
+}
+
+// The rate limit: per port (or per client address), the request over it gets 429 with the
+// cool-down as Retry-After, and so does every request until the cool-down ends; another port
+// has its own count. With "captcha" as the answer the engine's captcha page comes with 200.
+TEST(EngineSim, RateLimitAnswers429OrTheCaptchaForTheCoolDown) {
+    Scenario scenario = Scenario::FromJson(
+        R"({"rateLimit": {"requests": 2, "seconds": 60, "per": "port", "cooldown": 0.3}})");
+    EngineSim sim(scenario);
+    sim.SetPortCount(2);
+    sim.Start();
+    httplib::Client first("127.0.0.1", sim.Ports()[0]);
+    httplib::Client second("127.0.0.1", sim.Ports()[1]);
+    const std::string url = QuillonUrl("bread", 1);
+    EXPECT_EQ(first.Get(url.c_str())->status, 200);
+    EXPECT_EQ(first.Get(url.c_str())->status, 200);
+    const auto limited = first.Get(url.c_str());
+    EXPECT_EQ(limited->status, 429);
+    EXPECT_EQ(limited->get_header_value("Retry-After"), "1");
+    EXPECT_EQ(sim.Requests().back().faults, "rateLimit");
+    EXPECT_EQ(second.Get(url.c_str())->status, 200);
+    // After the cool-down the count starts afresh.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int status = 429;
+    while (status == 429 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        status = first.Get(url.c_str())->status;
+    }
+    EXPECT_EQ(status, 200);
+    EXPECT_GE(sim.Requests().back().at - sim.Requests()[2].at, std::chrono::milliseconds(300));
+
+    sim.SetScenario(Scenario::FromJson(
+        R"({"rateLimit": {"requests": 1, "seconds": 60, "answer": "captcha"}})"));
+    EXPECT_EQ(ScanQuillon(first.Get(url.c_str())->body).links.size(), 10u);
+    const auto captcha = second.Get(url.c_str());  // the same client address
+    EXPECT_EQ(captcha->status, 200);
+    EXPECT_NE(captcha->body.find("<form id=\"captcha-form\""), std::string::npos);
+    EXPECT_TRUE(ScanQuillon(captcha->body).links.empty());
+
+    for (const std::string bad :
+         {R"({"rateLimit": {"requests": 0}})", R"({"rateLimit": {"per": "host"}})",
+          R"({"rateLimit": {"answer": "403"}})", R"({"rateLimit": {"seconds": 0}})",
+          R"({"faults": [{"kind": "captcha", "listener": -1}]})"}) {
+        EXPECT_THROW(Scenario::FromJson(bad), std::invalid_argument) << bad;
+    }
+}
+
+// The block pages a client meets instead of results: the captcha page (200) and a redirect away
+// from the results to the consent page, which is served at "/consent".
+TEST(EngineSim, CaptchaAndConsentFaultsStandInForTheResults) {
+    Scenario scenario = Scenario::FromJson(R"({"faults": [
+        {"kind": "captcha", "times": 1}, {"kind": "consent", "times": 1}]})");
+    EngineSim sim(scenario);
+    sim.Start();
+    httplib::Client raw("127.0.0.1", sim.Port());
+    const std::string url = VerrinUrl("bread");
+    const auto captcha = raw.Get(url.c_str());
+    EXPECT_EQ(captcha->status, 200);
+    EXPECT_NE(captcha->body.find("<div id=\"verrin-challenge\""), std::string::npos);
+    EXPECT_TRUE(ScanVerrin(captcha->body).links.empty());
+    // A client that follows redirects lands on the consent page.
+    THttpClient client;
+    UseSimulator(client, sim);
+    const std::string page = client.Get(url);
+    EXPECT_NE(page.find("<div id=\"verrin-consent\""), std::string::npos);
+    EXPECT_TRUE(ScanVerrin(page).links.empty());
+    EXPECT_EQ(ScanVerrin(raw.Get(url.c_str())->body).links.size(), 15u);
+    const std::vector<LoggedRequest> log = sim.Requests();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0].faults, "captcha");
+    EXPECT_EQ(log[1].faults, "consent");
+    EXPECT_EQ(log[1].status, 302);
+    EXPECT_EQ(log[2].url,
+              "http://search.verrin.example/consent?continue=" +
+                  std::string("http%3A%2F%2Fsearch.verrin.example%2Fresults.asp%3Fq%3D") +
+                  "bread%26origq%3D%26RS%3DCHECKED%26FORM%3DSMCRT%26v%3D1%26cfg%3D" +
+                  "SMCINITIAL%26nosp%3D0%26thr%3D");
+    EXPECT_EQ(log[2].status, 200);
+    // Quillon's own pages, and a result page never holds a block page's marker.
+    EXPECT_NE(RenderCaptchaPage(Engine::Quillon).find("<form id=\"captcha-form\""),
+              std::string::npos);
+    EXPECT_NE(RenderConsentPage(Engine::Quillon).find("<form id=\"consent-form\""),
+              std::string::npos);
+    for (const std::string marker :
+         {"captcha-form", "consent-form", "verrin-challenge", "verrin-consent"})
+        EXPECT_EQ(raw.Get(QuillonUrl("bread", 1).c_str())->body.find(marker), std::string::npos);
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <stdexcept>
 #include <tuple>
@@ -30,7 +32,14 @@ constexpr const char* kHtml = "text/html; charset=utf-8";
 
 bool IsFailure(FaultKind kind) {
     return kind == FaultKind::Status || kind == FaultKind::CloseMidBody ||
-           kind == FaultKind::NoAnswer;
+           kind == FaultKind::NoAnswer || kind == FaultKind::Captcha || kind == FaultKind::Consent;
+}
+
+// The status a request is answered with when `failure` (or nothing) acts on it.
+int AnsweredStatus(const Fault* failure) {
+    if (!failure) return 200;
+    if (failure->kind == FaultKind::Status) return failure->status;
+    return failure->kind == FaultKind::Consent ? 302 : 200;
 }
 
 // Where a request goes: host (lower-case, without port), path and raw query, and its full URL.
@@ -98,6 +107,22 @@ void SetBody(httplib::Response& res, std::string body, bool compress) {
                              });
 }
 
+// Every byte but letters, digits and "-._~" as %XX.
+std::string QueryEncoded(const std::string& text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
 std::string ErrorPage(int status, const std::string& message) {
     return "<!DOCTYPE html>\n<html><head><title>" + std::to_string(status) +
            "</title></head><body><h1>" + std::to_string(status) + "</h1><p>" + HtmlEscape(message) +
@@ -111,6 +136,7 @@ struct Route {
     std::string message;  // of an error answer
     Engine engine = Engine::Quillon;
     bool frontPage = false;
+    bool consentPage = false;
     int firstRank = 1;
 };
 
@@ -124,8 +150,9 @@ Route RouteRequest(const httplib::Request& req, const Target& target) {
     if (target.host != kQuillonHost && target.host != kVerrinHost)
         return error(404, "No engine at " + target.host);
     route.engine = target.host == kQuillonHost ? Engine::Quillon : Engine::Verrin;
-    if (target.path == "/") {
-        route.frontPage = true;
+    if (target.path == "/" || target.path == "/consent") {
+        route.frontPage = target.path == "/";
+        route.consentPage = !route.frontPage;
         return route;
     }
     if (route.engine == Engine::Quillon && target.path == "/search") {
@@ -157,12 +184,21 @@ struct EngineSim::State {
     // How many requests each fault has acted on; guarded by EngineSim::mutex_.
     std::vector<int> scenarioHits = std::vector<int>(scenario.faults.size());
     std::map<std::tuple<std::string, Engine, size_t>, int> keywordHits;
+    // The rate limit's count per client address or port: the times of the requests within the
+    // window, and the end of a cool-down; guarded by EngineSim::mutex_.
+    struct RateWindow {
+        std::deque<std::chrono::steady_clock::time_point> times;
+        std::chrono::steady_clock::time_point coolUntil{};
+    };
+    std::map<std::string, RateWindow> rateWindows;
 };
 
 struct EngineSim::Plan {
     int status = 200;
     std::string body;              // the answer, unless a result page is to be built
     std::string challenge;         // Proxy-Authenticate value of a 407
+    std::string retryAfter;        // Retry-After value of a 429 for the rate limit
+    std::string url;               // the URL asked for (a Consent fault's continue=)
     std::shared_ptr<State> state;  // set when a result page is to be built
     Engine engine = Engine::Quillon;
     std::string keyword;
@@ -192,46 +228,57 @@ int EngineSim::Start(int port, const std::string& address) {
         std::lock_guard lock(mutex_);
         stopping_ = false;
     }
+    try {
+        for (int i = 0; i < portCount_; ++i) {
+            const int bound = Listen(i == 0 ? port : 0, address);
+            std::lock_guard lock(mutex_);  // the servers already up read ports_
+            ports_.push_back(bound);
+        }
+    } catch (...) {
+        Stop();
+        throw;
+    }
+    port_ = ports_.front();
+    return port_;
+}
+
+int EngineSim::Listen(int port, const std::string& address) {
     const std::string where = address + ":" + std::to_string(port);
-    server_ = std::make_unique<PromptServer>();
+    auto owned = std::make_unique<PromptServer>();
+    httplib::Server* server = owned.get();
     // Only SO_REUSEADDR: the server library's default SO_REUSEPORT would let a second simulator
     // share a port that one already serves, and the two would split its connections.
-    server_->set_socket_options([](int sock) {
+    server->set_socket_options([](int sock) {
         const int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    server_->set_keep_alive_max_count(keepAlive_ ? 1000 : 1);
-    server_->set_tcp_nodelay(true);  // else small pages wait for delayed ACKs (about 40 ms each)
+    server->set_keep_alive_max_count(keepAlive_ ? 1000 : 1);
+    server->set_tcp_nodelay(true);  // else small pages wait for delayed ACKs (about 40 ms each)
     // An idle keep-alive connection holds a worker until this timeout, or until Stop.
-    server_->set_keep_alive_timeout(2);
-    server_->Get(".*",
-                 [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
+    server->set_keep_alive_timeout(2);
+    server->Get(".*",
+                [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
     errno = 0;
-    port_ = port == 0 ? server_->bind_to_any_port(address)
-                      : (server_->bind_to_port(address, port) ? port : -1);
-    if (port_ <= 0) {
+    const int bound = port == 0 ? server->bind_to_any_port(address)
+                                : (server->bind_to_port(address, port) ? port : -1);
+    if (bound <= 0) {
         const int err = errno;
-        server_.reset();
-        port_ = 0;
         throw std::runtime_error("engine-sim: cannot listen on " + where +
                                  (err != 0 ? std::string(": ") + std::strerror(err) : ""));
     }
     auto listenEnded = std::make_shared<std::atomic<bool>>(false);
-    thread_ = std::thread([this, listenEnded] {
-        server_->listen_after_bind();
+    std::thread thread([server, listenEnded] {
+        server->listen_after_bind();
         *listenEnded = true;
     });
     // The server is up once its loop runs. A loop that ends at once, or never shows up, is a
     // failure to start, not a reason to wait for ever.
     const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
-    while (!server_->is_running()) {
+    while (!server->is_running()) {
         const bool ended = *listenEnded;
         if (ended || std::chrono::steady_clock::now() >= deadline) {
-            server_->stop();
-            thread_.join();
-            server_.reset();
-            const int bound = port_;
-            port_ = 0;
+            server->stop();
+            thread.join();
             throw std::runtime_error("engine-sim: the server bound to " + address + ":" +
                                      std::to_string(bound) +
                                      (ended ? " stopped before it accepted a connection"
@@ -240,7 +287,8 @@ int EngineSim::Start(int port, const std::string& address) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return port_;
+    servers_.push_back({std::move(owned), std::move(thread)});
+    return bound;
 }
 
 void EngineSim::Stop() {
@@ -249,10 +297,14 @@ void EngineSim::Stop() {
         stopping_ = true;
     }
     stopped_.notify_all();
-    if (!server_) return;
-    server_->stop();
-    thread_.join();
-    server_.reset();
+    for (Listening& listening : servers_) {
+        listening.server->stop();
+        listening.thread.join();
+    }
+    servers_.clear();
+    std::lock_guard lock(mutex_);
+    ports_.clear();
+    port_ = 0;
 }
 
 void EngineSim::SetScenario(Scenario scenario) {
@@ -293,14 +345,17 @@ bool EngineSim::WaitUnlessStopped(int ms) {
 void EngineSim::Log(const LoggedRequest& entry) {
     log_.push_back(entry);
     if (logFile_.is_open()) {
-        const nlohmann::ordered_json line = {{"n", entry.number},
-                                             {"url", entry.url},
-                                             {"userAgent", entry.userAgent},
-                                             {"acceptLanguage", entry.acceptLanguage},
-                                             {"proxyAuthorization", entry.proxyAuthorization},
-                                             {"clientPort", entry.clientPort},
-                                             {"status", entry.status},
-                                             {"faults", entry.faults}};
+        const nlohmann::ordered_json line = {
+            {"n", entry.number},
+            {"url", entry.url},
+            {"userAgent", entry.userAgent},
+            {"acceptLanguage", entry.acceptLanguage},
+            {"proxyAuthorization", entry.proxyAuthorization},
+            {"clientPort", entry.clientPort},
+            {"status", entry.status},
+            {"faults", entry.faults},
+            {"listener", entry.listener},
+            {"ms", std::chrono::duration<double, std::milli>(entry.at - born_).count()}};
         logFile_ << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
                  << '\n';
         logFile_.flush();
@@ -315,6 +370,9 @@ LoggedRequest EngineSim::NewLogEntry(const httplib::Request& req, const std::str
     entry.acceptLanguage = req.get_header_value("Accept-Language");
     entry.proxyAuthorization = req.get_header_value("Proxy-Authorization");
     entry.clientPort = req.remote_port;
+    const auto port = std::find(ports_.begin(), ports_.end(), req.local_port);
+    entry.listener = port == ports_.end() ? 1 : static_cast<int>(port - ports_.begin()) + 1;
+    entry.at = std::chrono::steady_clock::now();
     return entry;
 }
 
@@ -343,8 +401,20 @@ EngineSim::Plan EngineSim::Decide(const httplib::Request& req, LoggedRequest& en
     const Route route = RouteRequest(req, target);
     if (route.status != 200) return decided(route.status, route.message);
     plan.engine = route.engine;
-    if (route.frontPage) {
-        plan.body = RenderFrontPage(plan.engine);
+    plan.url = target.url;
+    if (const auto coolDown = OverRateLimit(req, entry)) {
+        entry.faults = "rateLimit";
+        if (scenario.rateLimit->answer == RateLimit::Answer::Captcha) {
+            plan.body = RenderCaptchaPage(plan.engine);
+            entry.status = 200;
+            Log(entry);
+            return plan;
+        }
+        plan.retryAfter = std::to_string(static_cast<long long>(std::ceil(*coolDown)));
+        return decided(429, "Too many requests");
+    }
+    if (route.frontPage || route.consentPage) {
+        plan.body = route.frontPage ? RenderFrontPage(plan.engine) : RenderConsentPage(plan.engine);
         entry.status = 200;
         Log(entry);
         return plan;
@@ -357,10 +427,32 @@ EngineSim::Plan EngineSim::Decide(const httplib::Request& req, LoggedRequest& en
     ApplyFaults(plan, entry);
     plan.state = state_;
     plan.compress = compress_;
-    entry.status =
-        plan.failure && plan.failure->kind == FaultKind::Status ? plan.failure->status : 200;
+    entry.status = AnsweredStatus(plan.failure);
     Log(entry);
     return plan;
+}
+
+std::optional<double> EngineSim::OverRateLimit(const httplib::Request& req,
+                                               const LoggedRequest& entry) {
+    const std::optional<RateLimit>& limit = state_->scenario.rateLimit;
+    if (!limit) return std::nullopt;
+    const std::string key = limit->per == RateLimit::Per::Port
+                                ? "port " + std::to_string(entry.listener)
+                                : "client " + req.remote_addr;
+    State::RateWindow& window = state_->rateWindows[key];
+    const auto now = entry.at;
+    using Seconds = std::chrono::duration<double>;
+    if (now < window.coolUntil) return Seconds(window.coolUntil - now).count();
+    while (!window.times.empty() && Seconds(now - window.times.front()).count() >= limit->seconds)
+        window.times.pop_front();
+    if (static_cast<int>(window.times.size()) < limit->requests) {
+        window.times.push_back(now);
+        return std::nullopt;
+    }
+    window.times.clear();
+    window.coolUntil = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                 Seconds(limit->cooldown));
+    return limit->cooldown;
 }
 
 void EngineSim::ApplyFaults(Plan& plan, LoggedRequest& entry) {
@@ -371,14 +463,17 @@ void EngineSim::ApplyFaults(Plan& plan, LoggedRequest& entry) {
     for (size_t i = 0; i < scenario.faults.size(); ++i) {
         const Fault& fault = scenario.faults[i];
         int& hits = state_->scenarioHits[i];
-        if (entry.number >= fault.fromRequest && (fault.times == 0 || hits < fault.times))
+        if (entry.number >= fault.fromRequest && (fault.times == 0 || hits < fault.times) &&
+            (fault.listener == 0 || fault.listener == entry.listener))
             matching.emplace_back(&fault, &hits);
     }
     if (const EngineSetup* setup = scenario.Find(plan.keyword, plan.engine)) {
         for (size_t i = 0; i < setup->faults.size(); ++i) {
             const Fault& fault = setup->faults[i];
             int& hits = state_->keywordHits[{plan.keyword, plan.engine, i}];
-            if ((fault.page == 0 || fault.page == page) && (fault.times == 0 || hits < fault.times))
+            if ((fault.page == 0 || fault.page == page) &&
+                (fault.times == 0 || hits < fault.times) &&
+                (fault.listener == 0 || fault.listener == entry.listener))
                 matching.emplace_back(&fault, &hits);
         }
     }
@@ -404,6 +499,7 @@ void EngineSim::Handle(const httplib::Request& req, httplib::Response& res) {
     LoggedRequest entry;
     const Plan plan = Decide(req, entry);
     if (!plan.challenge.empty()) res.set_header("Proxy-Authenticate", plan.challenge);
+    if (!plan.retryAfter.empty()) res.set_header("Retry-After", plan.retryAfter);
     if (!plan.state) {
         // A front page or an error page, compressed only as a result page would be.
         res.status = plan.status;
@@ -417,6 +513,16 @@ void EngineSim::Handle(const httplib::Request& req, httplib::Response& res) {
     if (plan.failure && plan.failure->kind == FaultKind::Status) {
         res.status = plan.failure->status;
         res.set_content(ErrorPage(res.status, "The engine failed"), kHtml);
+        return;
+    }
+    if (plan.failure && plan.failure->kind == FaultKind::Captcha) {
+        res.status = 200;
+        SetBody(res, RenderCaptchaPage(plan.engine), plan.compress);
+        return;
+    }
+    if (plan.failure && plan.failure->kind == FaultKind::Consent) {
+        const std::string host = plan.engine == Engine::Quillon ? kQuillonHost : kVerrinHost;
+        res.set_redirect("http://" + host + "/consent?continue=" + QueryEncoded(plan.url));
         return;
     }
     std::string body = RenderResultPage(plan);

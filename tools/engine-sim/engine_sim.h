@@ -7,9 +7,14 @@
 //                           /results.aspx?q=KW&amp;first=N   15 results from rank N ("amp;first"
 //                                                             is read as "first")
 //   either host             /                                the front page, without results
+//                           /consent                         the consent page (Consent fault)
 // with the results, sites and faults of its Scenario. Any other host or path gets 404, a result
 // page request without q gets 400, and with proxy authentication set every request without the
-// right Proxy-Authorization gets 407.
+// right Proxy-Authorization gets 407. With a rate limit, a client over it gets 429 or the captcha
+// page for the cool-down.
+//
+// It may listen on several ports (SetPortCount), all serving the same engines; a fault or the
+// rate limit can tell them apart, so that each port plays one upstream proxy of its own.
 //
 // Every request is logged (in memory, and as one JSON line in the log file when one is set) as
 // soon as its answer is decided, before any delay.
@@ -25,6 +30,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,6 +57,8 @@ struct LoggedRequest {
     int clientPort = 0;  // the client's port: requests with equal ports came over one connection
     int status = 0;      // the status answered (a CloseMidBody or NoAnswer fault answers 200)
     std::string faults;  // names of the faults that hit the request, comma-separated
+    int listener = 1;    // the port it came in on, 1-based in the order of Ports()
+    std::chrono::steady_clock::time_point at{};  // when it was read, before its answer
 };
 
 class EngineSim {
@@ -65,13 +73,18 @@ class EngineSim {
     static constexpr std::chrono::milliseconds kStartTimeout{5000};
 
     // Binds (port 0: any free port), starts serving and returns the bound port once the server
-    // accepts connections. Throws std::runtime_error naming the address when it cannot be bound
-    // (also when another server listens on that port) or the server does not come up within
-    // kStartTimeout; nothing is left running then.
+    // accepts connections; with a port count above 1 the further ports are free ones. Throws
+    // std::runtime_error naming the address when it cannot be bound (also when another server
+    // listens on that port) or the server does not come up within kStartTimeout; nothing is left
+    // running then.
     int Start(int port = 0, const std::string& address = "127.0.0.1");
     // Stops serving and waits for the worker threads. Harmless when not running.
     void Stop();
     int Port() const { return port_; }
+    // Every bound port, Port() first; listener n of a fault or log entry is Ports()[n - 1].
+    std::vector<int> Ports() const { return ports_; }
+    // How many ports the next Start binds (default 1).
+    void SetPortCount(int count) { portCount_ = count < 1 ? 1 : count; }
 
     // Replaces the scenario; fault counts start again from zero. Throws as the constructor.
     void SetScenario(Scenario scenario);
@@ -99,6 +112,11 @@ class EngineSim {
     void Handle(const httplib::Request& req, httplib::Response& res);
     // Under mutex_ (Decide takes it): numbers and logs the request and plans its answer.
     Plan Decide(const httplib::Request& req, LoggedRequest& entry);
+    // Under mutex_: the seconds of cool-down left when the request is over the rate limit (it
+    // is counted otherwise).
+    std::optional<double> OverRateLimit(const httplib::Request& req, const LoggedRequest& entry);
+    // Binds one more port and serves it; Start's work for each port.
+    int Listen(int port, const std::string& address);
     LoggedRequest NewLogEntry(const httplib::Request& req, const std::string& url);
     // Picks the faults that act on a result-page request and counts them as used.
     void ApplyFaults(Plan& plan, LoggedRequest& entry);
@@ -110,9 +128,15 @@ class EngineSim {
     void Log(const LoggedRequest& entry);
     bool WaitUnlessStopped(int ms);  // false when Stop cut the wait short
 
-    std::unique_ptr<httplib::Server> server_;
-    std::thread thread_;
+    struct Listening {
+        std::unique_ptr<httplib::Server> server;
+        std::thread thread;
+    };
+    std::vector<Listening> servers_;  // one per port, in the order of ports_
+    std::vector<int> ports_;          // written under mutex_: the handlers read it
     int port_ = 0;
+    int portCount_ = 1;  // the owner's thread only
+    const std::chrono::steady_clock::time_point born_ = std::chrono::steady_clock::now();
 
     mutable std::mutex mutex_;  // guards everything below
     std::shared_ptr<State> state_;

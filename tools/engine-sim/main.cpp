@@ -1,6 +1,7 @@
 // engine-sim: serves the simulated Quillon and Verrin engines on 127.0.0.1 for scripts, the demo
-// and the benchmarks. Prints the bound port on one line once it accepts connections, then serves
-// until SIGINT or SIGTERM, and exits 0 after a clean stop.
+// and the benchmarks. Prints the bound port (with --ports N: the N ports, separated by blanks)
+// on one line once it accepts connections, then serves until SIGINT or SIGTERM, and exits 0
+// after a clean stop.
 #include <signal.h>
 
 #include <iostream>
@@ -14,10 +15,14 @@ int main(int argc, char** argv) {
         "engine-sim: a local simulator of the Quillon and Verrin search engines.\n"
         "Point a plug-in's proxy.def at it (lines 1, 0, 127.0.0.1, PORT)."};
     int port = 0;
+    int ports = 1;
     std::string scenarioFile;
     std::string logFile;
     app.add_option("--port", port, "port on 127.0.0.1 to listen on; 0 picks a free one")
         ->check(CLI::Range(0, 65535));
+    app.add_option("--ports", ports,
+                   "how many ports to serve: --port and free ones after it, each its own listener")
+        ->check(CLI::Range(1, 64));
     app.add_option("--scenario", scenarioFile, "scenario JSON file (default: 35 results each)")
         ->check(CLI::ExistingFile);
     app.add_option("--log", logFile, "append one JSON line per request to this file");
@@ -36,7 +41,11 @@ int main(int argc, char** argv) {
         if (!scenarioFile.empty()) scenario = enginesim::Scenario::Load(scenarioFile);
         enginesim::EngineSim sim(std::move(scenario));
         if (!logFile.empty()) sim.SetLogFile(logFile);
-        std::cout << sim.Start(port) << std::endl;
+        sim.SetPortCount(ports);
+        sim.Start(port);
+        for (const int bound : sim.Ports())
+            std::cout << bound << (bound == sim.Ports().back() ? "\n" : " ");
+        std::cout << std::flush;
         int signal = 0;
         sigwait(&signals, &signal);
         sim.Stop();

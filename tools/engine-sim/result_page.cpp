@@ -222,6 +222,31 @@ std::string RenderFrontPage(Engine engine) {
     return RenderPage(page).html;
 }
 
+std::string RenderCaptchaPage(Engine engine) {
+    if (engine == Engine::Quillon)
+        return "<!DOCTYPE html>\n<html><head><title>Quillon - unusual "
+               "traffic</title></head><body>\n"
+               "<h1>Our systems have detected unusual traffic from your computer network.</h1>\n"
+               "<form id=\"captcha-form\" action=\"/sorry\" method=\"post\">"
+               "<img src=\"/sorry/image\" alt=\"\"><input name=\"captcha\">"
+               "<input type=\"submit\" value=\"Continue\"></form>\n</body></html>\n";
+    return "<!DOCTYPE html>\n<html><head><title>Verrin</title></head><body>\n"
+           "<div id=\"verrin-challenge\"><h2>One last step</h2><p>Please solve the challenge below "
+           "to continue.</p><form action=\"challenge.aspx\" method=\"post\"><input name=\"answer\">"
+           "</form></div>\n</body></html>\n";
+}
+
+std::string RenderConsentPage(Engine engine) {
+    if (engine == Engine::Quillon)
+        return "<!DOCTYPE html>\n<html><head><title>Before you continue to Quillon</title></head>"
+               "<body>\n<form id=\"consent-form\" action=\"/consent\" method=\"post\">"
+               "<p>We use cookies to deliver our services.</p><button>Accept all</button></form>\n"
+               "</body></html>\n";
+    return "<!DOCTYPE html>\n<html><head><title>Verrin</title></head><body>\n"
+           "<div id=\"verrin-consent\"><p>Verrin uses cookies. Choose your settings.</p>"
+           "<a href=\"consent.aspx?accept=1\">Accept</a></div>\n</body></html>\n";
+}
+
 std::string PadPage(const std::string& html, size_t bytes) {
     static const std::string kFiller =
         "<div class=\"filler\" aria-hidden=\"true\"><!-- more for you --><p>Popular this week: "

@@ -43,6 +43,13 @@ RenderedPage RenderPage(const PageContent& page);
 // An engine's front page ("/"): a search form and no results.
 std::string RenderFrontPage(Engine engine);
 
+// What an engine shows a client it no longer trusts: its captcha page (Quillon's holds
+// `<form id="captcha-form"`, Verrin's `<div id="verrin-challenge"`), and its consent page at
+// "/consent" (`<form id="consent-form"`, `<div id="verrin-consent"`). Neither holds a result
+// marker.
+std::string RenderCaptchaPage(Engine engine);
+std::string RenderConsentPage(Engine engine);
+
 // The page with filler markup inserted before "</body>" until it holds at least `bytes` bytes.
 std::string PadPage(const std::string& html, size_t bytes);
 

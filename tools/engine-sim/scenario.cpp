@@ -18,7 +18,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::array<std::pair<FaultKind, const char*>, 12> kFaultNames{{
+constexpr std::array<std::pair<FaultKind, const char*>, 14> kFaultNames{{
     {FaultKind::Status, "status"},
     {FaultKind::CloseMidBody, "closeMidBody"},
     {FaultKind::NoAnswer, "noAnswer"},
@@ -31,6 +31,8 @@ constexpr std::array<std::pair<FaultKind, const char*>, 12> kFaultNames{{
     {FaultKind::HugePage, "hugePage"},
     {FaultKind::Garbage, "garbage"},
     {FaultKind::Markers, "markers"},
+    {FaultKind::Captcha, "captcha"},
+    {FaultKind::Consent, "consent"},
 }};
 
 [[noreturn]] void Fail(const std::string& where, const std::string& what) {
@@ -55,7 +57,8 @@ int IntAt(const json& j, const char* key, int fallback, const std::string& where
 
 Fault ParseFault(const json& j, const std::string& where) {
     CheckKeys(j,
-              {"kind", "page", "fromRequest", "times", "status", "ms", "result", "count", "bytes"},
+              {"kind", "page", "fromRequest", "times", "status", "ms", "result", "count", "bytes",
+               "listener"},
               where);
     if (!j.contains("kind") || !j["kind"].is_string()) Fail(where, "\"kind\" missing");
     Fault fault;
@@ -71,6 +74,7 @@ Fault ParseFault(const json& j, const std::string& where) {
     fault.ms = IntAt(j, "ms", 0, where);
     fault.result = IntAt(j, "result", 0, where);
     fault.count = IntAt(j, "count", 0, where);
+    fault.listener = IntAt(j, "listener", 0, where);
     if (j.contains("bytes")) {
         if (!j["bytes"].is_number_unsigned()) Fail(where + ".bytes", "expected a byte count");
         fault.bytes = j["bytes"].get<size_t>();
@@ -84,6 +88,30 @@ std::vector<Fault> ParseFaults(const json& j, const std::string& where) {
     for (size_t i = 0; i < j.size(); ++i)
         faults.push_back(ParseFault(j[i], where + "[" + std::to_string(i) + "]"));
     return faults;
+}
+
+double SecondsAt(const json& j, const char* key, double fallback, const std::string& where) {
+    if (!j.contains(key)) return fallback;
+    if (!j[key].is_number()) Fail(where + "." + key, "expected a number of seconds");
+    return j[key].get<double>();
+}
+
+// {"requests": 5, "seconds": 1, "per": "client"|"port", "answer": "429"|"captcha", "cooldown": 60}
+RateLimit ParseRateLimit(const json& j) {
+    CheckKeys(j, {"requests", "seconds", "per", "answer", "cooldown"}, "rateLimit");
+    RateLimit limit;
+    limit.requests = IntAt(j, "requests", limit.requests, "rateLimit");
+    limit.seconds = SecondsAt(j, "seconds", limit.seconds, "rateLimit");
+    limit.cooldown = SecondsAt(j, "cooldown", limit.cooldown, "rateLimit");
+    const std::string per = j.value("per", std::string("client"));
+    const std::string answer = j.value("answer", std::string("429"));
+    if (per != "client" && per != "port") Fail("rateLimit.per", "expected \"client\" or \"port\"");
+    if (answer != "429" && answer != "captcha")
+        Fail("rateLimit.answer", "expected \"429\" or \"captcha\"");
+    limit.per = per == "port" ? RateLimit::Per::Port : RateLimit::Per::Client;
+    limit.answer =
+        answer == "captcha" ? RateLimit::Answer::Captcha : RateLimit::Answer::TooManyRequests;
+    return limit;
 }
 
 EngineSetup ParseEngine(const json& j, const std::string& where) {
@@ -160,7 +188,7 @@ void CheckFaults(const std::vector<Fault>& faults, const std::string& where) {
     for (size_t i = 0; i < faults.size(); ++i) {
         const Fault& f = faults[i];
         if (f.page < 0 || f.fromRequest < 0 || f.times < 0 || f.ms < 0 || f.result < 0 ||
-            f.count < 0)
+            f.count < 0 || f.listener < 0)
             Fail(where + "[" + std::to_string(i) + "]", "numbers must not be negative");
     }
 }
@@ -193,6 +221,10 @@ int Scenario::ResultCount(const std::string& keyword, Engine engine) const {
 
 void Scenario::Validate() const {
     if (defaultResults < 0) Fail("defaultResults", "must not be negative");
+    if (rateLimit &&
+        (rateLimit->requests < 1 || !(rateLimit->seconds > 0) || !(rateLimit->cooldown >= 0)))
+        Fail("rateLimit",
+             "needs at least 1 request in a positive time and a cool-down of 0 or more");
     CheckFaults(faults, "faults");
     for (const auto& [keyword, setup] : keywords) {
         for (Engine engine : {Engine::Quillon, Engine::Verrin}) {
@@ -219,7 +251,8 @@ Scenario Scenario::FromJson(const std::string& text) {
     Scenario scenario;
     try {
         const json j = json::parse(text);
-        CheckKeys(j, {"defaultResults", "keywords", "faults", "proxyAuth"}, "top level");
+        CheckKeys(j, {"defaultResults", "keywords", "faults", "proxyAuth", "rateLimit"},
+                  "top level");
         scenario.defaultResults = IntAt(j, "defaultResults", scenario.defaultResults, "top level");
         if (j.contains("keywords")) {
             const json& keywords = j["keywords"];
@@ -241,6 +274,7 @@ Scenario Scenario::FromJson(const std::string& text) {
             scenario.proxyAuth =
                 ProxyAuth{auth.value("user", std::string()), auth.value("password", std::string())};
         }
+        if (j.contains("rateLimit")) scenario.rateLimit = ParseRateLimit(j["rateLimit"]);
     } catch (const json::exception& e) {
         throw std::invalid_argument(std::string("scenario: ") + e.what());
     }

@@ -35,6 +35,8 @@ enum class FaultKind {
     Garbage,        // `bytes` of binary noise instead of a page
     Markers,        // the page holds `count` results instead of the engine's page size,
                     // written back to back without the markup around each result
+    Captcha,        // the engine's captcha page instead of the results, with status 200
+    Consent,        // a 302 away from the results to the engine's consent page ("/consent")
 };
 
 const char* FaultName(FaultKind kind);  // the name used in scenario files, e.g. "closeMidBody"
@@ -54,6 +56,8 @@ struct Fault {
     int result = 0;       // Truncate, EmptyLink, LineBreakLink: 1-based place on the page; 0: last
     int count = 0;        // Markers
     size_t bytes = 0;     // HugePage (0: 20 MiB), Garbage (0: 64 KiB)
+    int listener = 0;     // only requests that came in on this port (1-based, as EngineSim::Ports
+                          // lists them); 0: any port
 };
 
 // A site of the user's that a keyword's results show at `rank` (1-based, counted over pages).
@@ -85,11 +89,27 @@ struct ProxyAuth {
     std::string password;
 };
 
+// How fast one client may ask: at most `requests` requests in any `seconds` seconds, counted per
+// client address or per listening port (each port then plays one client, say one upstream
+// proxy). The request over the limit, and every request of that client for `cooldown` seconds
+// after it, gets `answer`: 429 with Retry-After (the cool-down left, in whole seconds rounded up),
+// or the engine's captcha page with 200. After the cool-down the count starts afresh.
+struct RateLimit {
+    enum class Per { Client, Port };
+    enum class Answer { TooManyRequests, Captcha };
+    int requests = 1;
+    double seconds = 1;
+    double cooldown = 60;
+    Per per = Per::Client;
+    Answer answer = Answer::TooManyRequests;
+};
+
 struct Scenario {
     int defaultResults = 35;  // results of a keyword (or engine) the scenario does not name
     std::map<std::string, KeywordSetup> keywords;  // by keyword as UTF-8 text, as the user wrote it
     std::vector<Fault> faults;                     // scenario-wide faults
     std::optional<ProxyAuth> proxyAuth;
+    std::optional<RateLimit> rateLimit;  // counts every request that reaches an engine's page
 
     // The setup of a keyword on one engine, created when missing (for building in code).
     EngineSetup& Setup(const std::string& keyword, Engine engine) {
@@ -99,7 +119,8 @@ struct Scenario {
     const EngineSetup* Find(const std::string& keyword, Engine engine) const;
     int ResultCount(const std::string& keyword, Engine engine) const;
 
-    // Throws std::invalid_argument naming the offending entry: a negative count, a site ranked
+    // Throws std::invalid_argument naming the offending entry: a negative count or listener, a
+    // rate limit of fewer than 1 request or without a positive time, a site ranked
     // outside its keyword's results or two sites at one rank, an empty site link or one holding
     // a blank, '<' or a double quotation mark.
     void Validate() const;
