@@ -31,8 +31,8 @@ inline constexpr int kValueColumns = 200;
 inline constexpr int kLineColumns = 300;
 
 // `text` for a terminal: control characters and invalid bytes escaped, then cut to `maxColumns`
-// (the cut text and its "…(N bytes)" fit in them; N is the size of `text`). Applied twice, it
-// gives the same text.
+// (the cut text and its "…(N bytes)" fit in them; N is the size of `text`). With `maxColumns` of
+// 30 or more (room for the "…(N bytes)" of any size), applied twice it gives the same text.
 std::string TerminalText(std::string_view text, int maxColumns = kValueColumns);
 // A message of rankcheck's own for a terminal, which may hold values: escaped as TerminalText,
 // but its line ends kept and nothing cut.
