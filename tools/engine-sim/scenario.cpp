@@ -18,7 +18,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::array<std::pair<FaultKind, const char*>, 12> kFaultNames{{
+constexpr std::array<std::pair<FaultKind, const char*>, 14> kFaultNames{{
     {FaultKind::Status, "status"},
     {FaultKind::CloseMidBody, "closeMidBody"},
     {FaultKind::NoAnswer, "noAnswer"},
@@ -31,6 +31,8 @@ constexpr std::array<std::pair<FaultKind, const char*>, 12> kFaultNames{{
     {FaultKind::HugePage, "hugePage"},
     {FaultKind::Garbage, "garbage"},
     {FaultKind::Markers, "markers"},
+    {FaultKind::Drip, "drip"},
+    {FaultKind::Drop, "drop"},
 }};
 
 [[noreturn]] void Fail(const std::string& where, const std::string& what) {
@@ -55,7 +57,8 @@ int IntAt(const json& j, const char* key, int fallback, const std::string& where
 
 Fault ParseFault(const json& j, const std::string& where) {
     CheckKeys(j,
-              {"kind", "page", "fromRequest", "times", "status", "ms", "result", "count", "bytes"},
+              {"kind", "page", "fromRequest", "times", "status", "ms", "result", "count", "bytes",
+               "bytesPerSecond", "contentLength"},
               where);
     if (!j.contains("kind") || !j["kind"].is_string()) Fail(where, "\"kind\" missing");
     Fault fault;
@@ -71,10 +74,13 @@ Fault ParseFault(const json& j, const std::string& where) {
     fault.ms = IntAt(j, "ms", 0, where);
     fault.result = IntAt(j, "result", 0, where);
     fault.count = IntAt(j, "count", 0, where);
-    if (j.contains("bytes")) {
-        if (!j["bytes"].is_number_unsigned()) Fail(where + ".bytes", "expected a byte count");
-        fault.bytes = j["bytes"].get<size_t>();
+    for (const auto& [key, field] :
+         {std::pair{"bytes", &fault.bytes}, std::pair{"contentLength", &fault.contentLength}}) {
+        if (!j.contains(key)) continue;
+        if (!j[key].is_number_unsigned()) Fail(where + "." + key, "expected a byte count");
+        *field = j[key].get<size_t>();
     }
+    fault.bytesPerSecond = IntAt(j, "bytesPerSecond", 0, where);
     return fault;
 }
 
@@ -160,7 +166,7 @@ void CheckFaults(const std::vector<Fault>& faults, const std::string& where) {
     for (size_t i = 0; i < faults.size(); ++i) {
         const Fault& f = faults[i];
         if (f.page < 0 || f.fromRequest < 0 || f.times < 0 || f.ms < 0 || f.result < 0 ||
-            f.count < 0)
+            f.count < 0 || f.bytesPerSecond < 0)
             Fail(where + "[" + std::to_string(i) + "]", "numbers must not be negative");
     }
 }
