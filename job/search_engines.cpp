@@ -100,8 +100,9 @@ TSearchEngines::~TSearchEngines() {
 void TSearchEngines::ReconcileSavedKeyword() {
     TStringList& links = *resultLinks[keywordIndex];
     const jobfiles::ResultLines saved = jobfiles::ResultLines::From(links.Lines());
-    const bool givenUp =
-        saved.endsWithGiveUp && pageNumber == kGiveUpPageNumber && position == kGiveUpPosition;
+    // Given up: the marker line is there and the progress holds the give-up position (or one
+    // beyond, after pages that a resumed run asked for once more). Its links are not counted.
+    const bool givenUp = saved.givenUp && position >= kGiveUpPosition;
     if (position >= 0 && (givenUp || static_cast<int>(saved.links.size()) >= position)) {
         DropUnrecordedLinks();
         return;

@@ -157,7 +157,7 @@ class TSearchEngines : public TThread {
     // Resuming: makes the saved keyword's links agree with the saved position. Links beyond it
     // are dropped; a file holding fewer links than it counts (truncated, emptied), or a negative
     // position, starts the keyword again from its first page with no links. A keyword given up
-    // (its file ends with the error marker line, the progress holds the give-up values) stays.
+    // (an error marker line in its file, the give-up position in the progress) stays.
     void ReconcileSavedKeyword();
     void DropUnrecordedLinks();
     // Job thread, asked by the HTTP client during a request: whether a stop has waited
