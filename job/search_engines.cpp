@@ -69,7 +69,7 @@ TSearchEngines::TSearchEngines(char resume, int maxResults_, char stopWhenAllFou
     }
 
     if (resuming && keywordCount > 0) {
-        DropUnrecordedLinks();
+        ReconcileSavedKeyword();
         const auto& saved = resultLinks[keywordIndex]->Lines();
         keywordGivenUp_ = !saved.empty() && jobfiles::IsErrorMarker(saved.back());
     }
@@ -78,6 +78,7 @@ TSearchEngines::TSearchEngines(char resume, int maxResults_, char stopWhenAllFou
     http->UserAgent = "Mozilla/3.0 (compatible;)";
     http->AcceptLanguage = "en-us";
     http->ReadTimeout = 30000;
+    http->AbortRequested = [this] { return StopGraceOver(); };
     LoadProxySettings(*http);
 
     urlCodec = std::make_unique<TUrlCodec>(nullptr);
@@ -95,6 +96,25 @@ TSearchEngines::TSearchEngines(char resume, int maxResults_, char stopWhenAllFou
 TSearchEngines::~TSearchEngines() {
     // The thread must end before the members it uses go away.
     WaitFor();
+}
+
+void TSearchEngines::ReconcileSavedKeyword() {
+    TStringList& links = *resultLinks[keywordIndex];
+    const jobfiles::ResultLines saved = jobfiles::ResultLines::From(links.Lines());
+    // Given up: the marker line is there and the progress holds the give-up position (or one
+    // beyond, after pages that a resumed run asked for once more). Its links are not counted.
+    const bool givenUp = saved.givenUp && position >= kGiveUpPosition;
+    if (position >= 0 && (givenUp || static_cast<int>(saved.links.size()) >= position)) {
+        DropUnrecordedLinks();
+        return;
+    }
+    // Links that the progress counts are missing: appending behind the gap would put every
+    // later link at a wrong position. The keyword is searched again from its first page, and
+    // its first recorded page replaces the file.
+    links = TStringList();
+    pageNumber = 1;
+    position = positionAtPageStart = 0;
+    nextPageUrl.clear();
 }
 
 void TSearchEngines::DropUnrecordedLinks() {
@@ -226,10 +246,23 @@ void TSearchEngines::AppendResultLinks(const std::vector<AnsiString>& links) {
     }
 }
 
+bool TSearchEngines::StopGraceOver() {
+    if (!stopRequested) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (!stopSeenAt_) stopSeenAt_ = now;
+    return now - *stopSeenAt_ >= kStopGrace;
+}
+
 bool TSearchEngines::FetchPage(AnsiString& pageText) {
     try {
         pageText = http->Get(pageUrl);
         return true;
+    } catch (const EHttpAborted&) {
+        // The run ends after this page, which never came whole: nothing of it is recorded, and
+        // the progress file still names it, so a resumed run asks for it again.
+        pageText.clear();
+        positionAtPageStart = position - resultsPerPage;
+        return false;
     } catch (const std::exception&) {
         pageText.clear();
     }
@@ -246,8 +279,8 @@ void TSearchEngines::PostPageProgress() {
 void TSearchEngines::GiveUpAfterRepeatedFailures() {
     if (failCount <= 5) return;
     resultLinks.at(keywordIndex)->Add(jobfiles::ErrorMarker(pageNumber));
-    pageNumber = 1000;
-    position = 10000;
+    pageNumber = kGiveUpPageNumber;
+    position = kGiveUpPosition;
     keywordGivenUp_ = true;
     PostStatus(jobfiles::PageSkippedLine(engineName));
 }

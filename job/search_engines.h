@@ -25,6 +25,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -40,6 +41,13 @@
 class TSearchEngines : public TThread {
   public:
     static constexpr int kMaxKeywords = 500;
+    // The page state of a keyword given up after repeated failures.
+    static constexpr int kGiveUpPageNumber = 1000;
+    static constexpr int kGiveUpPosition = 10000;
+    // How long a stop waits for the page under way before the request is dropped, counted from
+    // when the job's HTTP client first sees the stop. The client looks at least about once a
+    // second, so the run ends at most about 5 s after the host asked.
+    static constexpr std::chrono::seconds kStopGrace{4};
 
     // Reads the job's input files from the current directory. `fileBaseName` is the engine's
     // display name, the base of its progress, result and first-page file names.
@@ -105,7 +113,9 @@ class TSearchEngines : public TThread {
     void AppendResultLinks(const std::vector<AnsiString>& links);
     // Fetches pageUrl into `pageText`; on any failure leaves it empty, counts and reports the
     // failure and makes the empty page not look like a short one, so that the same page is
-    // asked again. Returns whether the fetch succeeded.
+    // asked again. A page dropped because the run is stopping (kStopGrace) is neither counted
+    // nor reported: it is simply not recorded, and a resumed run asks for it. Returns whether
+    // the fetch succeeded.
     bool FetchPage(AnsiString& pageText);
     // After a page was fetched and scanned: "n pos. on Engine for "keyword"".
     void PostPageProgress();
@@ -126,6 +136,8 @@ class TSearchEngines : public TThread {
     bool keywordGivenUp_ = false;
     // The job files as this run last wrote them (job thread).
     TRecordedFile resultFile_, progressFile_, firstPageFile_;
+    // When the HTTP client first saw stopRequested during a request (job thread).
+    std::optional<std::chrono::steady_clock::time_point> stopSeenAt_;
     // Set by RecordAheadOfPauses for the next AppendResultLinks, which clears it.
     struct PageStateAhead {
         int pageNumber = 0;
@@ -142,8 +154,15 @@ class TSearchEngines : public TThread {
     // Host's main thread, inside Synchronize: inserts statusLine at index 0 of the host's list.
     void WriteStatus();
     void ReleaseOwned();
-    // Resuming: drops links of the current keyword beyond the saved position.
+    // Resuming: makes the saved keyword's links agree with the saved position. Links beyond it
+    // are dropped; a file holding fewer links than it counts (truncated, emptied), or a negative
+    // position, starts the keyword again from its first page with no links. A keyword given up
+    // (an error marker line in its file, the give-up position in the progress) stays.
+    void ReconcileSavedKeyword();
     void DropUnrecordedLinks();
+    // Job thread, asked by the HTTP client during a request: whether a stop has waited
+    // kStopGrace for the page under way.
+    bool StopGraceOver();
     // Job thread: the run ends early; tells the host why in one status line.
     void ReportStop(const AnsiString& reason);
 };

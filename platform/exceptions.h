@@ -48,8 +48,16 @@ class EThread : public Exception {
     using Exception::Exception;
 };
 
-// A failed HTTP request (transport error, error status, oversized body, refused URL).
+// A failed HTTP request (transport error, error status, oversized body, refused URL, a limit
+// of time or speed).
 class EHttpError : public Exception {
   public:
     using Exception::Exception;
+};
+
+// An HTTP request that its caller asked to end before it was complete (THttpClient's
+// AbortRequested hook).
+class EHttpAborted : public EHttpError {
+  public:
+    using EHttpError::EHttpError;
 };

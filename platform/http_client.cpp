@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 
 #include "platform/exceptions.h"
@@ -19,11 +20,26 @@ void GlobalInitOnce() {
 // What one transfer collects, and why it was cut short when it was.
 struct Transfer {
     AnsiString body;
+    Clock::time_point started;
     Clock::time_point lastByte;
     long readTimeoutMs = 0;
+    const std::function<bool()>* abortRequested = nullptr;
+    bool requestSent = false;  // a connection was made (or reused) and the request went out
     bool tooLarge = false;
     bool timedOut = false;
+    bool aborted = false;
 };
+
+// Whether the caller wants the transfer dropped; a hook that raises counts as a yes, since no
+// exception may cross libcurl.
+bool AbortRequested(const Transfer& t) {
+    if (t.abortRequested == nullptr || !*t.abortRequested) return false;
+    try {
+        return (*t.abortRequested)();
+    } catch (...) {
+        return true;
+    }
+}
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
@@ -43,8 +59,17 @@ size_t OnHeader(char*, size_t size, size_t count, void* user) {
     return size * count;
 }
 
+int OnRequestSent(void* user, char*, char*, int, int) {
+    static_cast<Transfer*>(user)->requestSent = true;
+    return CURL_PREREQFUNC_OK;
+}
+
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto* t = static_cast<Transfer*>(user);
+    if (AbortRequested(*t)) {
+        t->aborted = true;
+        return 1;  // aborts the transfer
+    }
     const auto idle =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t->lastByte).count();
     if (t->readTimeoutMs > 0 && idle >= t->readTimeoutMs) {
@@ -128,10 +153,18 @@ void SetRequestOptions(CURL* c, const THttpClient& client, const AnsiString& tar
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
     if (client.ReadTimeout > 0)
         curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(client.ReadTimeout));
+    if (client.TotalTimeout > 0)
+        curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(client.TotalTimeout));
+    if (client.LowSpeedLimit > 0 && client.LowSpeedTime > 0) {
+        curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(client.LowSpeedLimit));
+        curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, static_cast<long>(client.LowSpeedTime));
+    }
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(c, CURLOPT_PREREQFUNCTION, &OnRequestSent);
+    curl_easy_setopt(c, CURLOPT_PREREQDATA, &t);
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &OnProgress);
     curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
@@ -156,6 +189,29 @@ void SetProxyOptions(CURL* c, const THttpClient& client) {
     }
 }
 
+// Which of the client's own limits ended a transfer that libcurl timed out, in the client's
+// words, or empty when it was the connection's time limit (libcurl's words name that one).
+std::string TimeLimitReached(CURL* c, const Transfer& t, const THttpClient& client) {
+    curl_off_t received = 0;
+    curl_easy_getinfo(c, CURLINFO_SIZE_DOWNLOAD_T, &received);
+    const std::string bytes = " (" + std::to_string(received) + " bytes of the body received)";
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t.started).count();
+    // libcurl's timer may end the transfer a little before the time it was given.
+    constexpr long long kTimerRoundingMs = 10;
+    if (client.TotalTimeout > 0 && elapsed + kTimerRoundingMs >= client.TotalTimeout) {
+        return "the page was not complete within " + std::to_string(client.TotalTimeout) + " ms" +
+               bytes;
+    }
+    // The floor is watched only once the request has gone out; before that the time limit
+    // was the connection's.
+    if (t.requestSent && client.LowSpeedLimit > 0 && client.LowSpeedTime > 0) {
+        return "the page came slower than " + std::to_string(client.LowSpeedLimit) +
+               " bytes/s for " + std::to_string(client.LowSpeedTime) + " s" + bytes;
+    }
+    return "";
+}
+
 // Why a finished transfer failed, or empty when it succeeded. `errorBuffer` holds libcurl's
 // own words; the proxy password never appears in what is returned.
 std::string FailureCause(CURL* c, CURLcode rc, const Transfer& t, const THttpClient& client,
@@ -164,6 +220,9 @@ std::string FailureCause(CURL* c, CURLcode rc, const Transfer& t, const THttpCli
         return "the response body exceeds " + std::to_string(THttpClient::kMaxBodyBytes) + " bytes";
     }
     if (t.timedOut) return "nothing received for " + std::to_string(client.ReadTimeout) + " ms";
+    if (rc == CURLE_OPERATION_TIMEDOUT) {
+        if (const std::string limit = TimeLimitReached(c, t, client); !limit.empty()) return limit;
+    }
     if (rc != CURLE_OK) {
         std::string cause = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(rc);
         const std::string& password = client.ProxyPassword;
@@ -186,7 +245,8 @@ AnsiString THttpClient::Get(const AnsiString& url) {
     CURL* c = impl_->curl;
     Transfer t;
     t.readTimeoutMs = ReadTimeout;
-    t.lastByte = Clock::now();
+    t.abortRequested = &AbortRequested;
+    t.started = t.lastByte = Clock::now();
 
     curl_easy_reset(c);  // keeps the connection cache: the connection stays alive
     impl_->errorBuffer[0] = '\0';
@@ -196,6 +256,7 @@ AnsiString THttpClient::Get(const AnsiString& url) {
     SetProxyOptions(c, *this);
 
     const CURLcode rc = curl_easy_perform(c);
+    if (t.aborted) throw EHttpAborted("GET " + target + " abandoned: its caller asked to stop");
     const std::string cause = FailureCause(c, rc, t, *this, impl_->errorBuffer);
     if (!cause.empty()) throw EHttpError("GET " + target + " failed: " + cause);
     return std::move(t.body);

@@ -28,6 +28,22 @@ bool WriteAll(int fd, const char* data, size_t size) {
     return true;
 }
 
+// Creates `name` as a new, empty file and opens it for writing, after removing whatever stands
+// there (a file left by an earlier write cut short, or a link planted under the name). The file
+// opened is always the one just created: never a file reached through a symbolic link, whose
+// target would be overwritten. Returns the descriptor, or -1 with errno set.
+int CreateNewFile(const std::string& name) {
+    // Someone who puts a new entry under the name between the removal and the creation makes
+    // the creation fail; a few tries outlast a leftover, not a determined attacker.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (::unlink(name.c_str()) != 0 && errno != ENOENT) return -1;
+        const int fd =
+            ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
 }  // namespace
 
 void TStringList::IndexError(int index) const {
@@ -112,12 +128,12 @@ void TStringList::SaveToFile(const std::string& fileName) const {
 void TStringList::SaveTextToFile(const AnsiString& text, const std::string& fileName) {
     // The temporary file sits beside the target so that the rename stays within one file system.
     // Its name is fixed: a write cut short by a kill leaves at most this one file, which the next
-    // save of the same file overwrites.
+    // save of the same file replaces.
     const std::string tmpName = fileName + ".tmp";
     const auto fail = [&](int err) {
         throw EFCreateError("cannot write \"" + fileName + "\": " + SystemReason(err));
     };
-    const int fd = ::open(tmpName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = CreateNewFile(tmpName);
     if (fd < 0) fail(errno);
     if (!WriteAll(fd, text.data(), text.size())) {
         const int err = errno;

@@ -6,10 +6,12 @@
 // no end; a line end at the very end of the file starts no further line; an empty file has no
 // lines. Writing: every line, the last one included, is followed by CR LF; an empty list writes
 // an empty file. SaveToFile replaces the file by rename: the text goes to a temporary file in the
-// same directory, which is then renamed over the old file. A process that is killed or crashes at
-// any point leaves either the old file or the new one, never a part of one. Nothing is flushed to
-// the disk, so after a power loss or a system crash the file may be empty or hold only part of the
-// new text, as the file system left it.
+// same directory (the file's name + ".tmp", always created new, so that a symbolic link planted
+// under that name is removed, never written through), which is then renamed over the old file
+// (a link under the file's own name is replaced, its target left alone). A process that is
+// killed or crashes at any point leaves either the old file or the new one, never a part of one.
+// Nothing is flushed to the disk, so after a power loss or a system crash the file may be empty or
+// hold only part of the new text, as the file system left it.
 #pragma once
 
 #include <string>

@@ -335,6 +335,90 @@ TEST(EngineSim, PageFaultsChangeThePageAsNamed) {
     EXPECT_EQ(res->body.substr(res->body.size() - 8), "</html>\n");
 }
 
+TEST(EngineSim, DripTricklesTheAnnouncedLengthUntilCompleteOrStopped) {
+    Scenario scenario;
+    scenario.Setup("slow", Engine::Quillon).faults = {
+        {.kind = FaultKind::Drip, .page = 1, .bytesPerSecond = 400000, .contentLength = 30000}};
+    scenario.Setup("slow", Engine::Verrin).faults = {
+        {.kind = FaultKind::Drip, .bytesPerSecond = 20}};
+    EngineSim sim(scenario);
+    sim.Start();
+    THttpClient client;
+    UseSimulator(client, sim);
+
+    // Fast enough to end: the page padded to the length asked for, its results intact.
+    const std::string page = client.Get(QuillonUrl("slow", 1));
+    EXPECT_GE(page.size(), 30000u);
+    EXPECT_EQ(ScanQuillon(page).links.size(), 10u);
+    EXPECT_EQ(sim.Requests().back().faults, "drip");
+
+    // 20 bytes a second: 1,000,000 bytes announced, the page's first bytes in slices of two.
+    httplib::Client raw("127.0.0.1", sim.Port());
+    std::string announced, received;
+    int slices = 0;
+    raw.Get(
+        VerrinUrl("slow").c_str(),
+        [&](const httplib::Response& res) {
+            announced = res.get_header_value("Content-Length");
+            return true;
+        },
+        [&](const char* data, size_t length) {
+            received.append(data, length);
+            ++slices;
+            return received.size() < 6;
+        });
+    EXPECT_GE(std::stoul(announced.empty() ? "0" : announced), 1000000u);
+    EXPECT_EQ(received, "<!DOCT");
+    EXPECT_EQ(slices, 3);
+
+    // A stop does not wait for the page to end; the client is left with a broken answer.
+    const size_t before = sim.Requests().size();
+    std::string failure = "none yet";
+    std::thread reader([&] { failure = Failure(client, VerrinUrl("slow")); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (sim.Requests().size() == before && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_GT(sim.Requests().size(), before);
+    const auto t0 = std::chrono::steady_clock::now();
+    sim.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+    reader.join();
+    EXPECT_NE(failure, "");
+}
+
+TEST(EngineSim, DropAnswersNothingFromItsRequestOn) {
+    EngineSim sim(Scenario::FromJson(R"({"faults": [{"kind": "drop", "fromRequest": 3}]})"));
+    sim.Start();
+    THttpClient client;
+    UseSimulator(client, sim);
+    EXPECT_EQ(ScanQuillon(client.Get(QuillonUrl("down", 1))).links.size(), 10u);
+    EXPECT_EQ(ScanVerrin(client.Get(VerrinUrl("down"))).links.size(), 15u);
+    for (int i = 0; i < 3; ++i) {
+        const std::string failure = Failure(client, QuillonUrl("down", 2));
+        EXPECT_NE(failure.find("Empty reply"), std::string::npos) << failure;
+    }
+    httplib::Client raw("127.0.0.1", sim.Port());
+    EXPECT_FALSE(raw.Get(VerrinUrl("down").c_str()));
+
+    const std::vector<LoggedRequest> log = sim.Requests();
+    ASSERT_GE(log.size(), 6u);
+    EXPECT_EQ(log[1].faults, "");
+    for (size_t i = 2; i < log.size(); ++i) {
+        EXPECT_EQ(log[i].faults, "drop") << i;
+        EXPECT_EQ(log[i].status, 0) << i;
+    }
+
+    // A drip's numbers in a scenario file.
+    const Fault drip = Scenario::FromJson(R"({"faults": [{"kind": "drip", "bytesPerSecond": 3,
+                                            "contentLength": 5000}]})")
+                           .faults.at(0);
+    EXPECT_EQ(drip.kind, FaultKind::Drip);
+    EXPECT_EQ(drip.bytesPerSecond, 3);
+    EXPECT_EQ(drip.contentLength, 5000u);
+    EXPECT_THROW(Scenario::FromJson(R"({"faults": [{"kind": "drip", "bytesPerSecond": -1}]})"),
+                 std::invalid_argument);
+}
+
 TEST(EngineSim, KeepAliveServesManyRequestsOverOneConnection) {
     EngineSim sim;
     sim.Start();

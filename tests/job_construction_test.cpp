@@ -132,7 +132,10 @@ TEST_F(JobConstruction, ResumeReadsProgressAndTheResultFilesReached) {
     WriteLines("keywords.lst", {"k0", "k1", "k2"});
     WriteLines("Test.set", {"3", "20", "1", "http://next/page?o=20"});
     WriteLines("Test-0.urls", {"a", "b"});
-    WriteLines("Test-1.urls", {"c"});
+    V twenty;
+    for (int i = 1; i <= 20; ++i)
+        twenty.push_back("c" + std::to_string(i));
+    WriteLines("Test-1.urls", twenty);
     WriteLines("Test-2.urls", {"stale", "from an older run"});
     auto job = Make(1);
     EXPECT_EQ(job->pageNumber, 3);
@@ -141,7 +144,7 @@ TEST_F(JobConstruction, ResumeReadsProgressAndTheResultFilesReached) {
     EXPECT_EQ(job->keywordIndex, 1);
     EXPECT_EQ(job->nextPageUrl, "http://next/page?o=20");
     EXPECT_EQ(job->resultLinks[0]->Lines(), (V{"a", "b"}));
-    EXPECT_EQ(job->resultLinks[1]->Lines(), (V{"c"}));
+    EXPECT_EQ(job->resultLinks[1]->Lines(), twenty);
     EXPECT_EQ(job->resultLinks[2]->Count(), 0);  // not reached yet: starts empty
     EXPECT_EQ(job->firstPageUrlList->Count(), 0);
 
@@ -189,6 +192,30 @@ TEST_F(JobConstruction, ResumeDropsAPageWhoseProgressWasNeverSaved) {
     // A consistent file is left alone, also after a give-up.
     WriteLines("Test.set", {"1000", "10000", "1", "next"});
     EXPECT_EQ(Make(1)->resultLinks[1]->Count(), 7);
+}
+
+TEST_F(JobConstruction, ResumeStartsAKeywordAgainWhenItsFileLostLinksTheProgressCounts) {
+    WriteLines("keywords.lst", {"k0", "k1"});
+    WriteLines("Test-0.urls", {"a"});
+    // Cut short (4 links counted, 2 left), or a negative position: page 1, nothing kept.
+    for (const std::string position : {"4", "-1"}) {
+        WriteLines("Test.set", {"3", position, "1", "next"});
+        WriteLines("Test-1.urls", {"p1", "p2"});
+        auto job = Make(1);
+        EXPECT_EQ(job->keywordIndex, 1) << position;
+        EXPECT_EQ(job->pageNumber, 1) << position;
+        EXPECT_EQ(job->position, 0) << position;
+        EXPECT_EQ(job->positionAtPageStart, 0) << position;
+        EXPECT_EQ(job->nextPageUrl, "") << position;
+        EXPECT_EQ(job->resultLinks[1]->Count(), 0) << position;
+        EXPECT_EQ(job->resultLinks[0]->Lines(), V{"a"}) << position;
+    }
+    // A keyword given up keeps its lines however few links came before the marker.
+    WriteLines("Test.set", {"1000", "10000", "1", "next"});
+    WriteLines("Test-1.urls", {"p1", "2#Error found#"});
+    auto job = Make(1);
+    EXPECT_EQ(job->position, 10000);
+    EXPECT_EQ(job->resultLinks[1]->Lines(), (V{"p1", "2#Error found#"}));
 }
 
 TEST_F(JobConstruction, BrokenProgressFiles) {

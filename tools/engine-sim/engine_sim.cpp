@@ -28,17 +28,20 @@ namespace {
 
 constexpr size_t kHugePageBytes = 20u * 1024 * 1024;
 constexpr size_t kGarbageBytes = 64u * 1024;
+constexpr size_t kDripContentLength = 1000000;
 constexpr const char* kHtml = "text/html; charset=utf-8";
 
 bool IsFailure(FaultKind kind) {
     return kind == FaultKind::Status || kind == FaultKind::CloseMidBody ||
-           kind == FaultKind::NoAnswer || kind == FaultKind::Captcha || kind == FaultKind::Consent;
+           kind == FaultKind::NoAnswer || kind == FaultKind::Captcha || kind == FaultKind::Consent ||
+           kind == FaultKind::Drip || kind == FaultKind::Drop;
 }
 
 // The status a request is answered with when `failure` (or nothing) acts on it.
 int AnsweredStatus(const Fault* failure) {
     if (!failure) return 200;
     if (failure->kind == FaultKind::Status) return failure->status;
+    if (failure->kind == FaultKind::Drop) return 0;
     return failure->kind == FaultKind::Consent ? 302 : 200;
 }
 
@@ -515,6 +518,10 @@ void EngineSim::Handle(const httplib::Request& req, httplib::Response& res) {
         res.set_content(ErrorPage(res.status, "The engine failed"), kHtml);
         return;
     }
+    if (plan.failure && plan.failure->kind == FaultKind::Drop) {
+        PromptServer::DropConnection();
+        return;
+    }
     if (plan.failure && plan.failure->kind == FaultKind::Captcha) {
         res.status = 200;
         SetBody(res, RenderCaptchaPage(plan.engine), plan.compress);
@@ -526,7 +533,9 @@ void EngineSim::Handle(const httplib::Request& req, httplib::Response& res) {
         return;
     }
     std::string body = RenderResultPage(plan);
-    if (plan.failure) {
+    if (plan.failure && plan.failure->kind == FaultKind::Drip) {
+        SendDrip(*plan.failure, std::move(body), res);
+    } else if (plan.failure) {
         SendFailure(plan, std::move(body), res);
     } else {
         SendPage(plan, std::move(body), res);
@@ -607,6 +616,26 @@ void EngineSim::SendFailure(const Plan& plan, std::string body, httplib::Respons
                                  if (offset < sent) return sink.write(shared->data(), sent);
                                  return false;
                              });
+}
+
+void EngineSim::SendDrip(const Fault& fault, std::string body, httplib::Response& res) {
+    // The page padded to the length asked for (a whole filler more at most), announced and sent
+    // in slices of a tenth of a second's bytes (at least one byte) with a wait before each but
+    // the first. Stop ends the wait and the answer at once; so does a client that has gone (the
+    // write fails).
+    auto shared = std::make_shared<std::string>(
+        PadPage(body, fault.contentLength ? fault.contentLength : kDripContentLength));
+    const size_t announced = shared->size();
+    const size_t perSecond = static_cast<size_t>(std::max(fault.bytesPerSecond, 1));
+    const size_t slice = std::max<size_t>(1, perSecond / 10);
+    const int waitMs = static_cast<int>(1000 * slice / perSecond);
+    res.status = 200;
+    res.set_content_provider(
+        announced, kHtml,
+        [this, shared, slice, waitMs](size_t offset, size_t length, httplib::DataSink& sink) {
+            if (offset > 0 && !WaitUnlessStopped(waitMs)) return false;
+            return sink.write(shared->data() + offset, std::min(slice, length));
+        });
 }
 
 }  // namespace enginesim

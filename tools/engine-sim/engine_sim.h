@@ -21,8 +21,8 @@
 //
 // The owner (a test, or the engine-sim program) starts and stops it on one thread; requests are
 // answered on the server's own worker threads. SetScenario, Requests and ClearRequests may be
-// called from any thread at any time. Stop cuts short the waits of Delay and NoAnswer faults and
-// closes idle keep-alive connections within about 50 ms.
+// called from any thread at any time. Stop cuts short the waits of Delay, NoAnswer and Drip
+// faults and closes idle keep-alive connections within about 50 ms.
 #pragma once
 
 #include <chrono>
@@ -55,7 +55,8 @@ struct LoggedRequest {
     std::string acceptLanguage;
     std::string proxyAuthorization;
     int clientPort = 0;  // the client's port: requests with equal ports came over one connection
-    int status = 0;      // the status answered (a CloseMidBody or NoAnswer fault answers 200)
+    int status = 0;      // the status answered (a CloseMidBody, NoAnswer or Drip fault answers
+                         // 200; a Drop fault answers nothing: 0)
     std::string faults;  // names of the faults that hit the request, comma-separated
     int listener = 1;    // the port it came in on, 1-based in the order of Ports()
     std::chrono::steady_clock::time_point at{};  // when it was read, before its answer
@@ -125,6 +126,8 @@ class EngineSim {
     static void SendPage(const Plan& plan, std::string body, httplib::Response& res);
     // CloseMidBody and NoAnswer: the connection breaks off before the page is complete.
     void SendFailure(const Plan& plan, std::string body, httplib::Response& res);
+    // Drip: the page trickles out at the fault's rate until it is complete or Stop is called.
+    void SendDrip(const Fault& fault, std::string body, httplib::Response& res);
     void Log(const LoggedRequest& entry);
     bool WaitUnlessStopped(int ms);  // false when Stop cut the wait short
 

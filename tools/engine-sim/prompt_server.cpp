@@ -18,6 +18,10 @@ namespace {
 // How often a waiting connection looks whether the server is stopping.
 constexpr int kStopCheckMs = 50;
 
+// Set by DropConnection on the worker thread that serves the connection (the handler runs on
+// it): every write of the answer fails instead of sending, and the connection closes.
+thread_local bool dropConnection = false;
+
 int Milliseconds(time_t sec, time_t usec) {
     return static_cast<int>(sec * 1000 + usec / 1000);
 }
@@ -76,7 +80,7 @@ class SocketStream final : public httplib::Stream {
     }
 
     ssize_t write(const char* ptr, size_t size) override {
-        if (!is_writable()) return -1;
+        if (dropConnection || !is_writable()) return -1;
         ssize_t n;
         do {
             n = ::send(sock_, ptr, size, MSG_NOSIGNAL);
@@ -108,6 +112,10 @@ class SocketStream final : public httplib::Stream {
 
 }  // namespace
 
+void PromptServer::DropConnection() {
+    dropConnection = true;
+}
+
 bool PromptServer::WaitForRequest(socket_t sock) const {
     using Clock = std::chrono::steady_clock;
     const auto until = Clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
@@ -131,8 +139,9 @@ bool PromptServer::process_and_close_socket(socket_t sock) {
         // The last request the count allows is answered with "Connection: close".
         bool closed = false;
         served = process_request(stream, left == 1, closed, nullptr);
-        if (!served || closed) break;
+        if (!served || closed || dropConnection) break;
     }
+    dropConnection = false;
     ::shutdown(sock, SHUT_RDWR);
     ::close(sock);
     return served;

@@ -15,6 +15,11 @@
 namespace enginesim {
 
 class PromptServer : public httplib::Server {
+  public:
+    // Called by a request handler: the connection of the request being handled closes without
+    // a byte of the answer, as if the server had gone away.
+    static void DropConnection();
+
   private:
     // Serves the requests of one accepted connection, then closes it.
     bool process_and_close_socket(socket_t sock) override;

@@ -18,7 +18,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::array<std::pair<FaultKind, const char*>, 14> kFaultNames{{
+constexpr std::array<std::pair<FaultKind, const char*>, 16> kFaultNames{{
     {FaultKind::Status, "status"},
     {FaultKind::CloseMidBody, "closeMidBody"},
     {FaultKind::NoAnswer, "noAnswer"},
@@ -33,6 +33,8 @@ constexpr std::array<std::pair<FaultKind, const char*>, 14> kFaultNames{{
     {FaultKind::Markers, "markers"},
     {FaultKind::Captcha, "captcha"},
     {FaultKind::Consent, "consent"},
+    {FaultKind::Drip, "drip"},
+    {FaultKind::Drop, "drop"},
 }};
 
 [[noreturn]] void Fail(const std::string& where, const std::string& what) {
@@ -58,7 +60,7 @@ int IntAt(const json& j, const char* key, int fallback, const std::string& where
 Fault ParseFault(const json& j, const std::string& where) {
     CheckKeys(j,
               {"kind", "page", "fromRequest", "times", "status", "ms", "result", "count", "bytes",
-               "listener"},
+               "listener", "bytesPerSecond", "contentLength"},
               where);
     if (!j.contains("kind") || !j["kind"].is_string()) Fail(where, "\"kind\" missing");
     Fault fault;
@@ -75,10 +77,13 @@ Fault ParseFault(const json& j, const std::string& where) {
     fault.result = IntAt(j, "result", 0, where);
     fault.count = IntAt(j, "count", 0, where);
     fault.listener = IntAt(j, "listener", 0, where);
-    if (j.contains("bytes")) {
-        if (!j["bytes"].is_number_unsigned()) Fail(where + ".bytes", "expected a byte count");
-        fault.bytes = j["bytes"].get<size_t>();
+    for (const auto& [key, field] :
+         {std::pair{"bytes", &fault.bytes}, std::pair{"contentLength", &fault.contentLength}}) {
+        if (!j.contains(key)) continue;
+        if (!j[key].is_number_unsigned()) Fail(where + "." + key, "expected a byte count");
+        *field = j[key].get<size_t>();
     }
+    fault.bytesPerSecond = IntAt(j, "bytesPerSecond", 0, where);
     return fault;
 }
 
@@ -188,7 +193,7 @@ void CheckFaults(const std::vector<Fault>& faults, const std::string& where) {
     for (size_t i = 0; i < faults.size(); ++i) {
         const Fault& f = faults[i];
         if (f.page < 0 || f.fromRequest < 0 || f.times < 0 || f.ms < 0 || f.result < 0 ||
-            f.count < 0 || f.listener < 0)
+            f.count < 0 || f.listener < 0 || f.bytesPerSecond < 0)
             Fail(where + "[" + std::to_string(i) + "]", "numbers must not be negative");
     }
 }

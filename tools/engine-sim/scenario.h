@@ -37,6 +37,9 @@ enum class FaultKind {
                     // written back to back without the markup around each result
     Captcha,        // the engine's captcha page instead of the results, with status 200
     Consent,        // a 302 away from the results to the engine's consent page ("/consent")
+    Drip,           // announce `contentLength` bytes and send the page, padded to that length,
+                    // at `bytesPerSecond` (a proxy that trickles): complete only after a long time
+    Drop,           // close the connection before any byte of an answer (an outage)
 };
 
 const char* FaultName(FaultKind kind);  // the name used in scenario files, e.g. "closeMidBody"
@@ -45,7 +48,7 @@ const char* FaultName(FaultKind kind);  // the name used in scenario files, e.g.
 // scenario-wide fault (in Scenario) hits every result-page request from request `fromRequest` on.
 // Either way it hits the first `times` requests it matches, or all of them when `times` is 0.
 // Several faults may hit one request: delays add up, the first failure (Status, CloseMidBody,
-// NoAnswer) decides the answer, and page faults are applied together.
+// NoAnswer, Drip, Drop) decides the answer, and page faults are applied together.
 struct Fault {
     FaultKind kind = FaultKind::Status;
     int page = 0;         // keyword faults: the 1-based page it hits; 0: every page
@@ -58,6 +61,8 @@ struct Fault {
     size_t bytes = 0;     // HugePage (0: 20 MiB), Garbage (0: 64 KiB)
     int listener = 0;     // only requests that came in on this port (1-based, as EngineSim::Ports
                           // lists them); 0: any port
+    int bytesPerSecond = 0;    // Drip (0: 1)
+    size_t contentLength = 0;  // Drip: the least length announced (0: 1,000,000)
 };
 
 // A site of the user's that a keyword's results show at `rank` (1-based, counted over pages).
