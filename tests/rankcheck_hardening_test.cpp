@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -43,6 +44,25 @@ std::map<std::string, std::pair<std::string, fs::file_time_type>> Snapshot(const
                 : entry.last_write_time()};
     }
     return files;
+}
+
+// The names of the files that differ between two snapshots, or "" when none does.
+std::string Changed(
+    const std::map<std::string, std::pair<std::string, fs::file_time_type>>& before,
+    const std::map<std::string, std::pair<std::string, fs::file_time_type>>& after) {
+    std::string names;
+    for (const auto& [name, file] : after) {
+        const auto was = before.find(name);
+        if (was == before.end()) {
+            names += name + " (new)\n";
+        } else if (was->second != file) {
+            names += name + " (changed)\n";
+        }
+    }
+    for (const auto& [name, file] : before) {
+        if (after.count(name) == 0) names += name + " (gone)\n";
+    }
+    return names;
 }
 
 // A loopback port where nothing listens: bound once, then closed.
@@ -116,7 +136,7 @@ TEST_F(Hardening, APlantedLockLinkLeavesItsTargetAloneAndTheRunRefusesNamingIt) 
     EXPECT_NE(r.err.find(folder_ + "/rankcheck.lock is a symbolic link"), std::string::npos)
         << r.err;
     EXPECT_EQ(r.out, "");  // no plug-in ran
-    EXPECT_EQ(Snapshot(folder_), before);
+    EXPECT_EQ(Changed(before, Snapshot(folder_)), "");
     EXPECT_EQ(ReadFile("victim.txt"), "the victim's own text\n");
 }
 
@@ -238,6 +258,72 @@ TEST_F(Hardening, HostileKeywordsAreShownSafeOnATerminalAndInASpreadsheetAndKept
     // Compared as a whole, never printed: the huge keyword would flood the failure message.
     EXPECT_TRUE(keywords == (std::set<std::string>{formula, title, red, huge}))
         << keywords.size() << " keywords";
+}
+
+// rankcheck as a user whose file modes apply: as root, which reads and writes whatever the modes
+// say (and runs CI), through setpriv as the user nobody; else as this user. Empty when there is
+// no way (root without setpriv).
+const char kSetpriv[] = "/usr/bin/setpriv";
+constexpr uid_t kNobody = 65534;
+
+std::optional<Result> AsModesApply(const V& args) {
+    V argv;
+    if (::geteuid() == 0) {
+        if (::access(kSetpriv, X_OK) != 0) return std::nullopt;
+        argv = {kSetpriv, "--reuid=" + std::to_string(kNobody),
+                "--regid=" + std::to_string(kNobody), "--clear-groups", "--"};
+    }
+    argv.push_back(kRankcheck);
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess child(argv);
+    const int status = child.Wait(60000);
+    return Result{status, child.Out(), child.Err()};
+}
+
+TEST_F(Hardening, AReadOnlyFolderOrLedgerIsReadAndARunRefusesBeforeAnythingChanges) {
+    StartSim(RankedAt("fresh bread", 3));
+    ASSERT_EQ(Run("quillon").status, 0);
+    if (::geteuid() == 0) {
+        if (::access(kSetpriv, X_OK) != 0) GTEST_SKIP() << "root ignores file modes, no setpriv";
+        // The folder becomes nobody's, as a project is its owner's; nobody runs rankcheck.
+        ASSERT_EQ(::chown(folder_.c_str(), kNobody, kNobody), 0);
+        for (const auto& entry : fs::recursive_directory_iterator(folder_))
+            ASSERT_EQ(::lchown(entry.path().c_str(), kNobody, kNobody), 0);
+    }
+    const auto readersRead = [&](const std::string& when) {
+        for (const char* command : {"report", "history", "checks"}) {
+            const auto r = AsModesApply({command, "--dir", folder_});
+            ASSERT_TRUE(r);
+            EXPECT_EQ(r->status, 0) << when << ", " << command << ": " << r->err;
+            EXPECT_NE(r->out.find(command == std::string("checks") ? "complete" : "fresh bread"),
+                      std::string::npos)
+                << when << ", " << command << ":\n"
+                << r->out;
+        }
+    };
+    const auto runRefused = [&](const std::string& when, const std::string& named) {
+        const auto r = AsModesApply({"run", "quillon", "--dir", folder_});
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 2) << when << ": " << r->out << r->err;
+        EXPECT_NE(r->err.find(named), std::string::npos) << when << ": " << r->err;
+        EXPECT_EQ(r->out, "") << when;  // no plug-in ran
+    };
+
+    // A ledger of mode 0444 in a folder that may be written.
+    ASSERT_EQ(::chmod("rankcheck.db", 0444), 0);
+    auto before = Snapshot(folder_);
+    readersRead("ledger 0444");
+    runRefused("ledger 0444", folder_ + "/rankcheck.db");
+    EXPECT_EQ(Changed(before, Snapshot(folder_)), "") << "ledger 0444";
+
+    // An archived project: the folder of mode 0555.
+    ASSERT_EQ(::chmod("rankcheck.db", 0644), 0);
+    ASSERT_EQ(::chmod(folder_.c_str(), 0555), 0);
+    before = Snapshot(folder_);
+    readersRead("folder 0555");
+    runRefused("folder 0555", folder_ + ": the folder cannot be written");
+    EXPECT_EQ(Changed(before, Snapshot(folder_)), "") << "folder 0555";
+    ::chmod(folder_.c_str(), 0700);
 }
 
 // Watches a folder on a thread of its own, as another user polling it would: whenever a file

@@ -175,7 +175,20 @@ bool RunSession::Prepare() {
     std::vector<hostkit::PluginRef> plugins;
     for (const EngineRun& e : engines_)
         plugins.push_back(e.plugin);
-    return CheckInputs(plugins) && OpenLedger();
+    return CheckWritable() && CheckInputs(plugins) && OpenLedger();
+}
+
+// A run writes the job files, its lock and the ledger: a folder or ledger it cannot write (an
+// archived project, a ledger of mode 0444) is refused before anything starts or changes.
+bool RunSession::CheckWritable() {
+    if (::access(folder_.c_str(), W_OK) != 0) {
+        std::cerr << "rankcheck: " << folder_.string() << ": the folder cannot be written ("
+                  << std::strerror(errno)
+                  << "): the plug-ins write their result and progress files there; nothing was "
+                     "run and no file changed (rankcheck report reads it as it is)\n";
+        return false;
+    }
+    return true;
 }
 
 bool RunSession::ResolvePlugins() {
