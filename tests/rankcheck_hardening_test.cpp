@@ -176,13 +176,19 @@ TEST_F(Hardening, ThePasswordShowsInNoOutputFileOrLedger) {
             found += PasswordIn(ReadFile(entry.path().string()), entry.path().string());
         }
     }
-    // init refuses a password inside --proxy, and does not repeat it.
-    const Result init = Rankcheck(
-        {"init", "--dir", "new", "--proxy", kUser + ":" + kPassword + "@proxy.example:3128"});
-    EXPECT_EQ(init.status, 2);
-    EXPECT_NE(init.err.find("--proxy-password-file"), std::string::npos) << init.err;
-    EXPECT_NE(init.err.find("--proxy-user"), std::string::npos) << init.err;
-    found += PasswordIn(init.out + init.err, "init's messages");
+    // init refuses a password inside --proxy, or after a --proxy-password it does not have, and
+    // does not repeat it.
+    for (const V& args :
+         {V{"--proxy", kUser + ":" + kPassword + "@proxy.example:3128"},
+          V{"--proxy", "proxy.example:3128", "--proxy-user", kUser, "--proxy-password", kPassword},
+          V{"--proxy", "proxy.example:3128", "--proxy-password=" + kPassword}}) {
+        V argv{"init", "--dir", "new"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const Result init = Rankcheck(argv);
+        EXPECT_EQ(init.status, 2);
+        EXPECT_NE(init.err.find("--proxy-password-file"), std::string::npos) << init.err;
+        found += PasswordIn(init.out + init.err, "init's messages");
+    }
     EXPECT_FALSE(fs::exists("new/proxy.def"));
     EXPECT_EQ(found, "");
 }
