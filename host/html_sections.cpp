@@ -113,8 +113,10 @@ const char* RankBand(const std::optional<ledger::ReportRow>& cell) {
             return "b5";
         case RankStatus::NotFound:
             return "nf";
+        case RankStatus::Beyond:
         case RankStatus::Partial:
             return "pa";
+        case RankStatus::Suspect:
         case RankStatus::Error:
             return "err";
         case RankStatus::NotSearched:

@@ -92,6 +92,10 @@ std::string PointText(const ReportHistory::Point& point) {
             return point.rank ? std::to_string(*point.rank) : "?";
         case RankStatus::NotFound:
             return "-";
+        case RankStatus::Beyond:
+            return "beyond";
+        case RankStatus::Suspect:
+            return "suspect";
         case RankStatus::Partial:
             return "partial";
         case RankStatus::Error:
@@ -258,10 +262,12 @@ std::string TrendChart(const std::string& title, const std::vector<TrendLine>& l
                           << '\n';
                     break;
                 case RankStatus::NotFound:
+                case RankStatus::Beyond:
                 case RankStatus::Partial:
                     open = false;
                     marks << Marker(style.marker, px, stripY, 3, style.colour, false, tip) << '\n';
                     break;
+                case RankStatus::Suspect:
                 case RankStatus::Error:
                     open = false;
                     marks << "<text class=\"gaveup\" x=\"" << Num(px) << "\" y=\"" << Num(stripY + 4)

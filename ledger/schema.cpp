@@ -83,8 +83,21 @@ CREATE TABLE ranks(
 ) WITHOUT ROWID;
 )sql";
 
+// Version 2: a check belongs to its project folder, and a stopped or failed check says why.
+//
+// `folder` is the canonical absolute path of the folder the check was made in (bytes, as the
+// file system has them). Checks from version 1 get NULL: they were made before folders were
+// kept; the ledger counts them as the folder's that reads them, until a run in some folder
+// records into the ledger and claims them (see Ledger). `reason` is the run's own words.
+constexpr const char* kVersion2 = R"sql(
+ALTER TABLE checks ADD COLUMN folder BLOB;
+ALTER TABLE checks ADD COLUMN reason TEXT;
+CREATE INDEX checks_by_folder ON checks(engine, folder, id);
+)sql";
+
 constexpr SchemaStep kSteps[] = {
     {1, kVersion1},
+    {2, kVersion2},
 };
 
 }  // namespace
