@@ -147,9 +147,7 @@ ReadOnlyFile::~ReadOnlyFile() {
 }
 
 std::optional<std::string> WhyNotWritable(const std::string& path) {
-    fs::path folder = fs::path(path).parent_path();
-    if (folder.empty()) folder = ".";
-    const std::string folderName = folder.string();
+    const std::string folderName = fs::absolute(path).parent_path().lexically_normal().string();
     struct stat st {};
     if (stat(folderName.c_str(), &st) != 0) {
         return Error(folderName + ": the ledger's folder", errno);
