@@ -42,6 +42,15 @@ KeywordHistory::Reader::Reader(SqliteDb& db, const std::string& engine, const st
 KeywordHistory::KeywordHistory(Reader& reader, int64_t keywordId, int64_t beforeCheck)
     : reader_(reader), keywordId_(keywordId), before_(beforeCheck) {}
 
+void KeywordHistory::Seed(const KeywordEntry& entry, int keywordIndex, UrlRanks ranks) {
+    if (!items_.empty()) return;
+    Item item;
+    item.entry = entry;
+    item.keywordIndex = keywordIndex;
+    item.ranks = std::move(ranks);
+    items_.push_back(std::move(item));
+}
+
 bool KeywordHistory::LoadMore() {
     if (complete_) return false;
     const int64_t limit =

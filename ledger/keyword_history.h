@@ -43,7 +43,15 @@ class KeywordHistory {
         int top_;
     };
 
+    // A URL key and its rank in one entry, within `top` (nullopt: not among the links).
+    using UrlRanks = std::vector<std::pair<std::string, std::optional<int>>>;
+
     KeywordHistory(Reader& reader, int64_t keywordId, int64_t beforeCheck);
+
+    // Gives entry 0 as the caller has already read it: the latest check before `beforeCheck`
+    // that has the keyword, its first line, and the ranks of its URLs (first line of each key).
+    // Only before anything is read.
+    void Seed(const KeywordEntry& entry, int keywordIndex, UrlRanks ranks);
 
     // Whether there is an entry `i` (0: the latest check before `beforeCheck` with the keyword).
     bool Has(size_t i);
@@ -62,7 +70,7 @@ class KeywordHistory {
         int keywordIndex = 0;
         std::optional<KeywordOutcome> outcome;
         std::optional<TrustedCheck> trustedSince;  // the latest trusted entry at or before it
-        std::optional<std::vector<std::pair<std::string, std::optional<int>>>> ranks;
+        std::optional<UrlRanks> ranks;
     };
 
     // Reads older entries; false when there are none.

@@ -255,8 +255,24 @@ std::vector<CheckInfo> Ledger::FinishCounts(std::vector<CheckRow> rows) {
     std::vector<CheckInfo> checks;
     checks.reserve(rows.size());
     std::vector<size_t> needy;  // rows with keywords whose outcome needs their history
+    std::optional<SqliteStatement> shortKeywords;
     for (size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i].needHistory > 0) needy.push_back(i);
+        CheckRow& row = rows[i];
+        if (row.recordedShort == 0) continue;
+        if (!shortKeywords) shortKeywords.emplace(*db_, kShortKeywords);
+        shortKeywords->Reset();
+        shortKeywords->BindInt(1, row.info.id).BindInt(2, row.info.options.maxResults);
+        while (shortKeywords->Step()) {
+            const KeywordState state = KeywordStateAt(*shortKeywords, 0);
+            const bool none = shortKeywords->Int(1) != 0;
+            const int count = static_cast<int>(shortKeywords->Int(2));
+            if (state == KeywordState::GivenUp) row.info.keywordsError += count;
+            if (state == KeywordState::Partial) row.info.keywordsCutShort += count;
+            if (state == KeywordState::Done && none) row.info.keywordsSuspect += count;
+            if (state == KeywordState::Done && !none) row.needHistory += count;
+        }
+        shortKeywords->Reset();
+        if (row.needHistory > 0) needy.push_back(i);
     }
     if (needy.size() == 1) {
         // One check: each such keyword's history read back as far as it needs.

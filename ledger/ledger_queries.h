@@ -17,18 +17,24 @@ SELECT c.id, c.engine, c.started_at, c.ended_at, c.state, c.imported, c.max_resu
        c.stop_when_all_found, c.exact_match, c.keywords_hash, c.reason, c.folder,
        COUNT(k.idx), COALESCE(SUM(k.state = 'done'), 0), COALESCE(SUM(k.state = 'given_up'), 0),
        COALESCE(SUM(k.state = 'partial'), 0),
-       COALESCE(SUM(k.state = 'done' AND k.positions_examined = 0), 0),
-       COALESCE(SUM(k.state = 'given_up' AND k.positions_examined < c.max_results), 0),
-       COALESCE(SUM(k.state = 'partial' AND k.positions_examined < c.max_results), 0),
-       COALESCE(SUM(k.state = 'done' AND k.positions_examined > 0
-                    AND k.positions_examined < c.max_results), 0)
+       COALESCE(SUM(k.positions_examined < c.max_results AND k.recorded_at IS NOT NULL), 0)
 FROM checks c LEFT JOIN check_keywords k ON k.check_id = c.id
 )sql";
 
-// A check as read, before the counts that need the keywords' history are added.
+// The keywords of one check recorded short of its requested positions, by state and whether
+// they have none at all (bound: the check, its requested positions). Cheaper apart: most checks
+// have none, and the check list's one pass over every keyword then compares no state names.
+inline constexpr const char* kShortKeywords = R"sql(
+SELECT state, positions_examined = 0, COUNT(*) FROM check_keywords
+WHERE check_id = ?1 AND positions_examined < ?2 AND recorded_at IS NOT NULL
+GROUP BY 1, 2
+)sql";
+
+// A check as read, before the counts of keywords recorded short of their positions are added.
 struct CheckRow {
-    CheckInfo info;         // keywordsSuspect: those without a single position only
-    int needHistory = 0;    // keywords done short of their positions: suspect or not by history
+    CheckInfo info;
+    int recordedShort = 0;  // keywords recorded short of the requested positions
+    int needHistory = 0;    // of those, done with some positions: suspect or not by history
 };
 
 inline CheckRow ReadCheck(const SqliteStatement& s) {
@@ -50,10 +56,7 @@ inline CheckRow ReadCheck(const SqliteStatement& s) {
     info.keywordsDone = static_cast<int>(s.Int(13));
     info.keywordsGivenUp = static_cast<int>(s.Int(14));
     info.keywordsPartial = static_cast<int>(s.Int(15));
-    info.keywordsSuspect = static_cast<int>(s.Int(16));
-    info.keywordsError = static_cast<int>(s.Int(17));
-    info.keywordsCutShort = static_cast<int>(s.Int(18));
-    row.needHistory = static_cast<int>(s.Int(19));
+    row.recordedShort = static_cast<int>(s.Int(16));
     return row;
 }
 

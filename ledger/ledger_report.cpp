@@ -176,12 +176,40 @@ CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
                                    Side{p.rank ? RankStatus::Ranked : o.status, p.rank, o.depth});
         }
     }
+    // The latest earlier check of the engine in the folder usually answers every question of
+    // the walks back: it is read whole at once and given to each keyword's history.
+    struct Seed {
+        KeywordEntry entry;
+        int keywordIndex;
+        KeywordHistory::UrlRanks ranks;
+    };
+    std::unordered_map<int64_t, Seed> seeds;
     bool anyEarlier = false;
     {
-        SqliteStatement s(*db_, "SELECT EXISTS(SELECT 1 FROM checks c WHERE c.engine = ?1 AND "
-                                "c.id < ?2 AND " + InFolder(3) + ")");
+        SqliteStatement s(*db_, "SELECT c.id, c.started_at, c.max_results FROM checks c WHERE "
+                                "c.engine = ?1 AND c.id < ?2 AND " + InFolder(3) +
+                                    " ORDER BY c.id DESC LIMIT 1");
         s.BindText(1, info.engine).BindInt(2, check).BindBlob(3, folder);
-        anyEarlier = s.Step() && s.Int(0) != 0;
+        if (s.Step()) {
+            anyEarlier = true;
+            const int64_t latest = s.Int(0);
+            const std::string startedAt = s.String(1);
+            const int maxResults = static_cast<int>(s.Int(2));
+            s.Reset();
+            for (Pair& p : LoadPairs(*db_, latest, options.mode, top)) {
+                auto [at, fresh] = seeds.try_emplace(
+                    p.keywordId,
+                    Seed{{latest, startedAt, p.state, p.positionsExamined, maxResults},
+                         p.keywordIndex,
+                         {}});
+                if (!fresh && at->second.keywordIndex != p.keywordIndex) continue;
+                KeywordHistory::UrlRanks& ranks = at->second.ranks;
+                const bool seen = std::any_of(ranks.begin(), ranks.end(), [&](const auto& r) {
+                    return r.first == p.urlKey;
+                });
+                if (!seen) ranks.emplace_back(std::move(p.urlKey), p.rank);
+            }
+        }
     }
 
     KeywordHistory::Reader reader(*db_, info.engine, folder, options.mode, top);
@@ -190,8 +218,14 @@ CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
     const std::vector<Pair> pairs = LoadPairs(*db_, check, options.mode, top);
     for (size_t i = 0; i < pairs.size();) {
         const Pair& line = pairs[i];
-        KeywordHistory& history =
-            histories.try_emplace(line.keywordId, reader, line.keywordId, check).first->second;
+        auto [known, fresh] = histories.try_emplace(line.keywordId, reader, line.keywordId, check);
+        KeywordHistory& history = known->second;
+        if (fresh) {
+            if (const auto seed = seeds.find(line.keywordId); seed != seeds.end()) {
+                history.Seed(seed->second.entry, seed->second.keywordIndex,
+                             std::move(seed->second.ranks));
+            }
+        }
         const KeywordEntry own{check, info.startedAt, line.state, line.positionsExamined,
                                info.options.maxResults};
         const KeywordOutcome outcome =
