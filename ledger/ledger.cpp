@@ -469,6 +469,13 @@ void Ledger::ReopenCheck(int64_t check, Reopen why) {
     if (info.state == CheckState::Complete && why == Reopen::Resume) {
         Refuse("check " + std::to_string(check) + " is complete and cannot be resumed");
     }
+    // The outcomes and comparisons of later checks rest on it as it is.
+    const std::optional<CheckInfo> latest = LatestCheck(info.engine);
+    if (latest && latest->id != check) {
+        Refuse("check " + std::to_string(check) + " is not the latest " + info.engine +
+               " check of " + folder_ + " (check " + std::to_string(latest->id) +
+               " is); only the latest is " + (why == Reopen::Resume ? "resumed" : "rechecked"));
+    }
     ClaimChecksWithoutFolder();
     // A check left running by a killed process is resumed as it is.
     SqliteStatement reopen(

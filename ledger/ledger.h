@@ -41,6 +41,11 @@
 // message of both starts with the file name. LedgerMissing, a LedgerError, is raised by a
 // read-only open that finds no ledger, or one not created yet. All are std::runtime_error.
 //
+// Beside it: keyword_outcome.h (the outcome rule), check_state_words.h (a check's state in the
+// words every output uses), check_inputs.h (how a run's urls.lst and options differ from a
+// check's, for refusing a resume or recheck), change_alerts.h (what moved, for `report
+// --changes`) and ledger_file.h (opening the file read-only; whether it can be written).
+//
 // Owned by one command; one connection, used from the thread that opened it. Any number of
 // Ledger objects, in one process or several, may have the same file open.
 #pragma once
@@ -97,8 +102,9 @@ class Ledger {
         bool readOnly = false;
         int busyTimeoutMs = 5000;     // how long a writer waits for another writer
         bool durableCommits = false;  // synchronous=FULL: flush the WAL on every commit
-        // The project folder this connection works for; empty: the folder of the ledger file.
-        // Made absolute and canonical.
+        // The project folder this connection works for; empty: the folder of the ledger file,
+        // which is the project folder unless the ledger is kept elsewhere (--db): then every
+        // command of the project must give its folder here. Made absolute and canonical.
         std::string folder = {};
     };
 
@@ -134,9 +140,10 @@ class Ledger {
     // gives ("3 keywords in a row failed: the engine or the proxy is not answering"; empty: none).
     void EndCheck(int64_t check, CheckState state, const std::string& endedAt,
                   const std::string& reason = "");
-    // A check of this folder goes back to running; its recorded keywords stay, its end time and
-    // reason go. Resume: a stopped or failed one (or one left running by a killed process, as it
-    // is); Recheck: a complete one too. Claims the checks that have no folder.
+    // The latest check of its engine in this folder goes back to running; its recorded keywords
+    // stay, its end time and reason go. Resume: a stopped or failed one (or one left running by
+    // a killed process, as it is); Recheck: a complete one too. Claims the checks that have no
+    // folder.
     void ReopenCheck(int64_t check, Reopen why = Reopen::Resume);
 
     // Checks ---------------------------------------------------------------------------------

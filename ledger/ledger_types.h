@@ -177,7 +177,7 @@ struct ReportRow {
     int urlIndex = 0;
     std::string url;  // as written in this check's urls.lst
     KeywordState keywordState = KeywordState::NotReached;
-    int positionsExamined = 0;  // within `top`
+    int positionsExamined = 0;  // as recorded
     std::optional<int> rank;    // within `top`
     RankStatus status = RankStatus::NotSearched;
     // Why a Suspect row is suspect: "no results on page 1", "results ended at 10, 64 on

@@ -329,6 +329,12 @@ TEST_F(OutcomeTest, ARecheckRecordsIntoTheSameCheckAndItsStateFollows) {
               std::string::npos);
     ledger_.ReopenCheck(id, Reopen::Recheck);
     EXPECT_EQ(ledger_.Check(id).state, CheckState::Running);
+    // Once a later check is made, the later one's comparisons rest on this one as it is.
+    ledger_.EndCheck(id, CheckState::Complete, Day(1));
+    Made(2, {{"a", K::Done, 100, {1}}});
+    EXPECT_NE(ErrorOf([&] { ledger_.ReopenCheck(id, Reopen::Recheck); })
+                  .find("is not the latest Quillon check"),
+              std::string::npos);
 }
 
 TEST(CheckStateWords, OneWordingForEveryState) {
