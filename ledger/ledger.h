@@ -169,6 +169,9 @@ class Ledger {
     // The outcome of every keyword of a check, by keyword index (keyword_outcome.h), held
     // against the keyword's history in the check's folder; `top` > 0 cuts positions there.
     std::vector<KeywordOutcome> Outcomes(int64_t check, int top = 0);
+    // The outcome of one keyword of a check, as Outcomes gives it: for a run that has just
+    // recorded it (a suspect keyword counts as failed, like a given-up one).
+    KeywordOutcome Outcome(int64_t check, int keywordIndex, int top = 0);
     // The keywords a recheck of the check searches again, in index order: those given up
     // (Error), Suspect, Partial or not searched. Empty when every keyword is trusted.
     std::vector<RecheckKeyword> KeywordsToRecheck(int64_t check);
@@ -203,7 +206,8 @@ class Ledger {
     // The checks with the outcome counts that need the keywords' history (keywordsSuspect).
     std::vector<CheckInfo> FinishCounts(std::vector<CheckRow> rows);
     void CountSuspectsInHistory(std::vector<CheckRow>& rows);
-    std::vector<KeywordOutcome> OutcomesOf(const CheckInfo& check, int top);
+    // Every keyword's outcome, or only that of keyword `only` (>= 0).
+    std::vector<KeywordOutcome> OutcomesOf(const CheckInfo& check, int top, int only = -1);
     int64_t KeywordId(const std::string& text);
     int64_t LinkId(const std::string& text);
 

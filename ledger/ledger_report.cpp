@@ -95,13 +95,13 @@ bool Trusted(RankStatus status) {
 
 // Outcomes ----------------------------------------------------------------------------------
 
-std::vector<KeywordOutcome> Ledger::OutcomesOf(const CheckInfo& check, int top) {
+std::vector<KeywordOutcome> Ledger::OutcomesOf(const CheckInfo& check, int top, int only) {
     KeywordHistory::Reader reader(*db_, check.engine, FolderOf(check), RankMode::Contains, top);
     std::unordered_map<int64_t, KeywordHistory> histories;
     SqliteStatement s(*db_, R"sql(
         SELECT keyword_id, state, positions_examined FROM check_keywords
-        WHERE check_id = ?1 ORDER BY idx)sql");
-    s.BindInt(1, check.id);
+        WHERE check_id = ?1 AND (?2 < 0 OR idx = ?2) ORDER BY idx)sql");
+    s.BindInt(1, check.id).BindInt(2, only);
     std::vector<KeywordOutcome> outcomes;
     while (s.Step()) {
         const KeywordEntry entry{check.id, check.startedAt, KeywordStateAt(s, 1),
@@ -123,6 +123,18 @@ std::vector<KeywordOutcome> Ledger::Outcomes(int64_t check, int top) {
     std::vector<KeywordOutcome> outcomes = OutcomesOf(info, top);
     read.Commit();
     return outcomes;
+}
+
+KeywordOutcome Ledger::Outcome(int64_t check, int keywordIndex, int top) {
+    SqliteTransaction read(*db_, Kind::Read);
+    const CheckInfo info = RequireCheck(check);
+    std::vector<KeywordOutcome> outcomes = OutcomesOf(info, top, std::max(keywordIndex, 0));
+    if (keywordIndex < 0 || outcomes.empty()) {
+        Refuse("check " + std::to_string(check) + ", keyword " + std::to_string(keywordIndex) +
+               ": the check has no keyword with that index");
+    }
+    read.Commit();
+    return std::move(outcomes.front());
 }
 
 std::vector<RecheckKeyword> Ledger::KeywordsToRecheck(int64_t check) {

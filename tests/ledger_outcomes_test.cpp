@@ -251,6 +251,7 @@ TEST_F(OutcomeTest, ShortResultsAreHeldAgainstTheLastTrustedCheckInEveryQuery) {
     EXPECT_EQ(third.note, note);
     EXPECT_EQ(third.heldAgainst->check, day1);
     EXPECT_EQ(ledger_.Outcomes(day4).at(0).status, S::NotFound);
+    EXPECT_EQ(ledger_.Outcome(day3, 0).note, note);
     EXPECT_EQ(ledger_.KeywordsToRecheck(day3).at(0).outcome.note, note);
 
     // The check list (one pass over the history) and one check (read back) agree.
