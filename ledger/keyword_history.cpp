@@ -6,9 +6,11 @@ namespace rankcheck::ledger {
 
 namespace {
 
-// The first chunk of entries read: the latest check usually answers everything.
+// The first entries read: the latest check usually answers everything. A question it does not
+// answer (a keyword whose results end early on every check, a walk past shallow checks) reads
+// the rest at once, which costs less than reading it piece by piece.
 constexpr int64_t kFirstChunk = 2;
-constexpr int64_t kLargestChunk = 256;
+constexpr int64_t kTheRest = -1;  // SQLite's LIMIT -1: no limit
 
 KeywordState StateAt(const SqliteStatement& s, int column) {
     // The schema's CHECK constraint admits the four names only.
@@ -16,6 +18,13 @@ KeywordState StateAt(const SqliteStatement& s, int column) {
 }
 
 }  // namespace
+
+std::optional<StoredTrust> StoredTrustAt(const SqliteStatement& s, int checkColumn) {
+    if (s.IsNull(checkColumn)) return std::nullopt;
+    StoredTrust trust{s.Int(checkColumn), 0};
+    if (trust.check > 0) trust.examined = static_cast<int>(s.Int(checkColumn + 1));
+    return trust;
+}
 
 std::string InFolder(int parameter) {
     // Appended piece by piece: gcc 12 at -O3 warns falsely (-Wrestrict) on "..." + a temporary.
@@ -28,7 +37,8 @@ std::string InFolder(int parameter) {
 KeywordHistory::Reader::Reader(SqliteDb& db, const std::string& engine, const std::string& folder,
                                RankMode mode, int top)
     : entries_(db, R"sql(
-        SELECT ck.check_id, c.started_at, c.max_results, ck.state, ck.positions_examined, ck.idx
+        SELECT ck.check_id, c.max_results, ck.state, ck.positions_examined, ck.idx,
+               ck.trusted_check, ck.trusted_examined
         FROM check_keywords ck JOIN checks c ON c.id = ck.check_id
         WHERE ck.keyword_id = ?1 AND ck.check_id < ?2 AND c.engine = ?3 AND )sql" +
                            InFolder(4) + R"sql(
@@ -37,28 +47,50 @@ KeywordHistory::Reader::Reader(SqliteDb& db, const std::string& engine, const st
         SELECT cu.url_key, r.rank_contains, r.rank_exact FROM check_urls cu
         LEFT JOIN ranks r ON r.check_id = cu.check_id AND r.keyword_idx = ?2 AND r.url_idx = cu.idx
         WHERE cu.check_id = ?1 ORDER BY cu.idx)sql"),
+      start_(db, "SELECT started_at FROM checks WHERE id = ?1"),
       engine_(engine),
       folder_(folder),
       mode_(mode),
       top_(top) {}
 
+const std::string& KeywordHistory::Reader::StartOf(int64_t check) {
+    auto [at, fresh] = starts_.try_emplace(check);
+    if (fresh) {
+        start_.Reset();
+        start_.BindInt(1, check);
+        if (start_.Step()) at->second = start_.String(0);
+        start_.Reset();
+    }
+    return at->second;
+}
+
+std::optional<TrustedCheck> KeywordHistory::Reader::TrustedOf(const StoredTrust& trust) {
+    if (trust.check <= 0) return std::nullopt;
+    return TrustedCheck{trust.check, StartOf(trust.check), trust.examined};
+}
+
 KeywordHistory::KeywordHistory(Reader& reader, int64_t keywordId, int64_t beforeCheck)
     : reader_(reader), keywordId_(keywordId), before_(beforeCheck) {}
 
-void KeywordHistory::Seed(const KeywordEntry& entry, int keywordIndex, UrlRanks ranks) {
+void KeywordHistory::Seed(const KeywordEntry& entry, int keywordIndex,
+                          std::optional<StoredTrust> trust, UrlRanks ranks) {
     if (!items_.empty()) return;
+    reader_.starts_.try_emplace(entry.check, entry.checkedAt);
     Item item;
-    item.entry = entry;
+    item.check = entry.check;
+    item.state = entry.state;
+    item.examined = entry.examined;
+    item.maxResults = entry.maxResults;
     item.keywordIndex = keywordIndex;
+    item.before = trust;
     item.ranks = std::move(ranks);
     items_.push_back(std::move(item));
 }
 
 bool KeywordHistory::LoadMore() {
     if (complete_) return false;
-    const int64_t limit =
-        std::min<int64_t>(kLargestChunk, std::max<int64_t>(kFirstChunk, 2 * items_.size()));
-    const int64_t before = items_.empty() ? before_ : items_.back().entry.check;
+    const int64_t limit = items_.empty() ? kFirstChunk : kTheRest;
+    const int64_t before = items_.empty() ? before_ : items_.back().check;
     SqliteStatement& s = reader_.entries_;
     s.Reset();
     s.BindInt(1, keywordId_)
@@ -72,15 +104,17 @@ bool KeywordHistory::LoadMore() {
         ++rows;
         const int64_t check = s.Int(0);
         // A keyword listed twice in a check counts by its first line, which comes first.
-        if (!items_.empty() && items_.back().entry.check == check) continue;
-        Item item;
-        item.entry = {check, s.String(1), StateAt(s, 3), static_cast<int>(s.Int(4)),
-                      static_cast<int>(s.Int(2))};
-        item.keywordIndex = static_cast<int>(s.Int(5));
-        items_.push_back(std::move(item));
+        if (!items_.empty() && items_.back().check == check) continue;
+        Item& item = items_.emplace_back();
+        item.check = check;
+        item.maxResults = static_cast<int>(s.Int(1));
+        item.state = StateAt(s, 2);
+        item.examined = static_cast<int>(s.Int(3));
+        item.keywordIndex = static_cast<int>(s.Int(4));
+        item.before = StoredTrustAt(s, 5);
     }
     s.Reset();
-    if (rows < limit) complete_ = true;
+    if (limit == kTheRest || rows < limit) complete_ = true;
     return items_.size() > had;
 }
 
@@ -91,44 +125,64 @@ bool KeywordHistory::Has(size_t i) {
     return true;
 }
 
-const KeywordEntry& KeywordHistory::Entry(size_t i) {
+KeywordEntry KeywordHistory::Entry(size_t i) {
     Has(i);
-    return items_.at(i).entry;
+    const Item& item = items_.at(i);
+    return {item.check, reader_.StartOf(item.check), item.state, item.examined, item.maxResults};
 }
 
-const KeywordOutcome& KeywordHistory::Outcome(size_t i) {
-    Has(i);
-    if (items_.at(i).outcome) return *items_[i].outcome;
-    const int top = reader_.top_;
-    // Back to an entry whose outcome is known or stands on its own figures, or past the oldest.
+void KeywordHistory::WorkOutBefore(size_t i) {
+    if (items_.at(i).before) return;
+    // Back to an entry whose trust is known or that stands on its own figures, or past the
+    // oldest; then forward to entry i, each entry held against the last trusted one before it.
+    // Without `top`: what is kept of a keyword's trust never depends on how it is reported.
     size_t from = i + 1;
-    std::optional<TrustedCheck> trusted;
+    StoredTrust trusted;  // check 0: none
     for (; Has(from); ++from) {
-        Item& item = items_[from];
-        if (item.outcome) {
-            trusted = item.trustedSince;
+        const Item& item = items_[from];
+        if (item.before) {
+            trusted = AtOrBefore(from);
             break;
         }
-        if (TrustedOnItsOwn(item.entry, top)) {
-            item.outcome = OutcomeOf(item.entry, std::nullopt, top);
-            trusted = item.trustedSince = AsTrusted(item.entry);
+        if (TrustedOnItsOwn({item.check, {}, item.state, item.examined, item.maxResults})) {
+            trusted = {item.check, item.examined};
             break;
         }
     }
-    // Then forward to entry i, each entry held against the last trusted one before it.
     for (size_t k = from; k-- > i;) {
         Item& item = items_[k];
-        item.outcome = OutcomeOf(item.entry, trusted, top);
-        if (item.outcome->Trusted()) trusted = AsTrusted(item.entry);
-        item.trustedSince = trusted;
+        item.before = trusted;
+        trusted = AtOrBefore(k);
     }
-    return *items_[i].outcome;
+}
+
+StoredTrust KeywordHistory::AtOrBefore(size_t i) {
+    WorkOutBefore(i);
+    const Item& item = items_[i];
+    const std::optional<int> examined =
+        item.before->check > 0 ? std::optional<int>(item.before->examined) : std::nullopt;
+    if (KindOf(item.state, item.examined, item.maxResults, examined).Trusted()) {
+        return {item.check, item.examined};
+    }
+    return *item.before;
+}
+
+OutcomeKind KeywordHistory::Outcome(size_t i) {
+    Has(i);
+    WorkOutBefore(i);
+    const Item& item = items_.at(i);
+    const std::optional<int> examined =
+        item.before->check > 0 ? std::optional<int>(item.before->examined) : std::nullopt;
+    return KindOf(item.state, item.examined, item.maxResults, examined, reader_.top_);
 }
 
 std::optional<TrustedCheck> KeywordHistory::LastTrusted() {
-    if (!Has(0)) return std::nullopt;
-    Outcome(0);
-    return items_[0].trustedSince;
+    return reader_.TrustedOf(LastTrustedStored());
+}
+
+StoredTrust KeywordHistory::LastTrustedStored() {
+    if (!Has(0)) return {};
+    return AtOrBefore(0);
 }
 
 std::optional<std::optional<int>> KeywordHistory::Rank(size_t i, const std::string& urlKey) {
@@ -137,7 +191,7 @@ std::optional<std::optional<int>> KeywordHistory::Rank(size_t i, const std::stri
     if (!item.ranks) {
         SqliteStatement& s = reader_.ranks_;
         s.Reset();
-        s.BindInt(1, item.entry.check).BindInt(2, item.keywordIndex);
+        s.BindInt(1, item.check).BindInt(2, item.keywordIndex);
         item.ranks.emplace();
         while (s.Step()) {
             std::string key = s.String(0);
@@ -158,13 +212,12 @@ std::optional<std::optional<int>> KeywordHistory::Rank(size_t i, const std::stri
     return std::nullopt;
 }
 
-std::map<std::pair<int64_t, int>, KeywordOutcome> HistoryOutcomes(
-    SqliteDb& db, const std::string& engine, const std::string& folder,
-    const std::vector<int64_t>& keywordIds) {
-    std::map<std::pair<int64_t, int>, KeywordOutcome> outcomes;
+void HistoryOutcomes(SqliteDb& db, const std::string& engine, const std::string& folder,
+                     const std::vector<int64_t>& keywordIds,
+                     const std::function<void(int64_t, int, const KeywordOutcome&)>& line) {
     SqliteStatement s(db, R"sql(
-        SELECT c.engine, ck.check_id, ck.idx, c.started_at, c.max_results, ck.state,
-               ck.positions_examined
+        SELECT c.engine, ck.check_id, ck.idx, c.max_results, ck.state, ck.positions_examined,
+               c.started_at
         FROM check_keywords ck JOIN checks c ON c.id = ck.check_id
         WHERE ck.keyword_id = ?1 AND (?2 = '' OR c.engine = ?2) AND )sql" +
                              InFolder(3) + R"sql(
@@ -174,31 +227,38 @@ std::map<std::pair<int64_t, int>, KeywordOutcome> HistoryOutcomes(
         s.BindInt(1, keyword).BindText(2, engine).BindBlob(3, folder);
         std::string lastEngine;
         int64_t lastCheck = -1;
-        std::optional<TrustedCheck> trusted;  // before the check under way
-        std::optional<TrustedCheck> next;     // after it: its first line's, when trusted
+        // The last trusted check before the check under way, and after it (its first line's).
+        std::optional<TrustedCheck> trusted;
+        std::optional<TrustedCheck> next;
         while (s.Step()) {
-            const std::string rowEngine = s.String(0);
             const int64_t check = s.Int(1);
-            const bool firstLine = check != lastCheck || rowEngine != lastEngine;
-            if (rowEngine != lastEngine) {
+            const bool newEngine = s.Bytes(0) != lastEngine;
+            const bool firstLine = newEngine || check != lastCheck;
+            if (newEngine) {
+                lastEngine = s.String(0);
                 trusted.reset();
                 next.reset();
             } else if (firstLine) {
                 trusted = next;
             }
-            lastEngine = rowEngine;
             lastCheck = check;
-            const KeywordEntry entry{check, s.String(3), StateAt(s, 5), static_cast<int>(s.Int(6)),
-                                     static_cast<int>(s.Int(4))};
-            const KeywordOutcome outcome = OutcomeOf(entry, trusted);
-            if (firstLine) next = outcome.Trusted() ? AsTrusted(entry) : trusted;
+            const int maxResults = static_cast<int>(s.Int(3));
+            const KeywordState state = StateAt(s, 4);
+            const int examined = static_cast<int>(s.Int(5));
+            const std::optional<int> trustedExamined =
+                trusted ? std::optional<int>(trusted->examined) : std::nullopt;
+            const OutcomeKind kind = KindOf(state, examined, maxResults, trustedExamined);
+            if (firstLine) {
+                next = trusted;
+                if (kind.Trusted()) next = TrustedCheck{check, s.String(6), examined};
+            }
+            const KeywordEntry entry{check, {}, state, examined, maxResults};
             if (NeedsHistory(entry)) {
-                outcomes.emplace(std::make_pair(check, static_cast<int>(s.Int(2))), outcome);
+                line(check, static_cast<int>(s.Int(2)), OutcomeOf(entry, trusted));
             }
         }
         s.Reset();
     }
-    return outcomes;
 }
 
 }  // namespace rankcheck::ledger

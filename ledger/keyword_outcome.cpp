@@ -27,50 +27,49 @@ TrustedCheck AsTrusted(const KeywordEntry& entry) {
     return {entry.check, entry.checkedAt, entry.examined};
 }
 
-KeywordOutcome OutcomeOf(const KeywordEntry& entry, const std::optional<TrustedCheck>& lastTrusted,
-                         int top) {
-    KeywordOutcome outcome;
-    const int examined = Cut(entry.examined, top);
-    const int requested = Cut(entry.maxResults, top);
-    outcome.examined = examined;
-    outcome.depth = examined;
-    const auto trusted = [&] {
-        outcome.status = RankStatus::NotFound;
-        outcome.depth = std::max(examined, requested);
-        return outcome;
-    };
-    if (entry.state == KeywordState::NotReached) {
-        outcome.status = RankStatus::NotSearched;
-        outcome.depth = 0;
-        return outcome;
-    }
-    if (examined >= requested) return trusted();
-    switch (entry.state) {
+OutcomeKind KindOf(KeywordState state, int examined, int maxResults,
+                   std::optional<int> lastTrustedExamined, int top) {
+    const int seen = Cut(examined, top);
+    const int requested = Cut(maxResults, top);
+    if (state == KeywordState::NotReached) return {RankStatus::NotSearched, 0};
+    if (seen >= requested) return {RankStatus::NotFound, std::max(seen, requested)};
+    switch (state) {
         case KeywordState::GivenUp:
-            outcome.status = RankStatus::Error;
-            return outcome;
+            return {RankStatus::Error, seen};
         case KeywordState::Partial:
-            outcome.status = RankStatus::Partial;
-            return outcome;
+            return {RankStatus::Partial, seen};
         case KeywordState::NotReached:
         case KeywordState::Done:
             break;
     }
     // Done short of the positions requested: the engine's results ended early.
-    if (examined == 0) {
-        outcome.status = RankStatus::Suspect;
-        outcome.note = "no results on page 1";
-        return outcome;
+    if (seen == 0) return {RankStatus::Suspect, seen};
+    if (lastTrustedExamined && seen < Cut(*lastTrustedExamined, top)) {
+        return {RankStatus::Suspect, seen};
     }
-    if (lastTrusted && examined < Cut(lastTrusted->examined, top)) {
-        outcome.status = RankStatus::Suspect;
+    return {RankStatus::NotFound, requested};
+}
+
+KeywordOutcome OutcomeOf(const KeywordEntry& entry, const std::optional<TrustedCheck>& lastTrusted,
+                         int top) {
+    const std::optional<int> trustedExamined =
+        lastTrusted ? std::optional<int>(lastTrusted->examined) : std::nullopt;
+    const OutcomeKind kind =
+        KindOf(entry.state, entry.examined, entry.maxResults, trustedExamined, top);
+    KeywordOutcome outcome;
+    outcome.status = kind.status;
+    outcome.depth = kind.depth;
+    outcome.examined = Cut(entry.examined, top);
+    if (kind.status != RankStatus::Suspect) return outcome;
+    if (outcome.examined == 0) {
+        outcome.note = "no results on page 1";
+    } else {
         outcome.note = "results ended at " + std::to_string(entry.examined) + ", " +
                        std::to_string(lastTrusted->examined) + " on " +
                        DateOf(lastTrusted->checkedAt);
         outcome.heldAgainst = lastTrusted;
-        return outcome;
     }
-    return trusted();
+    return outcome;
 }
 
 }  // namespace rankcheck::ledger

@@ -67,6 +67,15 @@ struct KeywordOutcome {
 KeywordOutcome OutcomeOf(const KeywordEntry& entry, const std::optional<TrustedCheck>& lastTrusted,
                          int top = 0);
 
+// The same rule on the figures alone, without the note: for walks through long histories.
+struct OutcomeKind {
+    RankStatus status = RankStatus::NotSearched;
+    int depth = 0;
+    bool Trusted() const { return status == RankStatus::NotFound; }
+};
+OutcomeKind KindOf(KeywordState state, int examined, int maxResults,
+                   std::optional<int> lastTrustedExamined, int top = 0);
+
 // Whether OutcomeOf needs the last trusted check to tell this entry's outcome (done, some but
 // fewer positions than requested). Every other entry's outcome stands on its own.
 bool NeedsHistory(const KeywordEntry& entry, int top = 0);

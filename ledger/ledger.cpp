@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include "ledger/id_list.h"
 #include "ledger/keyword_history.h"
@@ -19,13 +20,18 @@ namespace {
 
 using Kind = SqliteTransaction::Kind;
 
-// A ledger of schema version 1 read as it is: its checks have no folder and no reason. The view
-// lives in the connection's own temporary schema, which names resolve first.
+// A ledger of schema version 1 read as it is: its checks have no folder and no reason, its
+// keywords no last trusted check worked out. The views live in the connection's own temporary
+// schema, which names resolve first.
 constexpr const char* kVersion1AsRead = R"sql(
 CREATE TEMP VIEW checks AS
 SELECT id, engine, started_at, ended_at, state, imported, max_results, stop_when_all_found,
        exact_match, keywords_hash, NULL AS folder, NULL AS reason
-FROM main.checks)sql";
+FROM main.checks;
+CREATE TEMP VIEW check_keywords AS
+SELECT check_id, idx, keyword_id, state, positions_examined, recorded_at,
+       NULL AS trusted_check, NULL AS trusted_examined
+FROM main.check_keywords)sql";
 
 std::string CanonicalFolder(const std::string& folder) {
     std::error_code ec;
@@ -183,7 +189,7 @@ int64_t Ledger::LinkId(const std::string& text) {
 // Checks ------------------------------------------------------------------------------------
 
 std::optional<CheckInfo> Ledger::FindCheck(const char* idQuery, int64_t number,
-                                           const std::string& engine) {
+                                           const std::string& engine, Counts counts) {
     const std::string_view query(idQuery);
     // The counts that need history are read in the same snapshot.
     std::optional<SqliteTransaction> read;
@@ -198,13 +204,13 @@ std::optional<CheckInfo> Ledger::FindCheck(const char* idQuery, int64_t number,
         if (!s.Step()) return std::nullopt;
         rows.push_back(ReadCheck(s));
     }
-    std::vector<CheckInfo> checks = FinishCounts(std::move(rows));
+    std::vector<CheckInfo> checks = FinishCounts(std::move(rows), counts);
     if (read) read->Commit();
     return std::move(checks.front());
 }
 
-CheckInfo Ledger::RequireCheck(int64_t id) {
-    auto info = FindCheck("SELECT ?1", id, "");
+CheckInfo Ledger::RequireCheck(int64_t id, Counts counts) {
+    auto info = FindCheck("SELECT ?1", id, "", counts);
     if (!info) Refuse("there is no check " + std::to_string(id));
     return *info;
 }
@@ -226,7 +232,7 @@ std::vector<CheckInfo> Ledger::Checks(const std::string& engine) {
         while (s.Step())
             rows.push_back(ReadCheck(s));
     }
-    std::vector<CheckInfo> checks = FinishCounts(std::move(rows));
+    std::vector<CheckInfo> checks = FinishCounts(std::move(rows), Counts::All);
     read.Commit();
     return checks;
 }
@@ -251,7 +257,7 @@ std::optional<CheckInfo> Ledger::PreviousComplete(const std::string& engine, int
         beforeCheck, engine);
 }
 
-std::vector<CheckInfo> Ledger::FinishCounts(std::vector<CheckRow> rows) {
+std::vector<CheckInfo> Ledger::FinishCounts(std::vector<CheckRow> rows, Counts counts) {
     std::vector<CheckInfo> checks;
     checks.reserve(rows.size());
     std::vector<size_t> needy;  // rows with keywords whose outcome needs their history
@@ -265,14 +271,17 @@ std::vector<CheckInfo> Ledger::FinishCounts(std::vector<CheckRow> rows) {
         while (shortKeywords->Step()) {
             const KeywordState state = KeywordStateAt(*shortKeywords, 0);
             const bool none = shortKeywords->Int(1) != 0;
-            const int count = static_cast<int>(shortKeywords->Int(2));
+            const bool unknown = shortKeywords->Int(2) != 0;
+            const bool fellShort = shortKeywords->Int(3) != 0;
+            const int count = static_cast<int>(shortKeywords->Int(4));
             if (state == KeywordState::GivenUp) row.info.keywordsError += count;
             if (state == KeywordState::Partial) row.info.keywordsCutShort += count;
-            if (state == KeywordState::Done && none) row.info.keywordsSuspect += count;
-            if (state == KeywordState::Done && !none) row.needHistory += count;
+            if (state != KeywordState::Done) continue;
+            if (none || (!unknown && fellShort)) row.info.keywordsSuspect += count;
+            if (!none && unknown) row.needHistory += count;
         }
         shortKeywords->Reset();
-        if (row.needHistory > 0) needy.push_back(i);
+        if (row.needHistory > 0 && counts == Counts::All) needy.push_back(i);
     }
     if (needy.size() == 1) {
         // One check: each such keyword's history read back as far as it needs.
@@ -294,25 +303,31 @@ void Ledger::CountSuspectsInHistory(std::vector<CheckRow>& rows) {
     for (CheckRow& row : rows) {
         if (row.needHistory > 0) byId.emplace(row.info.id, &row.info);
     }
+    // The keyword lines whose trust is not worked out (they are not counted yet), by folder.
     std::map<std::string, std::set<int64_t>> keywordsByFolder;
+    std::set<std::pair<int64_t, int>> lines;
     SqliteStatement s(*db_, R"sql(
-        SELECT DISTINCT ck.check_id, ck.keyword_id FROM check_keywords ck
+        SELECT ck.idx, ck.keyword_id FROM check_keywords ck
         WHERE ck.check_id = ?1 AND ck.state = 'done' AND ck.positions_examined > 0
-          AND ck.positions_examined < ?2)sql");
+          AND ck.positions_examined < ?2 AND ck.trusted_check IS NULL)sql");
     for (const auto& [id, info] : byId) {
         s.Reset();
         s.BindInt(1, id).BindInt(2, info->options.maxResults);
-        while (s.Step())
+        while (s.Step()) {
+            lines.emplace(id, static_cast<int>(s.Int(0)));
             keywordsByFolder[FolderOf(*info)].insert(s.Int(1));
+        }
     }
     for (const auto& [folder, keywords] : keywordsByFolder) {
-        const auto outcomes = HistoryOutcomes(*db_, "", folder, {keywords.begin(), keywords.end()});
-        for (const auto& [at, outcome] : outcomes) {
-            const auto check = byId.find(at.first);
-            if (check != byId.end() && FolderOf(*check->second) == folder) {
-                check->second->keywordsSuspect += outcome.status == RankStatus::Suspect;
-            }
-        }
+        HistoryOutcomes(*db_, "", folder, {keywords.begin(), keywords.end()},
+                        [&](int64_t id, int index, const KeywordOutcome& outcome) {
+                            const auto check = byId.find(id);
+                            if (check != byId.end() && lines.count({id, index}) > 0 &&
+                                FolderOf(*check->second) == folder) {
+                                check->second->keywordsSuspect +=
+                                    outcome.status == RankStatus::Suspect;
+                            }
+                        });
     }
 }
 
@@ -344,12 +359,24 @@ int64_t Ledger::BeginCheck(const CheckStart& start) {
         .Run();
     const int64_t id = db_->LastInsertRowid();
 
+    // Each keyword's last trusted check before this one, from its history, kept with it.
+    KeywordHistory::Reader reader(*db_, start.engine, folder_, RankMode::Contains, 0);
+    std::unordered_map<int64_t, StoredTrust> trust;
     SqliteStatement keyword(*db_, R"sql(
-        INSERT INTO check_keywords(check_id, idx, keyword_id, state) VALUES(?1, ?2, ?3, 'not_reached'))sql");
+        INSERT INTO check_keywords(check_id, idx, keyword_id, state, trusted_check, trusted_examined)
+        VALUES(?1, ?2, ?3, 'not_reached', ?4, ?5))sql");
     for (size_t i = 0; i < start.keywords.size(); ++i) {
         const int64_t keywordId = KeywordId(start.keywords[i]);
+        auto [known, fresh] = trust.try_emplace(keywordId);
+        if (fresh) known->second = KeywordHistory(reader, keywordId, id).LastTrustedStored();
+        const StoredTrust& last = known->second;
         keyword.Reset();
-        keyword.BindInt(1, id).BindInt(2, static_cast<int64_t>(i)).BindInt(3, keywordId).Run();
+        keyword.BindInt(1, id)
+            .BindInt(2, static_cast<int64_t>(i))
+            .BindInt(3, keywordId)
+            .BindInt(4, last.check)
+            .BindOptionalInt(5, last.check > 0 ? std::optional<int64_t>(last.examined) : std::nullopt)
+            .Run();
     }
     SqliteStatement url(*db_,
                         "INSERT INTO check_urls(check_id, idx, url, url_key) VALUES(?1, ?2, ?3, ?4)");
@@ -446,7 +473,7 @@ void Ledger::EndCheck(int64_t check, CheckState state, const std::string& endedA
         Refuse("the end time \"" + endedAt + "\" is not an ISO 8601 UTC time");
     }
     SqliteTransaction write(*db_, Kind::Write);
-    const CheckInfo info = RequireCheck(check);
+    const CheckInfo info = RequireCheck(check, Counts::OfStates);
     RequireOwnFolder(info, "it is not ended from here");
     if (info.state != CheckState::Running) {
         Refuse("check " + std::to_string(check) + " is " + Name(info.state) + ", not running");
@@ -464,13 +491,16 @@ void Ledger::EndCheck(int64_t check, CheckState state, const std::string& endedA
 
 void Ledger::ReopenCheck(int64_t check, Reopen why) {
     SqliteTransaction write(*db_, Kind::Write);
-    const CheckInfo info = RequireCheck(check);
+    const CheckInfo info = RequireCheck(check, Counts::OfStates);
     RequireOwnFolder(info, "it is resumed and rechecked only there");
     if (info.state == CheckState::Complete && why == Reopen::Resume) {
         Refuse("check " + std::to_string(check) + " is complete and cannot be resumed");
     }
     // The outcomes and comparisons of later checks rest on it as it is.
-    const std::optional<CheckInfo> latest = LatestCheck(info.engine);
+    const std::optional<CheckInfo> latest = FindCheck(
+        "SELECT MAX(id) FROM checks c WHERE c.engine = ?2 AND c.id > ?1 AND "
+        "(c.folder = ?3 OR c.folder IS NULL)",
+        0, info.engine, Counts::OfStates);
     if (latest && latest->id != check) {
         Refuse("check " + std::to_string(check) + " is not the latest " + info.engine +
                " check of " + folder_ + " (check " + std::to_string(latest->id) +
@@ -533,7 +563,7 @@ CheckDetail Ledger::LoadCheck(int64_t id) {
 
 std::vector<std::string> Ledger::ResultList(int64_t check, int keywordIndex) {
     SqliteTransaction read(*db_, Kind::Read);
-    RequireCheck(check);
+    RequireCheck(check, Counts::OfStates);
     const std::string what =
         "check " + std::to_string(check) + ", keyword " + std::to_string(keywordIndex) + ": ";
     SqliteStatement list(*db_, R"sql(

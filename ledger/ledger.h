@@ -195,16 +195,21 @@ class Ledger {
 
     void OpenForReading(const std::string& path, const Options& options);
     void OpenForWriting(const std::string& path, const Options& options);
+    // Which counts a check is read with: every one, or those of its recorded states only (no
+    // keywordsSuspect, which reads the keywords' history), for the ledger's own use.
+    enum class Counts { All, OfStates };
+
     [[noreturn]] void Refuse(const std::string& message) const;
-    CheckInfo RequireCheck(int64_t id);
-    std::optional<CheckInfo> FindCheck(const char* where, int64_t a, const std::string& engine);
+    CheckInfo RequireCheck(int64_t id, Counts counts = Counts::All);
+    std::optional<CheckInfo> FindCheck(const char* where, int64_t a, const std::string& engine,
+                                       Counts counts = Counts::All);
     // The folder a check's comparisons keep to: its own, or this one's for a check without one.
     std::string FolderOf(const CheckInfo& check) const;
     // Refuses a check of another folder.
     void RequireOwnFolder(const CheckInfo& check, const std::string& what) const;
     void ClaimChecksWithoutFolder();
     // The checks with the outcome counts that need the keywords' history (keywordsSuspect).
-    std::vector<CheckInfo> FinishCounts(std::vector<CheckRow> rows);
+    std::vector<CheckInfo> FinishCounts(std::vector<CheckRow> rows, Counts counts);
     void CountSuspectsInHistory(std::vector<CheckRow>& rows);
     // Every keyword's outcome, or only that of keyword `only` (>= 0).
     std::vector<KeywordOutcome> OutcomesOf(const CheckInfo& check, int top, int only = -1);

@@ -21,20 +21,23 @@ SELECT c.id, c.engine, c.started_at, c.ended_at, c.state, c.imported, c.max_resu
 FROM checks c LEFT JOIN check_keywords k ON k.check_id = c.id
 )sql";
 
-// The keywords of one check recorded short of its requested positions, by state and whether
-// they have none at all (bound: the check, its requested positions). Cheaper apart: most checks
-// have none, and the check list's one pass over every keyword then compares no state names.
+// The keywords of one check recorded short of its requested positions (bound: the check, its
+// requested positions), by state; whether they have no position at all; whether their last
+// trusted check is not worked out; and whether they fell short of it. Cheaper apart: most checks
+// have none, and the check list's pass over every keyword then compares no state names.
 inline constexpr const char* kShortKeywords = R"sql(
-SELECT state, positions_examined = 0, COUNT(*) FROM check_keywords
+SELECT state, positions_examined = 0, trusted_check IS NULL,
+       COALESCE(trusted_check > 0 AND positions_examined < trusted_examined, 0), COUNT(*)
+FROM check_keywords
 WHERE check_id = ?1 AND positions_examined < ?2 AND recorded_at IS NOT NULL
-GROUP BY 1, 2
+GROUP BY 1, 2, 3, 4
 )sql";
 
 // A check as read, before the counts of keywords recorded short of their positions are added.
 struct CheckRow {
     CheckInfo info;
     int recordedShort = 0;  // keywords recorded short of the requested positions
-    int needHistory = 0;    // of those, done with some positions: suspect or not by history
+    int needHistory = 0;    // of those, done with some positions and no trust worked out
 };
 
 inline CheckRow ReadCheck(const SqliteStatement& s) {

@@ -18,7 +18,7 @@ using Kind = SqliteTransaction::Kind;
 // Every keyword and URL of one check, in index order, with both ranks.
 constexpr const char* kCheckPairs = R"sql(
 SELECT ck.idx, ck.keyword_id, k.text, ck.state, ck.positions_examined, cu.idx, cu.url, cu.url_key,
-       r.rank_contains, r.rank_exact
+       r.rank_contains, r.rank_exact, ck.trusted_check, ck.trusted_examined
 FROM check_keywords ck
 JOIN keywords k ON k.id = ck.keyword_id
 JOIN check_urls cu ON cu.check_id = ck.check_id
@@ -38,6 +38,7 @@ struct Pair {
     std::string url;
     std::string urlKey;
     std::optional<int> rank;
+    std::optional<StoredTrust> trust;  // the keyword's last trusted check before, when kept
 };
 
 std::vector<Pair> LoadPairs(SqliteDb& db, int64_t check, RankMode mode, int top) {
@@ -49,7 +50,7 @@ std::vector<Pair> LoadPairs(SqliteDb& db, int64_t check, RankMode mode, int top)
         if (rank && top > 0 && *rank > top) rank.reset();
         pairs.push_back({static_cast<int>(s.Int(0)), s.Int(1), s.String(2), KeywordStateAt(s, 3),
                          static_cast<int>(s.Int(4)), static_cast<int>(s.Int(5)), s.String(6),
-                         s.String(7), rank});
+                         s.String(7), rank, StoredTrustAt(s, 10)});
     }
     return pairs;
 }
@@ -72,7 +73,7 @@ struct Walk {
 Walk WalkBack(KeywordHistory& history, const std::string& urlKey, int depth) {
     Walk walk;
     for (size_t k = 0; history.Has(k); ++k) {
-        const KeywordOutcome& outcome = history.Outcome(k);
+        const OutcomeKind outcome = history.Outcome(k);
         if (outcome.status == RankStatus::NotSearched) continue;
         const std::optional<std::optional<int>> rank = history.Rank(k, urlKey);
         if (!rank) continue;  // that check did not list the URL
@@ -99,8 +100,8 @@ std::vector<KeywordOutcome> Ledger::OutcomesOf(const CheckInfo& check, int top, 
     KeywordHistory::Reader reader(*db_, check.engine, FolderOf(check), RankMode::Contains, top);
     std::unordered_map<int64_t, KeywordHistory> histories;
     SqliteStatement s(*db_, R"sql(
-        SELECT keyword_id, state, positions_examined FROM check_keywords
-        WHERE check_id = ?1 AND (?2 < 0 OR idx = ?2) ORDER BY idx)sql");
+        SELECT keyword_id, state, positions_examined, trusted_check, trusted_examined
+        FROM check_keywords WHERE check_id = ?1 AND (?2 < 0 OR idx = ?2) ORDER BY idx)sql");
     s.BindInt(1, check.id).BindInt(2, only);
     std::vector<KeywordOutcome> outcomes;
     while (s.Step()) {
@@ -108,9 +109,13 @@ std::vector<KeywordOutcome> Ledger::OutcomesOf(const CheckInfo& check, int top, 
                                  static_cast<int>(s.Int(2)), check.options.maxResults};
         std::optional<TrustedCheck> lastTrusted;
         if (NeedsHistory(entry, top)) {
-            const int64_t keyword = s.Int(0);
-            lastTrusted =
-                histories.try_emplace(keyword, reader, keyword, check.id).first->second.LastTrusted();
+            if (const std::optional<StoredTrust> kept = StoredTrustAt(s, 3)) {
+                lastTrusted = reader.TrustedOf(*kept);
+            } else {
+                const int64_t keyword = s.Int(0);
+                lastTrusted = histories.try_emplace(keyword, reader, keyword, check.id)
+                                  .first->second.LastTrusted();
+            }
         }
         outcomes.push_back(OutcomeOf(entry, lastTrusted, top));
     }
@@ -119,7 +124,7 @@ std::vector<KeywordOutcome> Ledger::OutcomesOf(const CheckInfo& check, int top, 
 
 std::vector<KeywordOutcome> Ledger::Outcomes(int64_t check, int top) {
     SqliteTransaction read(*db_, Kind::Read);
-    const CheckInfo info = RequireCheck(check);
+    const CheckInfo info = RequireCheck(check, Counts::OfStates);
     std::vector<KeywordOutcome> outcomes = OutcomesOf(info, top);
     read.Commit();
     return outcomes;
@@ -127,7 +132,7 @@ std::vector<KeywordOutcome> Ledger::Outcomes(int64_t check, int top) {
 
 KeywordOutcome Ledger::Outcome(int64_t check, int keywordIndex, int top) {
     SqliteTransaction read(*db_, Kind::Read);
-    const CheckInfo info = RequireCheck(check);
+    const CheckInfo info = RequireCheck(check, Counts::OfStates);
     std::vector<KeywordOutcome> outcomes = OutcomesOf(info, top, std::max(keywordIndex, 0));
     if (keywordIndex < 0 || outcomes.empty()) {
         Refuse("check " + std::to_string(check) + ", keyword " + std::to_string(keywordIndex) +
@@ -139,7 +144,7 @@ KeywordOutcome Ledger::Outcome(int64_t check, int keywordIndex, int top) {
 
 std::vector<RecheckKeyword> Ledger::KeywordsToRecheck(int64_t check) {
     SqliteTransaction read(*db_, Kind::Read);
-    const CheckInfo info = RequireCheck(check);
+    const CheckInfo info = RequireCheck(check, Counts::OfStates);
     const std::vector<KeywordOutcome> outcomes = OutcomesOf(info, 0);
     SqliteStatement s(*db_, R"sql(
         SELECT ck.idx, k.text FROM check_keywords ck JOIN keywords k ON k.id = ck.keyword_id
@@ -165,8 +170,10 @@ CheckReport Ledger::Report(int64_t check, RankMode mode) {
 CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
     SqliteTransaction read(*db_, Kind::Read);
     CheckReport report;
-    report.check = RequireCheck(check);
+    // Its suspect keywords are counted below, with the outcomes the rows need anyway.
+    report.check = RequireCheck(check, Counts::OfStates);
     const CheckInfo& info = report.check;
+    int suspects = 0;
     const int top = options.top;
     const std::string folder = FolderOf(info);
 
@@ -193,6 +200,7 @@ CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
     struct Seed {
         KeywordEntry entry;
         int keywordIndex;
+        std::optional<StoredTrust> trust;
         KeywordHistory::UrlRanks ranks;
     };
     std::unordered_map<int64_t, Seed> seeds;
@@ -213,6 +221,7 @@ CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
                     p.keywordId,
                     Seed{{latest, startedAt, p.state, p.positionsExamined, maxResults},
                          p.keywordIndex,
+                         p.trust,
                          {}});
                 if (!fresh && at->second.keywordIndex != p.keywordIndex) continue;
                 KeywordHistory::UrlRanks& ranks = at->second.ranks;
@@ -234,14 +243,18 @@ CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
         KeywordHistory& history = known->second;
         if (fresh) {
             if (const auto seed = seeds.find(line.keywordId); seed != seeds.end()) {
-                history.Seed(seed->second.entry, seed->second.keywordIndex,
+                history.Seed(seed->second.entry, seed->second.keywordIndex, seed->second.trust,
                              std::move(seed->second.ranks));
             }
         }
         const KeywordEntry own{check, info.startedAt, line.state, line.positionsExamined,
                                info.options.maxResults};
-        const KeywordOutcome outcome =
-            OutcomeOf(own, NeedsHistory(own, top) ? history.LastTrusted() : std::nullopt, top);
+        std::optional<TrustedCheck> lastTrusted;
+        if (NeedsHistory(own, top)) {
+            lastTrusted = line.trust ? reader.TrustedOf(*line.trust) : history.LastTrusted();
+        }
+        const KeywordOutcome outcome = OutcomeOf(own, lastTrusted, top);
+        suspects += outcome.status == RankStatus::Suspect;
         for (; i < pairs.size() && pairs[i].keywordIndex == line.keywordIndex; ++i) {
             const Pair& p = pairs[i];
             ReportRow row;
@@ -279,8 +292,9 @@ CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
                 const Walk walk = WalkBack(history, p.urlKey, depth);
                 if (!named && walk.compared) {
                     const size_t k = *walk.compared;
-                    row.comparedCheck = history.Entry(k).check;
-                    row.comparedAt = history.Entry(k).checkedAt;
+                    const KeywordEntry entry = history.Entry(k);
+                    row.comparedCheck = entry.check;
+                    row.comparedAt = entry.checkedAt;
                     row.previousRank = *history.Rank(k, p.urlKey);
                     row.previousStatus =
                         row.previousRank ? RankStatus::Ranked : RankStatus::NotFound;
@@ -292,8 +306,9 @@ CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
                 }
                 if (!Trusted(row.status) && walk.lastKnown) {
                     const size_t k = *walk.lastKnown;
-                    row.lastKnownCheck = history.Entry(k).check;
-                    row.lastKnownAt = history.Entry(k).checkedAt;
+                    const KeywordEntry entry = history.Entry(k);
+                    row.lastKnownCheck = entry.check;
+                    row.lastKnownAt = entry.checkedAt;
                     row.lastKnownRank = *history.Rank(k, p.urlKey);
                 }
             }
@@ -303,6 +318,11 @@ CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
         }
     }
 
+    if (top == 0 && !pairs.empty()) {
+        report.check.keywordsSuspect = suspects;
+    } else {
+        report.check = RequireCheck(check);  // no URLs, or outcomes within --top
+    }
     if (named) {
         report.compared = std::move(named);
     } else if (!comparedWith.empty()) {
@@ -331,6 +351,8 @@ struct HistoryEntry {
     KeywordState state;
     int positionsExamined;
     int64_t keywordId;
+    int64_t trustedCheck;  // the keyword's last trusted check before (0: none; -1: not kept)
+    int trustedExamined;
 
     auto Order() const {
         return std::tie(engine, keyword, url, check, keywordIndex, urlIndex);
@@ -417,7 +439,7 @@ void Ledger::History(const HistoryFilter& filter,
     // clauses with bound values.
     std::string sql = R"sql(
         SELECT ck.check_id, ck.idx, ck.keyword_id, ck.state, ck.positions_examined, cu.idx,
-               r.rank_contains, r.rank_exact
+               r.rank_contains, r.rank_exact, ck.trusted_check, ck.trusted_examined
         FROM check_keywords ck
         JOIN checks c ON c.id = ck.check_id
         JOIN check_urls cu ON cu.check_id = ck.check_id
@@ -441,19 +463,26 @@ void Ledger::History(const HistoryFilter& filter,
         const auto keyword = keywordOrdinal.find(s.Int(2));
         const auto info = checks.find(check);
         if (url == urls.end() || keyword == keywordOrdinal.end() || info == checks.end()) continue;
+        const std::optional<StoredTrust> trust = StoredTrustAt(s, 8);
         const HistoryEntry& e = entries.emplace_back(HistoryEntry{
             info->second.engine, keyword->second, url->second.second, check,
             static_cast<int>(s.Int(1)), urlIndex, RankIn(s, 6, filter.mode).value_or(0),
-            KeywordStateAt(s, 3), static_cast<int>(s.Int(4)), s.Int(2)});
-        if (e.rank == 0 &&
+            KeywordStateAt(s, 3), static_cast<int>(s.Int(4)), s.Int(2), trust ? trust->check : -1,
+            trust ? trust->examined : 0});
+        if (e.rank == 0 && !trust &&
             NeedsHistory({check, "", e.state, e.positionsExamined, info->second.maxResults})) {
             needHistory.insert(e.keywordId);
         }
     }
-    // The outcome of a keyword done short of its positions, from its history in the folder (in
-    // every check of its engine, whatever the filter keeps).
-    const auto outcomes = HistoryOutcomes(*db_, filter.engine.value_or(""), folder_,
-                                          {needHistory.begin(), needHistory.end()});
+    // The outcome of a keyword done short of its positions whose last trusted check is not kept
+    // (version 1), from its history in the folder (in every check of its engine, whatever the
+    // filter keeps).
+    std::map<std::pair<int64_t, int>, KeywordOutcome> outcomes;
+    HistoryOutcomes(*db_, filter.engine.value_or(""), folder_,
+                    {needHistory.begin(), needHistory.end()},
+                    [&](int64_t check, int keywordIndex, const KeywordOutcome& outcome) {
+                        outcomes.emplace(std::make_pair(check, keywordIndex), outcome);
+                    });
     read.Commit();
 
     std::sort(entries.begin(), entries.end(),
@@ -481,10 +510,17 @@ void Ledger::History(const HistoryFilter& filter,
         } else {
             const KeywordEntry entry{e.check, {}, e.state, e.positionsExamined,
                                      info.maxResults};
+            std::optional<TrustedCheck> trusted;
+            if (e.trustedCheck > 0 && NeedsHistory(entry)) {
+                const auto at = checks.find(e.trustedCheck);
+                trusted = TrustedCheck{e.trustedCheck,
+                                       at != checks.end() ? at->second.startedAt : std::string(),
+                                       e.trustedExamined};
+            }
             const auto known = outcomes.find({e.check, e.keywordIndex});
             const KeywordOutcome outcome = known != outcomes.end()
                                                ? known->second
-                                               : OutcomeOf(entry, std::nullopt);
+                                               : OutcomeOf(entry, trusted);
             row.status = outcome.status;
             row.note = outcome.note;
         }
