@@ -4,11 +4,12 @@
 // answers them all (it examined every requested position, so its outcome needs nothing older).
 //
 // An entry's outcome needs the last trusted entry before it only when it was done short of its
-// requested positions; then the history is read back to an entry trusted on its own figures
-// (or the oldest), and the outcomes are worked out forward from there (keyword_outcome.h).
+// requested positions. The ledger keeps that with every entry (StoredTrust); for an entry of a
+// version-1 check, which lacks it, the history is read back to an entry that has it or is
+// trusted on its own figures (or past the oldest), and worked out forward from there.
 //
-// HistoryOutcomes gives the same outcomes in one pass from the oldest check on, for queries
-// that cover many checks (the check list's counts, History).
+// HistoryOutcomes works the same out in one pass from the oldest check on, for queries that
+// cover many version-1 checks (the check list's counts, History).
 //
 // Internal to the ledger; lives within one read transaction on the connection's thread.
 #pragma once

@@ -1,7 +1,9 @@
 // The outcome of a keyword in a check: what the check found out about the keyword as a whole,
 // told from its recorded state, how many positions were examined and asked for, and the
 // keyword's own history (the last check whose outcome for it was trusted). It is worked out
-// whenever it is asked for, never stored, so that every ledger, old ones included, reads alike.
+// whenever it is asked for, never stored: a check keeps only which check was the keyword's last
+// trusted one when it began (schema.cpp), and where a check of an old ledger lacks it, it is
+// worked out from the history (keyword_history.h), so that every ledger reads alike.
 //
 // The rule, for positions examined E and requested R (both cut at `top` when one is given):
 //   not reached                                   -> NotSearched

@@ -20,7 +20,8 @@
 // What a report says is true: a keyword's outcome in a check is told from its state, how deep it
 // was examined and its history (keyword_outcome.h), so that a page without results, a shallow
 // check or a given-up keyword never reads as "not found", "lost" or "new"; and a change compares
-// like with like (ReportRow). Outcomes are worked out when asked for and never stored.
+// like with like (ReportRow). Outcomes are worked out when asked for and never stored; each
+// keyword of a check keeps only its last trusted check, worked out when the check begins.
 //
 // The ledger is never given the proxy password and never stores it: proxy.def stays out of it.
 //
