@@ -350,9 +350,6 @@ struct HistoryEntry {
     int rank;  // 0: none
     KeywordState state;
     int positionsExamined;
-    int64_t keywordId;
-    int64_t trustedCheck;  // the keyword's last trusted check before (0: none; -1: not kept)
-    int trustedExamined;
 
     auto Order() const {
         return std::tie(engine, keyword, url, check, keywordIndex, urlIndex);
@@ -455,7 +452,11 @@ void Ledger::History(const HistoryFilter& filter,
     s.BindBlob(4, folder_);
 
     std::vector<HistoryEntry> entries;
-    std::set<int64_t> needHistory;  // keywords with a line whose outcome needs its history
+    // The keyword lines done short of their positions without a rank: their outcome rests on
+    // their last trusted check, kept with them or, where it is not (version 1), worked out from
+    // the history of their keyword.
+    std::map<std::pair<int64_t, int>, StoredTrust> kept;
+    std::set<int64_t> needHistory;
     while (s.Step()) {
         const int64_t check = s.Int(0);
         const int urlIndex = static_cast<int>(s.Int(5));
@@ -463,15 +464,18 @@ void Ledger::History(const HistoryFilter& filter,
         const auto keyword = keywordOrdinal.find(s.Int(2));
         const auto info = checks.find(check);
         if (url == urls.end() || keyword == keywordOrdinal.end() || info == checks.end()) continue;
-        const std::optional<StoredTrust> trust = StoredTrustAt(s, 8);
         const HistoryEntry& e = entries.emplace_back(HistoryEntry{
             info->second.engine, keyword->second, url->second.second, check,
             static_cast<int>(s.Int(1)), urlIndex, RankIn(s, 6, filter.mode).value_or(0),
-            KeywordStateAt(s, 3), static_cast<int>(s.Int(4)), s.Int(2), trust ? trust->check : -1,
-            trust ? trust->examined : 0});
-        if (e.rank == 0 && !trust &&
-            NeedsHistory({check, "", e.state, e.positionsExamined, info->second.maxResults})) {
-            needHistory.insert(e.keywordId);
+            KeywordStateAt(s, 3), static_cast<int>(s.Int(4))});
+        // As NeedsHistory, without building an entry for every row.
+        if (e.rank == 0 && e.state == KeywordState::Done && e.positionsExamined > 0 &&
+            e.positionsExamined < info->second.maxResults) {
+            if (const std::optional<StoredTrust> trust = StoredTrustAt(s, 8)) {
+                kept.emplace(std::make_pair(check, e.keywordIndex), *trust);
+            } else {
+                needHistory.insert(s.Int(2));
+            }
         }
     }
     // The outcome of a keyword done short of its positions whose last trusted check is not kept
@@ -505,24 +509,33 @@ void Ledger::History(const HistoryFilter& filter,
         row.rank = e.rank > 0 ? std::optional<int>(e.rank) : std::nullopt;
         row.keywordState = e.state;
         row.note.clear();
-        if (row.rank) {
-            row.status = RankStatus::Ranked;
-        } else {
-            const KeywordEntry entry{e.check, {}, e.state, e.positionsExamined,
-                                     info.maxResults};
+        row.status = RankStatus::Ranked;
+        if (!row.rank) {
+            // Most rows are told by their own figures; only a suspect one needs words.
+            const KeywordEntry entry{e.check, {}, e.state, e.positionsExamined, info.maxResults};
             std::optional<TrustedCheck> trusted;
-            if (e.trustedCheck > 0 && NeedsHistory(entry)) {
-                const auto at = checks.find(e.trustedCheck);
-                trusted = TrustedCheck{e.trustedCheck,
-                                       at != checks.end() ? at->second.startedAt : std::string(),
-                                       e.trustedExamined};
+            if (NeedsHistory(entry)) {
+                const auto trust = kept.find({e.check, e.keywordIndex});
+                if (trust == kept.end()) {
+                    const KeywordOutcome& outcome = outcomes.at({e.check, e.keywordIndex});
+                    row.status = outcome.status;
+                    row.note = outcome.note;
+                    emit(row);
+                    continue;
+                }
+                if (trust->second.check > 0) {
+                    const auto at = checks.find(trust->second.check);
+                    trusted = TrustedCheck{
+                        trust->second.check,
+                        at != checks.end() ? at->second.startedAt : std::string(),
+                        trust->second.examined};
+                }
             }
-            const auto known = outcomes.find({e.check, e.keywordIndex});
-            const KeywordOutcome outcome = known != outcomes.end()
-                                               ? known->second
-                                               : OutcomeOf(entry, trusted);
-            row.status = outcome.status;
-            row.note = outcome.note;
+            const std::optional<int> trustedExamined =
+                trusted ? std::optional<int>(trusted->examined) : std::nullopt;
+            row.status =
+                KindOf(e.state, e.positionsExamined, info.maxResults, trustedExamined).status;
+            if (row.status == RankStatus::Suspect) row.note = OutcomeOf(entry, trusted).note;
         }
         emit(row);
     }
