@@ -157,8 +157,8 @@ class Web {
         std::vector<std::string> links(pool.begin(), pool.begin() + o_.links);
         if (k % 100 < o_.shortPercent) {
             // The engine's results end early, a little earlier or later each day.
-            const int end = std::clamp(o_.links * (30 + k % 51) / 100 + static_cast<int>(rng_() % 7) - 3,
-                                       1, o_.links);
+            const int end = std::clamp(
+                o_.links * (30 + k % 51) / 100 + static_cast<int>(rng_() % 7) - 3, 1, o_.links);
             links.resize(static_cast<size_t>(end));
         }
         ranks.assign(3, {});
@@ -251,10 +251,11 @@ int main(int argc, char** argv) {
     fs::create_directories(dir);
     const fs::path db = dir / Ledger::kDefaultFileName;
     fs::remove(db);
-    std::printf("bench_ledger: %d checks of %d keywords x %d links (%d%% ending early), 3 URLs, "
-                "%s commits, in %s\n",
-                o.checks, o.keywords, o.links, o.shortPercent, o.durable ? "durable" : "normal",
-                db.c_str());
+    std::printf(
+        "bench_ledger: %d checks of %d keywords x %d links (%d%% ending early), 3 URLs, "
+        "%s commits, in %s\n",
+        o.checks, o.keywords, o.links, o.shortPercent, o.durable ? "durable" : "normal",
+        db.c_str());
     std::printf("machine: %ld CPUs, load average %s\n", ::sysconf(_SC_NPROCESSORS_ONLN),
                 LoadAverage().c_str());
 

@@ -1,9 +1,9 @@
 // RankView: what `rankcheck report` shows, read from the check ledger: for each engine one check
 // (its latest by default) and the check it is compared with (the one most of its rows compare
 // with, like with like, by default: see ledger::ReportRow), and per keyword text and URL the cell
-// of each engine: the rank or the status, the previous rank and the change. Keywords and URLs are matched across engines and
-// checks by their text (URLs by their normalised key), never by their line numbers, so a rank
-// stays with its keyword whatever happened to keywords.lst.
+// of each engine: the rank or the status, the previous rank and the change. Keywords and URLs are
+// matched across engines and checks by their text (URLs by their normalised key), never by their
+// line numbers, so a rank stays with its keyword whatever happened to keywords.lst.
 //
 // Rows follow the first engine's keyword order, then keywords only another engine's check has;
 // within a keyword, URLs in urls.lst order.

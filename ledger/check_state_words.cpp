@@ -15,7 +15,8 @@ std::string Keywords(int searched, int total) {
 std::string FailedParts(const CheckInfo& check) {
     std::vector<std::string> parts;
     if (check.keywordsError > 0) parts.push_back(std::to_string(check.keywordsError) + " given up");
-    if (check.keywordsSuspect > 0) parts.push_back(std::to_string(check.keywordsSuspect) + " suspect");
+    if (check.keywordsSuspect > 0)
+        parts.push_back(std::to_string(check.keywordsSuspect) + " suspect");
     if (check.keywordsCutShort > 0) {
         parts.push_back(std::to_string(check.keywordsCutShort) + " partial");
     }
@@ -34,8 +35,8 @@ CheckStateWords StateWords(const CheckInfo& check, bool lockFree) {
         case CheckState::Complete: {
             const int failed = check.KeywordsFailed();
             if (failed == 0) return {"complete", "complete"};
-            return {"complete",
-                    "complete with " + std::to_string(failed) + " failed (" + FailedParts(check) + ")"};
+            return {"complete", "complete with " + std::to_string(failed) + " failed (" +
+                                    FailedParts(check) + ")"};
         }
         case CheckState::Stopped:
             return {"stopped", "stopped after " + Keywords(searched, check.keywordsTotal) + reason};

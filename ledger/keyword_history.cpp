@@ -41,7 +41,7 @@ KeywordHistory::Reader::Reader(SqliteDb& db, const std::string& engine, const st
                ck.trusted_check, ck.trusted_examined
         FROM check_keywords ck JOIN checks c ON c.id = ck.check_id
         WHERE ck.keyword_id = ?1 AND ck.check_id < ?2 AND c.engine = ?3 AND )sql" +
-                           InFolder(4) + R"sql(
+                       InFolder(4) + R"sql(
         ORDER BY ck.check_id DESC, ck.idx LIMIT ?5)sql"),
       ranks_(db, R"sql(
         SELECT cu.url_key, r.rank_contains, r.rank_exact FROM check_urls cu
@@ -220,7 +220,7 @@ void HistoryOutcomes(SqliteDb& db, const std::string& engine, const std::string&
                c.started_at
         FROM check_keywords ck JOIN checks c ON c.id = ck.check_id
         WHERE ck.keyword_id = ?1 AND (?2 = '' OR c.engine = ?2) AND )sql" +
-                             InFolder(3) + R"sql(
+                              InFolder(3) + R"sql(
         ORDER BY c.engine, ck.check_id, ck.idx)sql");
     for (const int64_t keyword : keywordIds) {
         s.Reset();

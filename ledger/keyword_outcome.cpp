@@ -6,11 +6,15 @@ namespace rankcheck::ledger {
 
 namespace {
 
-int Cut(int positions, int top) { return top > 0 ? std::min(positions, top) : positions; }
+int Cut(int positions, int top) {
+    return top > 0 ? std::min(positions, top) : positions;
+}
 
 }  // namespace
 
-std::string DateOf(const std::string& timestamp) { return timestamp.substr(0, 10); }
+std::string DateOf(const std::string& timestamp) {
+    return timestamp.substr(0, 10);
+}
 
 bool NeedsHistory(const KeywordEntry& entry, int top) {
     const int examined = Cut(entry.examined, top);

@@ -61,9 +61,8 @@ struct Ledger::Statements {
 Ledger::Ledger(const std::string& path) : Ledger(path, Options{}) {}
 
 Ledger::Ledger(const std::string& path, const Options& options) {
-    folder_ = CanonicalFolder(options.folder.empty()
-                                  ? fs::absolute(path).parent_path().string()
-                                  : options.folder);
+    folder_ = CanonicalFolder(options.folder.empty() ? fs::absolute(path).parent_path().string()
+                                                     : options.folder);
     if (options.readOnly) {
         OpenForReading(path, options);
     } else {
@@ -96,8 +95,9 @@ void Ledger::OpenForReading(const std::string& path, const Options& options) {
     // The schema comes whole in one transaction with its version: version 0 is a file whose
     // creator has not committed it yet (or failed to), that is no ledger yet.
     if (version == 0) {
-        throw LedgerMissing(path + ": there is no ledger yet: it is being created, or its "
-                                   "creation failed before any check was recorded");
+        throw LedgerMissing(path +
+                            ": there is no ledger yet: it is being created, or its "
+                            "creation failed before any check was recorded");
     }
     if (version == 1) db_->Exec(kVersion1AsRead);
 }
@@ -130,7 +130,9 @@ Ledger::~Ledger() {
 
 const std::string& Ledger::Path() const { return db_->Path(); }
 
-const std::string& Ledger::Folder() const { return folder_; }
+const std::string& Ledger::Folder() const {
+    return folder_;
+}
 
 int Ledger::SchemaVersion() { return ledger::SchemaVersion(*db_); }
 
@@ -196,8 +198,8 @@ std::optional<CheckInfo> Ledger::FindCheck(const char* idQuery, int64_t number,
     if (!db_->InTransaction()) read.emplace(*db_, Kind::Read);
     std::vector<CheckRow> rows;
     {
-        SqliteStatement s(*db_, std::string(kCheckColumns) + "WHERE c.id = (" + idQuery +
-                                    ") GROUP BY c.id");
+        SqliteStatement s(
+            *db_, std::string(kCheckColumns) + "WHERE c.id = (" + idQuery + ") GROUP BY c.id");
         s.BindInt(1, number);
         if (query.find("?2") != std::string_view::npos) s.BindText(2, engine);
         if (query.find("?3") != std::string_view::npos) s.BindBlob(3, folder_);
@@ -375,7 +377,8 @@ int64_t Ledger::BeginCheck(const CheckStart& start) {
             .BindInt(2, static_cast<int64_t>(i))
             .BindInt(3, keywordId)
             .BindInt(4, last.check)
-            .BindOptionalInt(5, last.check > 0 ? std::optional<int64_t>(last.examined) : std::nullopt)
+            .BindOptionalInt(5,
+                             last.check > 0 ? std::optional<int64_t>(last.examined) : std::nullopt)
             .Run();
     }
     SqliteStatement url(*db_,
@@ -478,7 +481,8 @@ void Ledger::EndCheck(int64_t check, CheckState state, const std::string& endedA
     if (info.state != CheckState::Running) {
         Refuse("check " + std::to_string(check) + " is " + Name(info.state) + ", not running");
     }
-    SqliteStatement end(*db_, "UPDATE checks SET state = ?2, ended_at = ?3, reason = ?4 WHERE id = ?1");
+    SqliteStatement end(*db_,
+                        "UPDATE checks SET state = ?2, ended_at = ?3, reason = ?4 WHERE id = ?1");
     end.BindInt(1, check).BindText(2, Name(state)).BindText(3, endedAt);
     if (reason.empty()) {
         end.BindNull(4);

@@ -27,7 +27,9 @@ constexpr size_t kHeaderSize = 100;
 constexpr size_t kWriteVersion = 18;
 constexpr size_t kReadVersion = 19;
 
-std::string Error(const std::string& what, int error) { return what + ": " + std::strerror(error); }
+std::string Error(const std::string& what, int error) {
+    return what + ": " + std::strerror(error);
+}
 
 bool InWalMode(int fd) {
     unsigned char header[kHeaderSize];
@@ -77,8 +79,8 @@ std::string FileUri(const std::string& path, const std::string& query) {
     for (size_t i = 0; i < absolute.size(); ++i) {
         const auto c = static_cast<unsigned char>(absolute[i]);
         const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
-                           c == '~' || (c == '/' && !(i == 1 && absolute[0] == '/'));
+                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~' ||
+                           (c == '/' && !(i == 1 && absolute[0] == '/'));
         if (plain) {
             uri += static_cast<char>(c);
         } else {
@@ -111,9 +113,10 @@ std::optional<ReadOnlyFile> ReadOnlyFile::Prepare(const std::string& path, int w
     if (wal && *wal > 0) {
         if (!SizeOf(path + "-shm")) {
             throw std::runtime_error(
-                path + ": " + path + "-wal holds changes that are not in the ledger file yet, and " +
-                path + "-shm, which reading them needs, is missing; a command that writes to the "
-                       "ledger (rankcheck run) takes them in");
+                path + ": " + path +
+                "-wal holds changes that are not in the ledger file yet, and " + path +
+                "-shm, which reading them needs, is missing; a command that writes to the "
+                "ledger (rankcheck run) takes them in");
         }
         file.uri_ = FileUri(path, "mode=ro");
         return file;

@@ -206,9 +206,10 @@ CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
     std::unordered_map<int64_t, Seed> seeds;
     bool anyEarlier = false;
     {
-        SqliteStatement s(*db_, "SELECT c.id, c.started_at, c.max_results FROM checks c WHERE "
-                                "c.engine = ?1 AND c.id < ?2 AND " + InFolder(3) +
-                                    " ORDER BY c.id DESC LIMIT 1");
+        SqliteStatement s(*db_,
+                          "SELECT c.id, c.started_at, c.max_results FROM checks c WHERE "
+                          "c.engine = ?1 AND c.id < ?2 AND " +
+                              InFolder(3) + " ORDER BY c.id DESC LIMIT 1");
         s.BindText(1, info.engine).BindInt(2, check).BindBlob(3, folder);
         if (s.Step()) {
             anyEarlier = true;
@@ -218,16 +219,14 @@ CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
             s.Reset();
             for (Pair& p : LoadPairs(*db_, latest, options.mode, top)) {
                 auto [at, fresh] = seeds.try_emplace(
-                    p.keywordId,
-                    Seed{{latest, startedAt, p.state, p.positionsExamined, maxResults},
-                         p.keywordIndex,
-                         p.trust,
-                         {}});
+                    p.keywordId, Seed{{latest, startedAt, p.state, p.positionsExamined, maxResults},
+                                      p.keywordIndex,
+                                      p.trust,
+                                      {}});
                 if (!fresh && at->second.keywordIndex != p.keywordIndex) continue;
                 KeywordHistory::UrlRanks& ranks = at->second.ranks;
-                const bool seen = std::any_of(ranks.begin(), ranks.end(), [&](const auto& r) {
-                    return r.first == p.urlKey;
-                });
+                const bool seen = std::any_of(ranks.begin(), ranks.end(),
+                                              [&](const auto& r) { return r.first == p.urlKey; });
                 if (!seen) ranks.emplace_back(std::move(p.urlKey), p.rank);
             }
         }
@@ -351,9 +350,7 @@ struct HistoryEntry {
     KeywordState state;
     int positionsExamined;
 
-    auto Order() const {
-        return std::tie(engine, keyword, url, check, keywordIndex, urlIndex);
-    }
+    auto Order() const { return std::tie(engine, keyword, url, check, keywordIndex, urlIndex); }
 };
 
 struct HistoryCheck {
@@ -396,8 +393,8 @@ void Ledger::History(const HistoryFilter& filter,
     }
     std::unordered_map<int64_t, HistoryCheck> checks;
     {
-        SqliteStatement s(*db_, "SELECT id, engine, started_at, max_results FROM checks c WHERE " +
-                                    InFolder(1));
+        SqliteStatement s(
+            *db_, "SELECT id, engine, started_at, max_results FROM checks c WHERE " + InFolder(1));
         s.BindBlob(1, folder_);
         while (s.Step()) {
             checks.emplace(s.Int(0), HistoryCheck{engines.Of(s.String(1)), s.String(2),
@@ -525,10 +522,10 @@ void Ledger::History(const HistoryFilter& filter,
                 }
                 if (trust->second.check > 0) {
                     const auto at = checks.find(trust->second.check);
-                    trusted = TrustedCheck{
-                        trust->second.check,
-                        at != checks.end() ? at->second.startedAt : std::string(),
-                        trust->second.examined};
+                    trusted =
+                        TrustedCheck{trust->second.check,
+                                     at != checks.end() ? at->second.startedAt : std::string(),
+                                     trust->second.examined};
                 }
             }
             const std::optional<int> trustedExamined =

@@ -71,9 +71,9 @@ std::optional<KeywordState> KeywordStateNamed(std::string_view name) {
 }
 
 std::optional<RankStatus> RankStatusNamed(std::string_view name) {
-    for (RankStatus s : {RankStatus::Ranked, RankStatus::NotFound, RankStatus::Beyond,
-                         RankStatus::Suspect, RankStatus::Error, RankStatus::Partial,
-                         RankStatus::NotSearched}) {
+    for (RankStatus s :
+         {RankStatus::Ranked, RankStatus::NotFound, RankStatus::Beyond, RankStatus::Suspect,
+          RankStatus::Error, RankStatus::Partial, RankStatus::NotSearched}) {
         if (name == Name(s)) return s;
     }
     return std::nullopt;

@@ -139,9 +139,7 @@ struct CheckInfo {
     // Searched, but without a trusted outcome: what "complete with N failed" counts.
     int KeywordsFailed() const { return keywordsSuspect + keywordsError + keywordsCutShort; }
     // Searched with a trusted outcome.
-    int KeywordsTrusted() const {
-        return keywordsTotal - KeywordsNotReached() - KeywordsFailed();
-    }
+    int KeywordsTrusted() const { return keywordsTotal - KeywordsNotReached() - KeywordsFailed(); }
 };
 
 // One keyword of a stored check.

@@ -73,7 +73,7 @@ TEST(KeywordOutcomeRule, FromStateDepthAndTheLastTrustedCheck) {
     const RuleCase cases[] = {
         {K::NotReached, 0, 100, {}, 0, S::NotSearched, 0, ""},
         {K::Done, 100, 100, 64, 0, S::NotFound, 100, ""},
-        {K::Done, 20, 15, {}, 0, S::NotFound, 20, ""},  // pages are recorded whole
+        {K::Done, 20, 15, {}, 0, S::NotFound, 20, ""},    // pages are recorded whole
         {K::Done, 35, 100, {}, 0, S::NotFound, 100, ""},  // the engine had 35, nothing to doubt
         {K::Done, 64, 100, 64, 0, S::NotFound, 100, ""},  // results ended where they ended
         {K::Done, 70, 100, 64, 0, S::NotFound, 100, ""},
@@ -90,7 +90,8 @@ TEST(KeywordOutcomeRule, FromStateDepthAndTheLastTrustedCheck) {
     for (const RuleCase& c : cases) {
         std::optional<TrustedCheck> last;
         if (c.lastTrusted) last = TrustedCheck{1, Day(5), *c.lastTrusted};
-        const KeywordOutcome o = OutcomeOf({2, Day(6), c.state, c.examined, c.requested}, last, c.top);
+        const KeywordOutcome o =
+            OutcomeOf({2, Day(6), c.state, c.examined, c.requested}, last, c.top);
         const std::string at = std::string(Name(c.state)) + " " + std::to_string(c.examined) +
                                " of " + std::to_string(c.requested) + ", top " +
                                std::to_string(c.top);
@@ -106,8 +107,8 @@ TEST(KeywordOutcomeRule, FromStateDepthAndTheLastTrustedCheck) {
         EXPECT_EQ(ChangeText(S::Ranked, 3, untrusted, std::nullopt), "") << Name(untrusted);
         EXPECT_EQ(ChangeText(untrusted, std::nullopt, S::Ranked, 3), "") << Name(untrusted);
     }
-    for (const S s : {S::Ranked, S::NotFound, S::Beyond, S::Suspect, S::Error, S::Partial,
-                      S::NotSearched}) {
+    for (const S s :
+         {S::Ranked, S::NotFound, S::Beyond, S::Suspect, S::Error, S::Partial, S::NotSearched}) {
         EXPECT_EQ(RankStatusNamed(Name(s)), s);
     }
 }
@@ -140,7 +141,8 @@ class OutcomeTest : public ::testing::Test {
         for (size_t i = 0; i < keywords.size(); ++i) {
             const Kw& k = keywords[i];
             if (k.state == K::NotReached) continue;
-            KeywordResult r{static_cast<int>(i), k.state, k.examined, V(k.examined, "l"), {}, Day(day)};
+            KeywordResult r{static_cast<int>(i), k.state, k.examined,
+                            V(k.examined, "l"),  {},      Day(day)};
             for (size_t u = 0; u < 2; ++u)
                 r.ranks.push_back({u < k.ranks.size() ? k.ranks[u] : std::nullopt, std::nullopt});
             l.RecordKeyword(id, r);
@@ -286,9 +288,10 @@ TEST_F(OutcomeTest, ShortResultsAreHeldAgainstTheLastTrustedCheckInEveryQuery) {
     filter.url = "a.example";
     std::vector<std::string> history;
     for (const HistoryRow& row : ledger_.History(filter))
-        history.push_back(std::string(Name(row.status)) + (row.note.empty() ? "" : ": " + row.note));
-    EXPECT_EQ(history, (V{"not_found", "not_found", "suspect: " + note, "suspect: " + note,
-                          "not_found"}));
+        history.push_back(std::string(Name(row.status)) +
+                          (row.note.empty() ? "" : ": " + row.note));
+    EXPECT_EQ(history,
+              (V{"not_found", "not_found", "suspect: " + note, "suspect: " + note, "not_found"}));
     EXPECT_EQ(Row(ledger_.Report(day2, RankMode::Contains), "niche", 0).lastKnownCheck, day1);
 
     // A ledger whose checks do not keep their keywords' last trusted check (as version 1 made
@@ -303,11 +306,16 @@ TEST_F(OutcomeTest, ShortResultsAreHeldAgainstTheLastTrustedCheckInEveryQuery) {
 }
 
 TEST_F(OutcomeTest, ChangesListMovesOfAtLeastNNewAndLostApartFromRanksUnchecked) {
-    Made(0, {{"k1", K::Done, 100, {5}}, {"k2", K::Done, 100, {8}}, {"k3", K::Done, 100, {}},
-             {"k4", K::Done, 100, {6}}, {"k5", K::Done, 100, {9}}});
-    const int64_t now =
-        Made(1, {{"k1", K::Done, 100, {3}}, {"k2", K::Done, 100, {7}}, {"k3", K::Done, 100, {4}},
-                 {"k4", K::Done, 100, {}}, {"k5", K::GivenUp, 20, {}}});
+    Made(0, {{"k1", K::Done, 100, {5}},
+             {"k2", K::Done, 100, {8}},
+             {"k3", K::Done, 100, {}},
+             {"k4", K::Done, 100, {6}},
+             {"k5", K::Done, 100, {9}}});
+    const int64_t now = Made(1, {{"k1", K::Done, 100, {3}},
+                                 {"k2", K::Done, 100, {7}},
+                                 {"k3", K::Done, 100, {4}},
+                                 {"k4", K::Done, 100, {}},
+                                 {"k5", K::GivenUp, 20, {}}});
     const CheckReport report = ledger_.Report(now, RankMode::Contains);
     const auto keywords = [](const std::vector<ReportRow>& rows) {
         V texts;
@@ -327,12 +335,18 @@ TEST_F(OutcomeTest, ChangesListMovesOfAtLeastNNewAndLostApartFromRanksUnchecked)
 // Stopped checks, rechecks and their words ----------------------------------------------------
 
 TEST_F(OutcomeTest, ARecheckRecordsIntoTheSameCheckAndItsStateFollows) {
-    Made(0, {{"a", K::Done, 100, {1}}, {"b", K::Done, 100, {2}}, {"c", K::Done, 100, {3}},
+    Made(0, {{"a", K::Done, 100, {1}},
+             {"b", K::Done, 100, {2}},
+             {"c", K::Done, 100, {3}},
              {"d", K::Done, 100, {4}}});
-    const int64_t id = Made(1, {{"a", K::Done, 100, {1}}, {"b", K::GivenUp, 10, {}},
-                                {"c", K::Done, 0, {}}, {"d", K::NotReached, 0, {}}},
+    const int64_t id = Made(1,
+                            {{"a", K::Done, 100, {1}},
+                             {"b", K::GivenUp, 10, {}},
+                             {"c", K::Done, 0, {}},
+                             {"d", K::NotReached, 0, {}}},
                             100, CheckState::Running);
-    const std::string reason = "3 keywords in a row failed: the engine or the proxy is not answering";
+    const std::string reason =
+        "3 keywords in a row failed: the engine or the proxy is not answering";
     ledger_.EndCheck(id, CheckState::Stopped, Day(1), reason);
     CheckInfo info = ledger_.Check(id);
     EXPECT_EQ(info.reason, reason);
@@ -340,7 +354,8 @@ TEST_F(OutcomeTest, ARecheckRecordsIntoTheSameCheckAndItsStateFollows) {
     std::vector<std::pair<int, S>> todo;
     for (const RecheckKeyword& k : ledger_.KeywordsToRecheck(id))
         todo.emplace_back(k.index, k.outcome.status);
-    EXPECT_EQ(todo, (std::vector<std::pair<int, S>>{{1, S::Error}, {2, S::Suspect}, {3, S::NotSearched}}));
+    EXPECT_EQ(todo, (std::vector<std::pair<int, S>>{
+                        {1, S::Error}, {2, S::Suspect}, {3, S::NotSearched}}));
 
     ledger_.ReopenCheck(id, Reopen::Recheck);
     EXPECT_EQ(ledger_.Check(id).reason, "");
@@ -363,8 +378,9 @@ TEST_F(OutcomeTest, ARecheckRecordsIntoTheSameCheckAndItsStateFollows) {
     // Once a later check is made, the later one's comparisons rest on this one as it is.
     ledger_.EndCheck(id, CheckState::Complete, Day(1));
     Made(2, {{"a", K::Done, 100, {1}}});
-    EXPECT_NE(ErrorOf([&] { ledger_.ReopenCheck(id, Reopen::Recheck); })
-                  .find("is not the latest Quillon check"),
+    EXPECT_NE(ErrorOf([&] {
+                  ledger_.ReopenCheck(id, Reopen::Recheck);
+              }).find("is not the latest Quillon check"),
               std::string::npos);
 }
 
@@ -379,7 +395,8 @@ TEST(CheckStateWords, OneWordingForEveryState) {
         return w.name + " | " + w.text;
     };
     EXPECT_EQ(words(CheckState::Running, false), "running | running: 12 of 30 keywords so far");
-    EXPECT_EQ(words(CheckState::Running, true), "interrupted | interrupted after 12 of 30 keywords");
+    EXPECT_EQ(words(CheckState::Running, true),
+              "interrupted | interrupted after 12 of 30 keywords");
     EXPECT_EQ(words(CheckState::Stopped, true), "stopped | stopped after 12 of 30 keywords");
     c.reason = "the engine could not be reached";
     EXPECT_EQ(words(CheckState::Failed, true),
@@ -398,20 +415,20 @@ TEST(CheckInputs, EveryDifferenceIsNamedWithTheCheckValue) {
     check.info.options = {100, false, false};
     check.urls = {{"www.a.example", ""}, {"www.b.example", ""}};
     EXPECT_TRUE(InputDifferences(check, check.urls, {100, false, false}).empty());
-    EXPECT_EQ(InputDifferences(check, {{"www.b.example", ""}, {"www.a.example", ""}}, {10, true, false}),
-              (V{"urls.lst: line 1 was www.a.example, is www.b.example",
-                 "urls.lst: line 2 was www.b.example, is www.a.example",
-                 "--max-results: the check has 100",
-                 "--stop-when-all-found: the check was made without it"}));
+    EXPECT_EQ(
+        InputDifferences(check, {{"www.b.example", ""}, {"www.a.example", ""}}, {10, true, false}),
+        (V{"urls.lst: line 1 was www.a.example, is www.b.example",
+           "urls.lst: line 2 was www.b.example, is www.a.example",
+           "--max-results: the check has 100",
+           "--stop-when-all-found: the check was made without it"}));
     EXPECT_EQ(InputDifferences(check, {{"www.a.example", ""}}, {100, false, true}),
               (V{"urls.lst: line 2 (www.b.example) is gone",
                  "--exact-match: the check was made without it"}));
-    EXPECT_EQ(InputDifferences(check,
-                               {{"x", ""}, {"y", ""}, {"www.c.example", ""}, {"z", ""}, {"w", ""}},
-                               {100, false, false}),
-              (V{"urls.lst: line 1 was www.a.example, is x",
-                 "urls.lst: line 2 was www.b.example, is y", "urls.lst: line 3 is new (www.c.example)",
-                 "urls.lst: and 2 more lines differ"}));
+    EXPECT_EQ(
+        InputDifferences(check, {{"x", ""}, {"y", ""}, {"www.c.example", ""}, {"z", ""}, {"w", ""}},
+                         {100, false, false}),
+        (V{"urls.lst: line 1 was www.a.example, is x", "urls.lst: line 2 was www.b.example, is y",
+           "urls.lst: line 3 is new (www.c.example)", "urls.lst: and 2 more lines differ"}));
 }
 
 // Folders and the schema ----------------------------------------------------------------------
@@ -429,12 +446,14 @@ TEST_F(OutcomeTest, FoldersSharingALedgerNeverTouchEachOthersChecks) {
     EXPECT_FALSE(two.ResumableCheck("Quillon"));
     EXPECT_TRUE(two.Checks().empty());
     EXPECT_TRUE(two.History({}).empty());
-    const std::string foreign = "belongs to the folder " + one.Folder() + ", not to " + two.Folder();
+    const std::string foreign =
+        "belongs to the folder " + one.Folder() + ", not to " + two.Folder();
     EXPECT_NE(ErrorOf([&] { two.EndCheck(running, CheckState::Stopped, Day(1)); }).find(foreign),
               std::string::npos);
     EXPECT_NE(ErrorOf([&] { two.ReopenCheck(running); }).find(foreign), std::string::npos);
-    EXPECT_NE(ErrorOf([&] { two.RecordKeyword(running, {0, K::Done, 0, {}, {{}, {}}, Day(1)}); })
-                  .find(foreign),
+    EXPECT_NE(ErrorOf([&] {
+                  two.RecordKeyword(running, {0, K::Done, 0, {}, {{}, {}}, Day(1)});
+              }).find(foreign),
               std::string::npos);
 
     // The other folder's first check has nothing to compare with; its own history is its own.
@@ -478,7 +497,8 @@ TEST(LedgerMigration, AVersion1LedgerIsReadAsItIsThenTakenForwardAndClaimed) {
     Ledger other(kDb, {.folder = "."});
     EXPECT_EQ(other.Checks().size(), 1u);
 
-    CheckStart start{"Quillon", "2026-12-02T04:00:00Z", {}, "h", {"bread"}, {{"mine.example", ""}}, false};
+    CheckStart start{"Quillon", "2026-12-02T04:00:00Z", {},   "h",
+                     {"bread"}, {{"mine.example", ""}}, false};
     const int64_t next = mine.BeginCheck(start);  // claims the check without a folder
     mine.RecordKeyword(next, {0, K::Done, 100, V(100, "l"), {{3, {}}}, "2026-12-02T04:01:00Z"});
     EXPECT_EQ(mine.Check(1).folder, mine.Folder());
@@ -557,8 +577,9 @@ TEST(LedgerOpening, AReadOnlyOpenCreatesNoFileAndReadsWhatAWriterCommitted) {
     // A -wal whose -shm is gone cannot be read without making one: refused, naming both.
     fs::copy_file("rankcheck.db-wal", "copy.db-wal");
     fs::copy_file(kDb, "copy.db");
-    EXPECT_NE(ErrorOf([] { Ledger l("copy.db", {.readOnly = true}); })
-                  .find("copy.db-shm, which reading them needs, is missing"),
+    EXPECT_NE(ErrorOf([] {
+                  Ledger l("copy.db", {.readOnly = true});
+              }).find("copy.db-shm, which reading them needs, is missing"),
               std::string::npos);
     EXPECT_FALSE(fs::exists("copy.db-shm"));
 }
