@@ -13,7 +13,12 @@
 // places and three links per keyword are replaced by pages never seen before. The user's sites
 // rank for about half of the keywords and move a little every day.
 //
-//   bench_ledger [--checks N] [--keywords N] [--links N] [--durable] [--dir DIR]
+//   bench_ledger [--checks N] [--keywords N] [--links N] [--short PERCENT] [--durable] [--dir DIR]
+//
+// --short makes the engine's results of that share of the keywords end early, at 30 to 80
+// positions, a few more or fewer from one day to the next: the outcome of such a keyword is
+// told from its history (a day with fewer results than the last trusted one is suspect), which
+// the report, the history and the check list then read.
 //
 // --durable opens the ledger with durable commits (one flush per commit). --dir keeps the
 // database in DIR (left there); by default it is made in a temporary folder under /tmp and removed.
@@ -46,6 +51,7 @@ struct Options {
     int checks = 365;
     int keywords = 500;
     int links = 100;
+    int shortPercent = 0;
     bool durable = false;
     std::string dir;
 };
@@ -56,6 +62,7 @@ struct Options {
                  "usage: bench_ledger [--checks N (daily checks, default 365)]\n"
                  "                    [--keywords N (per check, default 500)]\n"
                  "                    [--links N (result links per keyword, default 100)]\n"
+                 "                    [--short PERCENT (keywords whose results end early)]\n"
                  "                    [--durable (flush every commit: synchronous=FULL)]\n"
                  "                    [--dir DIR (database in DIR, left there; default: a\n"
                  "                     temporary folder under /tmp, removed)]\n",
@@ -85,6 +92,8 @@ Options Parse(int argc, char** argv) {
             o.keywords = IntArg(a, next, 1, 500), ++i;
         } else if (a == "--links") {
             o.links = IntArg(a, next, 1, 1000), ++i;
+        } else if (a == "--short") {
+            o.shortPercent = IntArg(a, next, 0, 100), ++i;
         } else if (a == "--durable") {
             o.durable = true;
         } else if (a == "--dir") {
@@ -146,6 +155,12 @@ class Web {
             std::swap(pool[at], pool[at + 1]);
         }
         std::vector<std::string> links(pool.begin(), pool.begin() + o_.links);
+        if (k % 100 < o_.shortPercent) {
+            // The engine's results end early, a little earlier or later each day.
+            const int end = std::clamp(
+                o_.links * (30 + k % 51) / 100 + static_cast<int>(rng_() % 7) - 3, 1, o_.links);
+            links.resize(static_cast<size_t>(end));
+        }
         ranks.assign(3, {});
         const auto urls = Urls();
         for (size_t u = 0; u < urls.size(); ++u) {
@@ -154,6 +169,7 @@ class Web {
             if (seed % 2 == 0) continue;
             const int home = static_cast<int>(seed % static_cast<size_t>(o_.links));
             const int at = std::clamp(home + static_cast<int>(rng_() % 5) - 2, 0, o_.links - 1);
+            if (at >= static_cast<int>(links.size())) continue;
             if (links[static_cast<size_t>(at)].find("/page-") != std::string::npos) continue;
             links[static_cast<size_t>(at)] = "http://www." + urls[u].Key() + "/page-" +
                                              std::to_string(k);
@@ -235,8 +251,11 @@ int main(int argc, char** argv) {
     fs::create_directories(dir);
     const fs::path db = dir / Ledger::kDefaultFileName;
     fs::remove(db);
-    std::printf("bench_ledger: %d checks of %d keywords x %d links, 3 URLs, %s commits, in %s\n",
-                o.checks, o.keywords, o.links, o.durable ? "durable" : "normal", db.c_str());
+    std::printf(
+        "bench_ledger: %d checks of %d keywords x %d links (%d%% ending early), 3 URLs, "
+        "%s commits, in %s\n",
+        o.checks, o.keywords, o.links, o.shortPercent, o.durable ? "durable" : "normal",
+        db.c_str());
     std::printf("machine: %ld CPUs, load average %s\n", ::sysconf(_SC_NPROCESSORS_ONLN),
                 LoadAverage().c_str());
 
@@ -257,7 +276,7 @@ int main(int argc, char** argv) {
                     r.index = k;
                     r.state = KeywordState::Done;
                     r.links = web.NextDay(k, r.ranks);
-                    r.positionsExamined = o.links;
+                    r.positionsExamined = static_cast<int>(r.links.size());
                     r.recordedAt = at;
                 }
                 const auto start = Clock::now();
@@ -338,6 +357,9 @@ int main(int argc, char** argv) {
             return n;
         });
         Timed("checks", [&] { return reader.Checks().size(); });
+        const CheckInfo last = reader.Check(latest);
+        std::printf("  latest check: %d of %d keywords suspect\n", last.keywordsSuspect,
+                    last.keywordsTotal);
         Timed("result list of one keyword", [&] { return reader.ResultList(latest, 250).size(); });
 
         rusage usage{};

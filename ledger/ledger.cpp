@@ -2,61 +2,46 @@
 
 #include <sqlite3.h>
 
-#include <algorithm>
+#include <filesystem>
 #include <map>
+#include <set>
 #include <unordered_map>
 
 #include "ledger/id_list.h"
+#include "ledger/keyword_history.h"
+#include "ledger/ledger_queries.h"
 #include "ledger/schema.h"
 
 namespace rankcheck::ledger {
+
+namespace fs = std::filesystem;
 
 namespace {
 
 using Kind = SqliteTransaction::Kind;
 
-// A check's row with its keyword counts; the WHERE clause selects the check ids.
-constexpr const char* kCheckColumns = R"sql(
-SELECT c.id, c.engine, c.started_at, c.ended_at, c.state, c.imported, c.max_results,
-       c.stop_when_all_found, c.exact_match, c.keywords_hash,
-       COUNT(k.idx), COALESCE(SUM(k.state = 'done'), 0), COALESCE(SUM(k.state = 'given_up'), 0),
-       COALESCE(SUM(k.state = 'partial'), 0)
-FROM checks c LEFT JOIN check_keywords k ON k.check_id = c.id
-)sql";
+// A ledger of schema version 1 read as it is: its checks have no folder and no reason, its
+// keywords no last trusted check worked out. The views live in the connection's own temporary
+// schema, which names resolve first.
+constexpr const char* kVersion1AsRead = R"sql(
+CREATE TEMP VIEW checks AS
+SELECT id, engine, started_at, ended_at, state, imported, max_results, stop_when_all_found,
+       exact_match, keywords_hash, NULL AS folder, NULL AS reason
+FROM main.checks;
+CREATE TEMP VIEW check_keywords AS
+SELECT check_id, idx, keyword_id, state, positions_examined, recorded_at,
+       NULL AS trusted_check, NULL AS trusted_examined
+FROM main.check_keywords)sql";
 
-// Every keyword and URL of one check, in index order, with both ranks.
-constexpr const char* kCheckPairs = R"sql(
-SELECT ck.idx, ck.keyword_id, k.text, ck.state, ck.positions_examined, cu.idx, cu.url, cu.url_key,
-       r.rank_contains, r.rank_exact
-FROM check_keywords ck
-JOIN keywords k ON k.id = ck.keyword_id
-JOIN check_urls cu ON cu.check_id = ck.check_id
-LEFT JOIN ranks r ON r.check_id = ck.check_id AND r.keyword_idx = ck.idx AND r.url_idx = cu.idx
-WHERE ck.check_id = ?1
-ORDER BY ck.idx, cu.idx
-)sql";
-
-// Earlier checks of one engine that had a keyword and a URL key, latest first.
-constexpr const char* kEarlierPairs = R"sql(
-SELECT c.id, c.started_at, c.max_results, ck.state, ck.positions_examined, r.rank_contains,
-       r.rank_exact
-FROM check_keywords ck
-JOIN checks c ON c.id = ck.check_id
-JOIN check_urls cu ON cu.check_id = ck.check_id AND cu.url_key = ?3
-LEFT JOIN ranks r ON r.check_id = ck.check_id AND r.keyword_idx = ck.idx AND r.url_idx = cu.idx
-WHERE ck.keyword_id = ?1 AND ck.check_id < ?2 AND c.engine = ?4
-ORDER BY ck.check_id DESC, ck.idx, cu.idx
-)sql";
-
-std::optional<int> RankIn(const SqliteStatement& s, int containsColumn, RankMode mode) {
-    const auto value = s.OptionalInt(mode == RankMode::Exact ? containsColumn + 1 : containsColumn);
-    if (!value) return std::nullopt;
-    return static_cast<int>(*value);
-}
-
-KeywordState KeywordStateAt(const SqliteStatement& s, int column) {
-    // The schema's CHECK constraint admits the four names only.
-    return KeywordStateNamed(s.Bytes(column)).value_or(KeywordState::NotReached);
+std::string CanonicalFolder(const std::string& folder) {
+    std::error_code ec;
+    fs::path path = fs::weakly_canonical(fs::absolute(folder), ec);
+    if (ec) path = fs::absolute(folder).lexically_normal();
+    std::string text = path.string();
+    // "/a/b/" and "/a/b" are one folder.
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
 }
 
 }  // namespace
@@ -76,35 +61,12 @@ struct Ledger::Statements {
 Ledger::Ledger(const std::string& path) : Ledger(path, Options{}) {}
 
 Ledger::Ledger(const std::string& path, const Options& options) {
-    const int flags = (options.readOnly ? SQLITE_OPEN_READONLY
-                                        : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-                      SQLITE_OPEN_NOMUTEX;
-    db_ = std::make_unique<SqliteDb>(path, flags);
-    db_->SetBusyTimeout(options.busyTimeoutMs);
-    // The first statement that reads the file: a file that is not a database fails here.
-    db_->Exec("PRAGMA foreign_keys = ON");
+    folder_ = CanonicalFolder(options.folder.empty() ? fs::absolute(path).parent_path().string()
+                                                     : options.folder);
     if (options.readOnly) {
-        const int version = ledger::SchemaVersion(*db_);
-        const int latest = static_cast<int>(SchemaSteps().size());
-        if (version > latest) MigrateSchema(*db_, SchemaSteps());  // raises the refusal
-        if (version < latest) {
-            Refuse("the ledger has schema version " + std::to_string(version) +
-                   " and must be brought to version " + std::to_string(latest) +
-                   " by a command that writes to it");
-        }
+        OpenForReading(path, options);
     } else {
-        // Readers go on reading while the one writer commits.
-        SqliteStatement wal(*db_, "PRAGMA journal_mode = WAL");
-        while (wal.Step()) {
-        }
-        db_->Exec(options.durableCommits ? "PRAGMA synchronous = FULL"
-                                         : "PRAGMA synchronous = NORMAL");
-        // A run commits once per keyword, a few dozen pages each. Checkpointing every 10,000
-        // pages (about 40 MB of WAL) instead of every 1,000 copies a page that many commits
-        // touch once rather than ten times and flushes a tenth as often (0.46 s against 0.62 s
-        // per 500-keyword check in bench_ledger, at a load of 4).
-        db_->Exec("PRAGMA wal_autocheckpoint = 10000");
-        MigrateSchema(*db_, SchemaSteps());
+        OpenForWriting(path, options);
     }
     // Recording looks up every link by its text in an index that grows by about 1,500 links a
     // day; a cache of up to 64 MiB holds a year of it, where SQLite's default 2 MiB would read
@@ -113,37 +75,92 @@ Ledger::Ledger(const std::string& path, const Options& options) {
     statements_ = std::make_unique<Statements>(*db_);
 }
 
-// The statements are finalized before the connection closes.
-Ledger::~Ledger() { statements_.reset(); }
+void Ledger::OpenForReading(const std::string& path, const Options& options) {
+    std::optional<ReadOnlyFile> file;
+    try {
+        file = ReadOnlyFile::Prepare(path, options.busyTimeoutMs);
+    } catch (const std::runtime_error& e) {
+        throw LedgerError(e.what());
+    }
+    if (!file) throw LedgerMissing(path + ": there is no ledger: no check has been recorded yet");
+    readOnlyFile_ = std::make_unique<ReadOnlyFile>(std::move(*file));
+    db_ = std::make_unique<SqliteDb>(
+        path, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, readOnlyFile_->Uri());
+    db_->SetBusyTimeout(options.busyTimeoutMs);
+    // The first statement that reads the file: a file that is not a database fails here.
+    db_->Exec("PRAGMA foreign_keys = ON");
+    const int version = ledger::SchemaVersion(*db_);
+    const int latest = static_cast<int>(SchemaSteps().size());
+    if (version > latest) MigrateSchema(*db_, SchemaSteps());  // raises the refusal
+    // The schema comes whole in one transaction with its version: version 0 is a file whose
+    // creator has not committed it yet (or failed to), that is no ledger yet.
+    if (version == 0) {
+        throw LedgerMissing(path +
+                            ": there is no ledger yet: it is being created, or its "
+                            "creation failed before any check was recorded");
+    }
+    if (version == 1) db_->Exec(kVersion1AsRead);
+}
+
+void Ledger::OpenForWriting(const std::string& path, const Options& options) {
+    db_ = std::make_unique<SqliteDb>(
+        path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);
+    db_->SetBusyTimeout(options.busyTimeoutMs);
+    // The first statement that reads the file: a file that is not a database fails here.
+    db_->Exec("PRAGMA foreign_keys = ON");
+    // Readers go on reading while the one writer commits.
+    SqliteStatement wal(*db_, "PRAGMA journal_mode = WAL");
+    while (wal.Step()) {
+    }
+    db_->Exec(options.durableCommits ? "PRAGMA synchronous = FULL" : "PRAGMA synchronous = NORMAL");
+    // A run commits once per keyword, a few dozen pages each. Checkpointing every 10,000
+    // pages (about 40 MB of WAL) instead of every 1,000 copies a page that many commits
+    // touch once rather than ten times and flushes a tenth as often (0.46 s against 0.62 s
+    // per 500-keyword check in bench_ledger, at a load of 4).
+    db_->Exec("PRAGMA wal_autocheckpoint = 10000");
+    MigrateSchema(*db_, SchemaSteps());
+}
+
+// The statements are finalized before the connection closes, and the connection before a
+// reader's lock on the file goes.
+Ledger::~Ledger() {
+    statements_.reset();
+    db_.reset();
+}
 
 const std::string& Ledger::Path() const { return db_->Path(); }
 
+const std::string& Ledger::Folder() const {
+    return folder_;
+}
+
 int Ledger::SchemaVersion() { return ledger::SchemaVersion(*db_); }
+
+std::optional<std::string> Ledger::WhyNotWritable(const std::string& path) {
+    return ledger::WhyNotWritable(path);
+}
 
 void Ledger::Refuse(const std::string& message) const {
     throw LedgerError(db_->Path() + ": " + message);
 }
 
-namespace {
-
-CheckInfo ReadCheck(const SqliteStatement& s) {
-    CheckInfo info;
-    info.id = s.Int(0);
-    info.engine = s.String(1);
-    info.startedAt = s.String(2);
-    if (!s.IsNull(3)) info.endedAt = s.String(3);
-    info.state = CheckStateNamed(s.Bytes(4)).value_or(CheckState::Failed);
-    info.imported = s.Int(5) != 0;
-    info.options.maxResults = static_cast<int>(s.Int(6));
-    info.options.stopWhenAllFound = s.Int(7) != 0;
-    info.options.exactMatch = s.Int(8) != 0;
-    info.keywordsHash = s.String(9);
-    info.keywordsTotal = static_cast<int>(s.Int(10));
-    info.keywordsDone = static_cast<int>(s.Int(11));
-    info.keywordsGivenUp = static_cast<int>(s.Int(12));
-    info.keywordsPartial = static_cast<int>(s.Int(13));
-    return info;
+std::string Ledger::FolderOf(const CheckInfo& check) const {
+    return check.folder.value_or(folder_);
 }
+
+void Ledger::RequireOwnFolder(const CheckInfo& check, const std::string& what) const {
+    if (check.folder && *check.folder != folder_) {
+        Refuse("check " + std::to_string(check.id) + " belongs to the folder " + *check.folder +
+               ", not to " + folder_ + "; " + what);
+    }
+}
+
+void Ledger::ClaimChecksWithoutFolder() {
+    SqliteStatement claim(*db_, "UPDATE checks SET folder = ?1 WHERE folder IS NULL");
+    claim.BindBlob(1, folder_).Run();
+}
+
+namespace {
 
 int64_t Intern(SqliteDb& db, SqliteStatement& select, SqliteStatement& insert,
                const std::string& text) {
@@ -171,18 +188,31 @@ int64_t Ledger::LinkId(const std::string& text) {
     return Intern(*db_, statements_->linkSelect, statements_->linkInsert, text);
 }
 
+// Checks ------------------------------------------------------------------------------------
+
 std::optional<CheckInfo> Ledger::FindCheck(const char* idQuery, int64_t number,
-                                           const std::string& engine) {
-    SqliteStatement s(*db_, std::string(kCheckColumns) + "WHERE c.id = (" + idQuery +
-                                ") GROUP BY c.id");
-    s.BindInt(1, number);
-    if (std::string_view(idQuery).find("?2") != std::string_view::npos) s.BindText(2, engine);
-    if (!s.Step()) return std::nullopt;
-    return ReadCheck(s);
+                                           const std::string& engine, Counts counts) {
+    const std::string_view query(idQuery);
+    // The counts that need history are read in the same snapshot.
+    std::optional<SqliteTransaction> read;
+    if (!db_->InTransaction()) read.emplace(*db_, Kind::Read);
+    std::vector<CheckRow> rows;
+    {
+        SqliteStatement s(
+            *db_, std::string(kCheckColumns) + "WHERE c.id = (" + idQuery + ") GROUP BY c.id");
+        s.BindInt(1, number);
+        if (query.find("?2") != std::string_view::npos) s.BindText(2, engine);
+        if (query.find("?3") != std::string_view::npos) s.BindBlob(3, folder_);
+        if (!s.Step()) return std::nullopt;
+        rows.push_back(ReadCheck(s));
+    }
+    std::vector<CheckInfo> checks = FinishCounts(std::move(rows), counts);
+    if (read) read->Commit();
+    return std::move(checks.front());
 }
 
-CheckInfo Ledger::RequireCheck(int64_t id) {
-    auto info = FindCheck("SELECT ?1", id, "");
+CheckInfo Ledger::RequireCheck(int64_t id, Counts counts) {
+    auto info = FindCheck("SELECT ?1", id, "", counts);
     if (!info) Refuse("there is no check " + std::to_string(id));
     return *info;
 }
@@ -193,18 +223,27 @@ CheckInfo Ledger::Check(int64_t id) {
 }
 
 std::vector<CheckInfo> Ledger::Checks(const std::string& engine) {
-    SqliteStatement s(*db_, std::string(kCheckColumns) +
-                                (engine.empty() ? "" : "WHERE c.engine = ?1 ") +
-                                "GROUP BY c.id ORDER BY c.id");
-    if (!engine.empty()) s.BindText(1, engine);
-    std::vector<CheckInfo> checks;
-    while (s.Step())
-        checks.push_back(ReadCheck(s));
+    SqliteTransaction read(*db_, Kind::Read);
+    std::vector<CheckRow> rows;
+    {
+        SqliteStatement s(*db_, std::string(kCheckColumns) + "WHERE " + InFolder(2) +
+                                    (engine.empty() ? "" : " AND c.engine = ?1") +
+                                    " GROUP BY c.id ORDER BY c.id");
+        if (!engine.empty()) s.BindText(1, engine);
+        s.BindBlob(2, folder_);
+        while (s.Step())
+            rows.push_back(ReadCheck(s));
+    }
+    std::vector<CheckInfo> checks = FinishCounts(std::move(rows), Counts::All);
+    read.Commit();
     return checks;
 }
 
 std::optional<CheckInfo> Ledger::LatestCheck(const std::string& engine) {
-    return FindCheck("SELECT MAX(id) FROM checks WHERE engine = ?2 AND id > ?1", 0, engine);
+    return FindCheck(
+        "SELECT MAX(id) FROM checks c WHERE c.engine = ?2 AND c.id > ?1 AND "
+        "(c.folder = ?3 OR c.folder IS NULL)",
+        0, engine);
 }
 
 std::optional<CheckInfo> Ledger::ResumableCheck(const std::string& engine) {
@@ -215,8 +254,83 @@ std::optional<CheckInfo> Ledger::ResumableCheck(const std::string& engine) {
 
 std::optional<CheckInfo> Ledger::PreviousComplete(const std::string& engine, int64_t beforeCheck) {
     return FindCheck(
-        "SELECT MAX(id) FROM checks WHERE engine = ?2 AND state = 'complete' AND id < ?1",
+        "SELECT MAX(id) FROM checks c WHERE c.engine = ?2 AND c.state = 'complete' AND "
+        "c.id < ?1 AND (c.folder = ?3 OR c.folder IS NULL)",
         beforeCheck, engine);
+}
+
+std::vector<CheckInfo> Ledger::FinishCounts(std::vector<CheckRow> rows, Counts counts) {
+    std::vector<CheckInfo> checks;
+    checks.reserve(rows.size());
+    std::vector<size_t> needy;  // rows with keywords whose outcome needs their history
+    std::optional<SqliteStatement> shortKeywords;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        CheckRow& row = rows[i];
+        if (row.recordedShort == 0) continue;
+        if (!shortKeywords) shortKeywords.emplace(*db_, kShortKeywords);
+        shortKeywords->Reset();
+        shortKeywords->BindInt(1, row.info.id).BindInt(2, row.info.options.maxResults);
+        while (shortKeywords->Step()) {
+            const KeywordState state = KeywordStateAt(*shortKeywords, 0);
+            const bool none = shortKeywords->Int(1) != 0;
+            const bool unknown = shortKeywords->Int(2) != 0;
+            const bool fellShort = shortKeywords->Int(3) != 0;
+            const int count = static_cast<int>(shortKeywords->Int(4));
+            if (state == KeywordState::GivenUp) row.info.keywordsError += count;
+            if (state == KeywordState::Partial) row.info.keywordsCutShort += count;
+            if (state != KeywordState::Done) continue;
+            if (none || (!unknown && fellShort)) row.info.keywordsSuspect += count;
+            if (!none && unknown) row.needHistory += count;
+        }
+        shortKeywords->Reset();
+        if (row.needHistory > 0 && counts == Counts::All) needy.push_back(i);
+    }
+    if (needy.size() == 1) {
+        // One check: each such keyword's history read back as far as it needs.
+        CheckRow& row = rows[needy.front()];
+        row.info.keywordsSuspect = 0;
+        for (const KeywordOutcome& outcome : OutcomesOf(row.info, 0))
+            row.info.keywordsSuspect += outcome.status == RankStatus::Suspect;
+    } else if (!needy.empty()) {
+        // Several: one pass over the history of each such keyword.
+        CountSuspectsInHistory(rows);
+    }
+    for (CheckRow& row : rows)
+        checks.push_back(std::move(row.info));
+    return checks;
+}
+
+void Ledger::CountSuspectsInHistory(std::vector<CheckRow>& rows) {
+    std::map<int64_t, CheckInfo*> byId;
+    for (CheckRow& row : rows) {
+        if (row.needHistory > 0) byId.emplace(row.info.id, &row.info);
+    }
+    // The keyword lines whose trust is not worked out (they are not counted yet), by folder.
+    std::map<std::string, std::set<int64_t>> keywordsByFolder;
+    std::set<std::pair<int64_t, int>> lines;
+    SqliteStatement s(*db_, R"sql(
+        SELECT ck.idx, ck.keyword_id FROM check_keywords ck
+        WHERE ck.check_id = ?1 AND ck.state = 'done' AND ck.positions_examined > 0
+          AND ck.positions_examined < ?2 AND ck.trusted_check IS NULL)sql");
+    for (const auto& [id, info] : byId) {
+        s.Reset();
+        s.BindInt(1, id).BindInt(2, info->options.maxResults);
+        while (s.Step()) {
+            lines.emplace(id, static_cast<int>(s.Int(0)));
+            keywordsByFolder[FolderOf(*info)].insert(s.Int(1));
+        }
+    }
+    for (const auto& [folder, keywords] : keywordsByFolder) {
+        HistoryOutcomes(*db_, "", folder, {keywords.begin(), keywords.end()},
+                        [&](int64_t id, int index, const KeywordOutcome& outcome) {
+                            const auto check = byId.find(id);
+                            if (check != byId.end() && lines.count({id, index}) > 0 &&
+                                FolderOf(*check->second) == folder) {
+                                check->second->keywordsSuspect +=
+                                    outcome.status == RankStatus::Suspect;
+                            }
+                        });
+    }
 }
 
 // Recording ---------------------------------------------------------------------------------
@@ -231,10 +345,11 @@ int64_t Ledger::BeginCheck(const CheckStart& start) {
                std::to_string(start.options.maxResults));
     }
     SqliteTransaction write(*db_, Kind::Write);
+    ClaimChecksWithoutFolder();
     SqliteStatement check(*db_, R"sql(
         INSERT INTO checks(engine, started_at, state, imported, max_results, stop_when_all_found,
-                           exact_match, keywords_hash)
-        VALUES(?1, ?2, 'running', ?3, ?4, ?5, ?6, ?7))sql");
+                           exact_match, keywords_hash, folder)
+        VALUES(?1, ?2, 'running', ?3, ?4, ?5, ?6, ?7, ?8))sql");
     check.BindText(1, start.engine)
         .BindText(2, start.startedAt)
         .BindInt(3, start.imported)
@@ -242,15 +357,29 @@ int64_t Ledger::BeginCheck(const CheckStart& start) {
         .BindInt(5, start.options.stopWhenAllFound)
         .BindInt(6, start.options.exactMatch)
         .BindText(7, start.keywordsHash)
+        .BindBlob(8, folder_)
         .Run();
     const int64_t id = db_->LastInsertRowid();
 
+    // Each keyword's last trusted check before this one, from its history, kept with it.
+    KeywordHistory::Reader reader(*db_, start.engine, folder_, RankMode::Contains, 0);
+    std::unordered_map<int64_t, StoredTrust> trust;
     SqliteStatement keyword(*db_, R"sql(
-        INSERT INTO check_keywords(check_id, idx, keyword_id, state) VALUES(?1, ?2, ?3, 'not_reached'))sql");
+        INSERT INTO check_keywords(check_id, idx, keyword_id, state, trusted_check, trusted_examined)
+        VALUES(?1, ?2, ?3, 'not_reached', ?4, ?5))sql");
     for (size_t i = 0; i < start.keywords.size(); ++i) {
         const int64_t keywordId = KeywordId(start.keywords[i]);
+        auto [known, fresh] = trust.try_emplace(keywordId);
+        if (fresh) known->second = KeywordHistory(reader, keywordId, id).LastTrustedStored();
+        const StoredTrust& last = known->second;
         keyword.Reset();
-        keyword.BindInt(1, id).BindInt(2, static_cast<int64_t>(i)).BindInt(3, keywordId).Run();
+        keyword.BindInt(1, id)
+            .BindInt(2, static_cast<int64_t>(i))
+            .BindInt(3, keywordId)
+            .BindInt(4, last.check)
+            .BindOptionalInt(5,
+                             last.check > 0 ? std::optional<int64_t>(last.examined) : std::nullopt)
+            .Run();
     }
     SqliteStatement url(*db_,
                         "INSERT INTO check_urls(check_id, idx, url, url_key) VALUES(?1, ?2, ?3, ?4)");
@@ -288,12 +417,16 @@ void Ledger::RecordKeyword(int64_t check, const KeywordResult& result) {
     SqliteTransaction write(*db_, Kind::Write);
     {
         SqliteStatement state(*db_, R"sql(
-            SELECT c.state, (SELECT COUNT(*) FROM check_urls u WHERE u.check_id = c.id)
+            SELECT c.state, (SELECT COUNT(*) FROM check_urls u WHERE u.check_id = c.id), c.folder
             FROM checks c WHERE c.id = ?1)sql");
         state.BindInt(1, check);
         if (!state.Step()) Refuse("there is no check " + std::to_string(check));
         if (state.Bytes(0) != Name(CheckState::Running)) {
             Refuse(what + "the check is " + state.String(0) + ", not running");
+        }
+        if (!state.IsNull(2) && state.Bytes(2) != folder_) {
+            Refuse(what + "the check belongs to the folder " + state.String(2) + ", not to " +
+                   folder_);
         }
         const int64_t urls = state.Int(1);
         if (static_cast<int64_t>(result.ranks.size()) != urls) {
@@ -336,31 +469,51 @@ void Ledger::RecordKeyword(int64_t check, const KeywordResult& result) {
     write.Commit();
 }
 
-void Ledger::EndCheck(int64_t check, CheckState state, const std::string& endedAt) {
+void Ledger::EndCheck(int64_t check, CheckState state, const std::string& endedAt,
+                      const std::string& reason) {
     if (state == CheckState::Running) Refuse("a check ends complete, stopped or failed");
     if (!IsUtcTimestamp(endedAt)) {
         Refuse("the end time \"" + endedAt + "\" is not an ISO 8601 UTC time");
     }
     SqliteTransaction write(*db_, Kind::Write);
-    SqliteStatement end(*db_, R"sql(
-        UPDATE checks SET state = ?2, ended_at = ?3 WHERE id = ?1 AND state = 'running')sql");
-    end.BindInt(1, check).BindText(2, Name(state)).BindText(3, endedAt).Run();
-    if (db_->Changes() != 1) {
-        const CheckInfo info = RequireCheck(check);
+    const CheckInfo info = RequireCheck(check, Counts::OfStates);
+    RequireOwnFolder(info, "it is not ended from here");
+    if (info.state != CheckState::Running) {
         Refuse("check " + std::to_string(check) + " is " + Name(info.state) + ", not running");
     }
+    SqliteStatement end(*db_,
+                        "UPDATE checks SET state = ?2, ended_at = ?3, reason = ?4 WHERE id = ?1");
+    end.BindInt(1, check).BindText(2, Name(state)).BindText(3, endedAt);
+    if (reason.empty()) {
+        end.BindNull(4);
+    } else {
+        end.BindText(4, reason);
+    }
+    end.Run();
     write.Commit();
 }
 
-void Ledger::ReopenCheck(int64_t check) {
+void Ledger::ReopenCheck(int64_t check, Reopen why) {
     SqliteTransaction write(*db_, Kind::Write);
-    const CheckInfo info = RequireCheck(check);
-    if (info.state == CheckState::Complete) {
+    const CheckInfo info = RequireCheck(check, Counts::OfStates);
+    RequireOwnFolder(info, "it is resumed and rechecked only there");
+    if (info.state == CheckState::Complete && why == Reopen::Resume) {
         Refuse("check " + std::to_string(check) + " is complete and cannot be resumed");
     }
+    // The outcomes and comparisons of later checks rest on it as it is.
+    const std::optional<CheckInfo> latest = FindCheck(
+        "SELECT MAX(id) FROM checks c WHERE c.engine = ?2 AND c.id > ?1 AND "
+        "(c.folder = ?3 OR c.folder IS NULL)",
+        0, info.engine, Counts::OfStates);
+    if (latest && latest->id != check) {
+        Refuse("check " + std::to_string(check) + " is not the latest " + info.engine +
+               " check of " + folder_ + " (check " + std::to_string(latest->id) +
+               " is); only the latest is " + (why == Reopen::Resume ? "resumed" : "rechecked"));
+    }
+    ClaimChecksWithoutFolder();
     // A check left running by a killed process is resumed as it is.
-    SqliteStatement reopen(*db_,
-                           "UPDATE checks SET state = 'running', ended_at = NULL WHERE id = ?1");
+    SqliteStatement reopen(
+        *db_, "UPDATE checks SET state = 'running', ended_at = NULL, reason = NULL WHERE id = ?1");
     reopen.BindInt(1, check).Run();
     write.Commit();
 }
@@ -414,7 +567,7 @@ CheckDetail Ledger::LoadCheck(int64_t id) {
 
 std::vector<std::string> Ledger::ResultList(int64_t check, int keywordIndex) {
     SqliteTransaction read(*db_, Kind::Read);
-    RequireCheck(check);
+    RequireCheck(check, Counts::OfStates);
     const std::string what =
         "check " + std::to_string(check) + ", keyword " + std::to_string(keywordIndex) + ": ";
     SqliteStatement list(*db_, R"sql(
@@ -438,264 +591,6 @@ std::vector<std::string> Ledger::ResultList(int64_t check, int keywordIndex) {
     }
     read.Commit();
     return links;
-}
-
-// Reports -----------------------------------------------------------------------------------
-
-namespace {
-
-// One keyword and URL of a check as stored.
-struct Pair {
-    int keywordIndex;
-    int64_t keywordId;
-    std::string keyword;
-    KeywordState state;
-    int positionsExamined;
-    int urlIndex;
-    std::string url;
-    std::string urlKey;
-    std::optional<int> rank;
-};
-
-std::vector<Pair> LoadPairs(SqliteDb& db, int64_t check, RankMode mode) {
-    SqliteStatement s(db, kCheckPairs);
-    s.BindInt(1, check);
-    std::vector<Pair> pairs;
-    while (s.Step()) {
-        pairs.push_back({static_cast<int>(s.Int(0)), s.Int(1), s.String(2), KeywordStateAt(s, 3),
-                         static_cast<int>(s.Int(4)), static_cast<int>(s.Int(5)), s.String(6),
-                         s.String(7), RankIn(s, 8, mode)});
-    }
-    return pairs;
-}
-
-struct PreviousCell {
-    RankStatus status;
-    std::optional<int> rank;
-};
-
-}  // namespace
-
-void Ledger::LastKnown(const CheckInfo& check, int64_t keywordId, const std::string& urlKey,
-                       RankMode mode, ReportRow& row) {
-    SqliteStatement s(*db_, kEarlierPairs);
-    s.BindInt(1, keywordId).BindInt(2, check.id).BindBlob(3, urlKey).BindText(4, check.engine);
-    while (s.Step()) {
-        const std::optional<int> rank = RankIn(s, 5, mode);
-        const RankStatus status = StatusOf(KeywordStateAt(s, 3), static_cast<int>(s.Int(4)),
-                                           static_cast<int>(s.Int(2)), rank);
-        if (status == RankStatus::Ranked || status == RankStatus::NotFound) {
-            row.lastKnownCheck = s.Int(0);
-            row.lastKnownAt = s.String(1);
-            row.lastKnownRank = rank;
-            return;
-        }
-    }
-}
-
-CheckReport Ledger::Report(int64_t check, RankMode mode) {
-    SqliteTransaction read(*db_, Kind::Read);
-    CheckReport report;
-    report.check = RequireCheck(check);
-    report.previous = PreviousComplete(report.check.engine, check);
-
-    // The previous complete check by keyword text and URL key; a keyword or URL it lists twice
-    // counts by its first line.
-    std::map<std::pair<int64_t, std::string>, PreviousCell> previous;
-    if (report.previous) {
-        for (Pair& p : LoadPairs(*db_, report.previous->id, mode)) {
-            previous.try_emplace(
-                {p.keywordId, std::move(p.urlKey)},
-                PreviousCell{StatusOf(p.state, p.positionsExamined,
-                                      report.previous->options.maxResults, p.rank),
-                             p.rank});
-        }
-    }
-
-    for (Pair& p : LoadPairs(*db_, check, mode)) {
-        ReportRow row;
-        row.keywordIndex = p.keywordIndex;
-        row.keyword = std::move(p.keyword);
-        row.urlIndex = p.urlIndex;
-        row.url = std::move(p.url);
-        row.keywordState = p.state;
-        row.positionsExamined = p.positionsExamined;
-        row.rank = p.rank;
-        row.status =
-            StatusOf(p.state, p.positionsExamined, report.check.options.maxResults, p.rank);
-        if (report.previous) {
-            const auto found = previous.find({p.keywordId, p.urlKey});
-            if (found == previous.end()) {
-                row.previousStatus = RankStatus::NotSearched;
-            } else {
-                row.previousStatus = found->second.status;
-                row.previousRank = found->second.rank;
-            }
-        }
-        row.change = ChangeText(row.status, row.rank, row.previousStatus, row.previousRank);
-        if (row.status != RankStatus::Ranked && row.status != RankStatus::NotFound) {
-            LastKnown(report.check, p.keywordId, p.urlKey, mode, row);
-        }
-        report.rows.push_back(std::move(row));
-    }
-    read.Commit();
-    return report;
-}
-
-namespace {
-
-// A history row before its texts are filled in; sorted by the ordinals.
-struct HistoryEntry {
-    int engine;   // ordinal of the engine name
-    int keyword;  // ordinal of the keyword text
-    int url;      // ordinal of the URL key
-    int64_t check;
-    int keywordIndex;
-    int urlIndex;
-    int rank;  // 0: none
-    KeywordState state;
-    int positionsExamined;
-
-    auto Order() const {
-        return std::tie(engine, keyword, url, check, keywordIndex, urlIndex);
-    }
-};
-
-struct HistoryCheck {
-    int engine;
-    std::string startedAt;
-    int maxResults;
-};
-
-// Gives each distinct text an ordinal in byte order.
-class Ordinals {
-  public:
-    void Add(const std::string& text) { texts_.push_back(text); }
-    void Sort() {
-        std::sort(texts_.begin(), texts_.end());
-        texts_.erase(std::unique(texts_.begin(), texts_.end()), texts_.end());
-    }
-    int Of(const std::string& text) const {
-        return static_cast<int>(std::lower_bound(texts_.begin(), texts_.end(), text) -
-                                texts_.begin());
-    }
-    const std::string& Text(int ordinal) const { return texts_[static_cast<size_t>(ordinal)]; }
-
-  private:
-    std::vector<std::string> texts_;
-};
-
-}  // namespace
-
-void Ledger::History(const HistoryFilter& filter,
-                     const std::function<void(const HistoryRow&)>& emit) {
-    SqliteTransaction read(*db_, Kind::Read);
-
-    // The small tables first: checks, their URLs, the keywords.
-    Ordinals engines;
-    {
-        SqliteStatement s(*db_, "SELECT DISTINCT engine FROM checks");
-        while (s.Step())
-            engines.Add(s.String(0));
-        engines.Sort();
-    }
-    std::unordered_map<int64_t, HistoryCheck> checks;
-    {
-        SqliteStatement s(*db_, "SELECT id, engine, started_at, max_results FROM checks");
-        while (s.Step()) {
-            checks.emplace(s.Int(0), HistoryCheck{engines.Of(s.String(1)), s.String(2),
-                                                  static_cast<int>(s.Int(3))});
-        }
-    }
-    // (check, URL index) -> URL as written, and its key's ordinal.
-    std::map<std::pair<int64_t, int>, std::pair<std::string, int>> urls;
-    Ordinals urlKeys;
-    {
-        SqliteStatement s(*db_, "SELECT check_id, idx, url, url_key FROM check_urls");
-        std::vector<std::pair<std::pair<int64_t, int>, std::pair<std::string, std::string>>> rows;
-        while (s.Step()) {
-            rows.push_back({{s.Int(0), static_cast<int>(s.Int(1))}, {s.String(2), s.String(3)}});
-            urlKeys.Add(rows.back().second.second);
-        }
-        urlKeys.Sort();
-        for (auto& [at, url] : rows)
-            urls.emplace(at, std::make_pair(std::move(url.first), urlKeys.Of(url.second)));
-    }
-    std::unordered_map<int64_t, int> keywordOrdinal;
-    Ordinals keywords;
-    {
-        SqliteStatement s(*db_, "SELECT id, text FROM keywords");
-        std::vector<std::pair<int64_t, std::string>> rows;
-        while (s.Step()) {
-            rows.emplace_back(s.Int(0), s.String(1));
-            keywords.Add(rows.back().second);
-        }
-        keywords.Sort();
-        for (const auto& [id, text] : rows)
-            keywordOrdinal.emplace(id, keywords.Of(text));
-    }
-
-    // Then every keyword and URL of every selected check, as numbers. The filters are fixed
-    // clauses with bound values.
-    std::string sql = R"sql(
-        SELECT ck.check_id, ck.idx, ck.keyword_id, ck.state, ck.positions_examined, cu.idx,
-               r.rank_contains, r.rank_exact
-        FROM check_keywords ck
-        JOIN checks c ON c.id = ck.check_id
-        JOIN check_urls cu ON cu.check_id = ck.check_id
-        LEFT JOIN ranks r ON r.check_id = ck.check_id AND r.keyword_idx = ck.idx AND r.url_idx = cu.idx
-        WHERE 1)sql";
-    if (filter.engine) sql += " AND c.engine = ?1";
-    if (filter.keyword) sql += " AND ck.keyword_id = (SELECT id FROM keywords WHERE text = ?2)";
-    if (filter.url) sql += " AND cu.url_key = ?3";
-    SqliteStatement s(*db_, sql);
-    if (filter.engine) s.BindText(1, *filter.engine);
-    if (filter.keyword) s.BindBlob(2, *filter.keyword);
-    if (filter.url) s.BindBlob(3, *filter.url);
-
-    std::vector<HistoryEntry> entries;
-    while (s.Step()) {
-        const int64_t check = s.Int(0);
-        const int urlIndex = static_cast<int>(s.Int(5));
-        const auto url = urls.find({check, urlIndex});
-        const auto keyword = keywordOrdinal.find(s.Int(2));
-        const auto info = checks.find(check);
-        if (url == urls.end() || keyword == keywordOrdinal.end() || info == checks.end()) continue;
-        entries.push_back({info->second.engine, keyword->second, url->second.second, check,
-                           static_cast<int>(s.Int(1)), urlIndex,
-                           RankIn(s, 6, filter.mode).value_or(0), KeywordStateAt(s, 3),
-                           static_cast<int>(s.Int(4))});
-    }
-    read.Commit();
-
-    std::sort(entries.begin(), entries.end(),
-              [](const HistoryEntry& a, const HistoryEntry& b) { return a.Order() < b.Order(); });
-    HistoryRow row;
-    const HistoryEntry* last = nullptr;
-    for (const HistoryEntry& e : entries) {
-        // A keyword or URL key listed twice in one check: its first line stands for it.
-        if (last != nullptr && last->engine == e.engine && last->keyword == e.keyword &&
-            last->url == e.url && last->check == e.check) {
-            continue;
-        }
-        last = &e;
-        const HistoryCheck& info = checks.at(e.check);
-        row.engine = engines.Text(e.engine);
-        row.checkId = e.check;
-        row.checkedAt = info.startedAt;
-        row.keyword = keywords.Text(e.keyword);
-        row.url = urls.at({e.check, e.urlIndex}).first;
-        row.rank = e.rank > 0 ? std::optional<int>(e.rank) : std::nullopt;
-        row.keywordState = e.state;
-        row.status = StatusOf(e.state, e.positionsExamined, info.maxResults, row.rank);
-        emit(row);
-    }
-}
-
-std::vector<HistoryRow> Ledger::History(const HistoryFilter& filter) {
-    std::vector<HistoryRow> rows;
-    History(filter, [&](const HistoryRow& row) { rows.push_back(row); });
-    return rows;
 }
 
 }  // namespace rankcheck::ledger

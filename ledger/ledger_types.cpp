@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "ledger/keyword_outcome.h"
+
 namespace rankcheck::ledger {
 
 const char* Name(CheckState state) {
@@ -38,6 +40,10 @@ const char* Name(RankStatus status) {
             return "ranked";
         case RankStatus::NotFound:
             return "not_found";
+        case RankStatus::Beyond:
+            return "beyond";
+        case RankStatus::Suspect:
+            return "suspect";
         case RankStatus::Partial:
             return "partial";
         case RankStatus::Error:
@@ -64,21 +70,19 @@ std::optional<KeywordState> KeywordStateNamed(std::string_view name) {
     return std::nullopt;
 }
 
+std::optional<RankStatus> RankStatusNamed(std::string_view name) {
+    for (RankStatus s :
+         {RankStatus::Ranked, RankStatus::NotFound, RankStatus::Beyond, RankStatus::Suspect,
+          RankStatus::Error, RankStatus::Partial, RankStatus::NotSearched}) {
+        if (name == Name(s)) return s;
+    }
+    return std::nullopt;
+}
+
 RankStatus StatusOf(KeywordState state, int positionsExamined, int maxResults,
                     std::optional<int> rank) {
     if (rank) return RankStatus::Ranked;
-    const bool cutShort = positionsExamined < maxResults;
-    switch (state) {
-        case KeywordState::NotReached:
-            return RankStatus::NotSearched;
-        case KeywordState::Done:
-            return RankStatus::NotFound;
-        case KeywordState::GivenUp:
-            return cutShort ? RankStatus::Error : RankStatus::NotFound;
-        case KeywordState::Partial:
-            break;
-    }
-    return cutShort ? RankStatus::Partial : RankStatus::NotFound;
+    return OutcomeOf({0, "", state, positionsExamined, maxResults}, std::nullopt).status;
 }
 
 std::string ChangeText(RankStatus now, std::optional<int> rank,

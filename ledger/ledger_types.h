@@ -1,7 +1,9 @@
 // The values the check ledger takes and gives: check and keyword states, what a check starts
 // with, what is recorded per keyword, and what the queries answer. Also the rules every report
-// applies to a stored rank (its status, the change against an earlier check) and the timestamp
-// form the ledger keeps (ISO 8601 UTC, "2026-12-08T04:21:16Z"), so that all callers show the same.
+// applies to a stored rank (its status without history, the change against an earlier check) and
+// the timestamp form the ledger keeps (ISO 8601 UTC, "2026-12-08T04:21:16Z"), so that all callers
+// show the same. The full rule of a keyword's outcome, which reads the keyword's history, is in
+// keyword_outcome.h.
 //
 // Plain values; any thread.
 #pragma once
@@ -30,24 +32,33 @@ enum class RankMode {
     Exact,     // the URL is the whole link
 };
 
-// What a report says of one keyword and URL in one check.
+// What a report says of one keyword and URL in one check. Only Ranked and NotFound are trusted:
+// they say where the URL stands (NotFound: among none of the positions the engine had). Every
+// other status says that the check cannot tell, and a report never counts it as a change.
 enum class RankStatus {
-    Ranked,       // the URL was at `rank`
-    NotFound,     // not among the positions examined, and every requested position was examined
-    Partial,      // not among the positions examined, but fewer were examined than requested
-    Error,        // the engine gave the keyword up before the URL was found
+    Ranked,       // the URL was at `rank`: a rank within the positions examined is always true
+    NotFound,     // not among the positions examined, and every requested position was examined,
+                  // or the engine's results ended no earlier than on the last trusted check
+    Beyond,       // not among the N positions examined, and the check it is compared with
+                  // examined the keyword deeper: the URL is "beyond N", not lost
+    Suspect,      // the engine's results ended early (a first page without a result link, or
+                  // fewer positions than requested and than the last trusted check examined):
+                  // the shape of a block, captcha or consent page, not of an answer
+    Error,        // the engine gave the keyword up before every requested position
+    Partial,      // the run stopped while the keyword was under way, short of its positions
     NotSearched,  // the check did not reach the keyword
 };
 
 // The names stored in the database and shown in reports: "running", "complete", "stopped",
-// "failed"; "not_reached", "done", "given_up", "partial"; "ranked", "not_found", "partial",
-// "error", "not_searched".
+// "failed"; "not_reached", "done", "given_up", "partial"; "ranked", "not_found", "beyond",
+// "suspect", "error", "partial", "not_searched".
 const char* Name(CheckState state);
 const char* Name(KeywordState state);
 const char* Name(RankStatus status);
 // The state of a stored name; nullopt for any other text.
 std::optional<CheckState> CheckStateNamed(std::string_view name);
 std::optional<KeywordState> KeywordStateNamed(std::string_view name);
+std::optional<RankStatus> RankStatusNamed(std::string_view name);
 
 struct CheckOptions {
     int maxResults = 100;  // positions requested per keyword
@@ -100,13 +111,35 @@ struct CheckInfo {
     std::string startedAt;
     std::optional<std::string> endedAt;
     CheckState state = CheckState::Running;
+    // Why a stopped or failed check ended, as the run gave it ("3 keywords in a row failed: the
+    // engine or the proxy is not answering"); empty when it gave none.
+    std::string reason;
+    // The project folder the check belongs to (canonical absolute path); nullopt for a check
+    // recorded before the ledger kept folders (see Ledger).
+    std::optional<std::string> folder;
     bool imported = false;
     CheckOptions options;
     std::string keywordsHash;
+
+    // Keywords by recorded state; every keyword is in one of them or not reached.
     int keywordsTotal = 0;
     int keywordsDone = 0;
     int keywordsGivenUp = 0;
     int keywordsPartial = 0;
+    // Keywords by outcome where it differs from the state (keyword_outcome.h): done but suspect;
+    // given up before every requested position (error); partial short of them. A keyword given
+    // up or stopped only after every requested position is a trusted one.
+    int keywordsSuspect = 0;
+    int keywordsError = 0;
+    int keywordsCutShort = 0;
+
+    int KeywordsNotReached() const {
+        return keywordsTotal - keywordsDone - keywordsGivenUp - keywordsPartial;
+    }
+    // Searched, but without a trusted outcome: what "complete with N failed" counts.
+    int KeywordsFailed() const { return keywordsSuspect + keywordsError + keywordsCutShort; }
+    // Searched with a trusted outcome.
+    int KeywordsTrusted() const { return keywordsTotal - KeywordsNotReached() - KeywordsFailed(); }
 };
 
 // One keyword of a stored check.
@@ -125,6 +158,16 @@ struct CheckDetail {
     std::vector<UserUrl> urls;             // in index order
 };
 
+// What a report is asked for.
+struct ReportOptions {
+    RankMode mode = RankMode::Contains;
+    // > 0: positions beyond `top` count as not examined, in this check and in every check it is
+    // compared with (a rank beyond it is no rank; a keyword examined to `top` is examined fully).
+    int top = 0;
+    // Compare every row with this check (of the same engine) instead of like with like.
+    std::optional<int64_t> compareWith;
+};
+
 // One keyword and URL of a check, with what a report needs to show it.
 struct ReportRow {
     int keywordIndex = 0;
@@ -132,16 +175,30 @@ struct ReportRow {
     int urlIndex = 0;
     std::string url;  // as written in this check's urls.lst
     KeywordState keywordState = KeywordState::NotReached;
-    int positionsExamined = 0;
-    std::optional<int> rank;
+    int positionsExamined = 0;  // as recorded
+    std::optional<int> rank;    // within `top`
     RankStatus status = RankStatus::NotSearched;
-    // The same keyword text and URL in the previous complete check of the engine, when there is
-    // one and it had both (status NotSearched where it had the keyword or URL not at all).
+    // Why a Suspect row is suspect: "no results on page 1", "results ended at 10, 64 on
+    // 2026-12-06" (the positions examined, and those of the last trusted check with its date);
+    // empty otherwise.
+    std::string note;
+
+    // The side this row is compared with. Like with like: the latest earlier check of the engine,
+    // in the check's folder, whose outcome for this keyword text and URL key was trusted (Ranked
+    // or NotFound) and that examined the keyword at least as deep as this check; or the check
+    // ReportOptions::compareWith names. previousStatus is that check's status (Ranked or
+    // NotFound; against a named check any status, Beyond where it examined less deep);
+    // NotSearched where no earlier check searched this keyword and URL at all; nullopt where there
+    // is nothing to compare with (no earlier check, or none trusted at this depth).
+    std::optional<int64_t> comparedCheck;
+    std::optional<std::string> comparedAt;  // that check's start
     std::optional<RankStatus> previousStatus;
     std::optional<int> previousRank;
-    std::string change;  // ChangeText(...)
-    // For a row that is not Ranked or NotFound: the latest earlier check of the engine where this
-    // keyword was done or this URL ranked for it.
+    std::string change;  // ChangeText(status, rank, previousStatus, previousRank)
+
+    // For a row that is not Ranked or NotFound: the last trusted rank, that is the latest earlier
+    // check of the engine (in the folder) where this URL ranked for the keyword or the keyword's
+    // outcome was trusted, at any depth.
     std::optional<int64_t> lastKnownCheck;
     std::optional<std::string> lastKnownAt;  // that check's start
     std::optional<int> lastKnownRank;        // nullopt: not found there
@@ -149,8 +206,11 @@ struct ReportRow {
 
 struct CheckReport {
     CheckInfo check;
-    std::optional<CheckInfo> previous;  // the previous complete check of the engine
-    std::vector<ReportRow> rows;        // by keyword index, then URL index
+    // The check most rows are compared with (the latest of those that tie); nullopt when no row
+    // is compared with any. Rows whose comparedCheck differs were compared with another check,
+    // mostly an older one where the latest was shallower or could not be trusted.
+    std::optional<CheckInfo> compared;
+    std::vector<ReportRow> rows;  // by keyword index, then URL index
 };
 
 struct HistoryFilter {
@@ -169,20 +229,25 @@ struct HistoryRow {
     std::string url;  // as written in that check's urls.lst
     std::optional<int> rank;
     KeywordState keywordState = KeywordState::NotReached;
-    RankStatus status = RankStatus::NotSearched;
+    RankStatus status = RankStatus::NotSearched;  // never Beyond: history compares nothing
+    std::string note;                             // as ReportRow::note
 };
 
-// The status of a stored rank: Ranked whenever there is a rank (a URL found before a stop or a
-// give-up counts); otherwise by the keyword's state, where a keyword that was stopped or given
-// up only after every requested position counts as fully examined.
+// The status of a stored rank from one check's own figures, without the keyword's history:
+// Ranked whenever there is a rank (a URL found before a stop or a give-up counts); otherwise by
+// the keyword's state, where a keyword that was stopped or given up only after every requested
+// position counts as fully examined, and one done with no position at all is Suspect. A keyword
+// done short of its requested positions is NotFound here; only its history can tell whether it
+// is Suspect (Ledger::Report, History and Outcomes apply the full rule of keyword_outcome.h).
 RankStatus StatusOf(KeywordState state, int positionsExamined, int maxResults,
                     std::optional<int> rank);
 
 // The change column: previous − current ("3": moved up three places, "0", "-2") when both ranked;
-// "new" when it ranks now and the previous complete check examined the keyword fully without
-// finding it, or did not search this keyword or URL at all (NotSearched); "lost" when it ranked
-// there and is not found now; empty otherwise (no previous complete check, or one side unknown:
-// partial or error). `previous` is nullopt when there is no previous complete check.
+// "new" when it ranks now and the compared side examined the keyword without finding it
+// (NotFound), or no earlier check searched this keyword and URL at all (NotSearched); "lost" when
+// it ranked there and is not found now (NotFound); empty otherwise: nothing to compare with
+// (`previous` nullopt), or either side untrusted (Beyond, Suspect, Error, Partial, NotSearched
+// now). A suspect or given-up keyword is never a drop, a loss or a "new".
 std::string ChangeText(RankStatus now, std::optional<int> rank,
                        const std::optional<RankStatus>& previous, std::optional<int> previousRank);
 

@@ -83,8 +83,33 @@ CREATE TABLE ranks(
 ) WITHOUT ROWID;
 )sql";
 
+// Version 2: a check belongs to its project folder, a stopped or failed check says why, and
+// each keyword of a check points at the last check before it whose outcome for the keyword was
+// trusted.
+//
+// `folder` is the canonical absolute path of the folder the check was made in (bytes, as the
+// file system has them). Checks from version 1 get NULL: they were made before folders were
+// kept; the ledger counts them as the folder's that reads them, until a run in some folder
+// records into the ledger and claims them (see Ledger). `reason` is the run's own words.
+//
+// `trusted_check` and `trusted_examined` are what the outcome rule holds a keyword against
+// (keyword_outcome.h): the id of the latest earlier check of the engine, in the folder, whose
+// outcome for the keyword text was trusted (0: there is none), and how many positions it
+// examined. They are worked out from the history when a check begins, which only a later check
+// could change and a later check never does (only the latest check is reopened), so that no
+// query has to read a keyword's whole history. NULL: not worked out (keywords of version 1);
+// the ledger then works it out from the history whenever it is asked.
+constexpr const char* kVersion2 = R"sql(
+ALTER TABLE checks ADD COLUMN folder BLOB;
+ALTER TABLE checks ADD COLUMN reason TEXT;
+CREATE INDEX checks_by_folder ON checks(engine, folder, id);
+ALTER TABLE check_keywords ADD COLUMN trusted_check INTEGER CHECK(trusted_check >= 0);
+ALTER TABLE check_keywords ADD COLUMN trusted_examined INTEGER;
+)sql";
+
 constexpr SchemaStep kSteps[] = {
     {1, kVersion1},
+    {2, kVersion2},
 };
 
 }  // namespace

@@ -11,8 +11,9 @@ const char kEmpty[1] = {0};
 
 }  // namespace
 
-SqliteDb::SqliteDb(const std::string& path, int flags) : path_(path) {
-    const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+SqliteDb::SqliteDb(const std::string& path, int flags, const std::string& openName) : path_(path) {
+    const std::string& name = openName.empty() ? path : openName;
+    const int rc = sqlite3_open_v2(name.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         // The handle, when there is one, carries the message; it must be closed all the same.
         const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);

@@ -38,7 +38,9 @@ class SqliteError : public std::runtime_error {
 class SqliteDb {
   public:
     // Opens `path` with sqlite3_open_v2 `flags` (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, ...).
-    SqliteDb(const std::string& path, int flags);
+    // `openName`, when given, is what is opened instead (a file: URI of `path`); messages name
+    // `path` all the same.
+    SqliteDb(const std::string& path, int flags, const std::string& openName = "");
     ~SqliteDb();
     SqliteDb(const SqliteDb&) = delete;
     SqliteDb& operator=(const SqliteDb&) = delete;

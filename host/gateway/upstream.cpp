@@ -154,8 +154,15 @@ void LabelUpstreams(std::vector<Upstream>& upstreams) {
         }
         const std::string base = Lower(upstream.host) + ":" + std::to_string(upstream.port);
         const int n = ++seen[base];
-        upstream.label = upstream.host + ":" + std::to_string(upstream.port) +
-                         (n > 1 ? "#" + std::to_string(n) : "");
+        // Built by appending: g++ 12 at -O3 warns (-Wrestrict) on the chained operator+ form.
+        std::string label = upstream.host;
+        label += ':';
+        label += std::to_string(upstream.port);
+        if (n > 1) {
+            label += '#';
+            label += std::to_string(n);
+        }
+        upstream.label = std::move(label);
     }
 }
 

@@ -20,45 +20,6 @@ std::vector<std::string> UrlKeys(ledger::Ledger& ledger, int64_t check) {
     return keys;
 }
 
-// A rank beyond `top` is not found, and no more positions than `top` count as examined.
-void CutAtTop(ReportRow& row, int top, int maxResults) {
-    if (top <= 0) return;
-    if (row.rank && *row.rank > top) row.rank.reset();
-    row.status = ledger::StatusOf(row.keywordState, std::min(row.positionsExamined, top),
-                                  std::min(maxResults, top), row.rank);
-    if (row.previousRank && *row.previousRank > top) {
-        row.previousRank.reset();
-        row.previousStatus = RankStatus::NotFound;
-    }
-    if (row.lastKnownRank && *row.lastKnownRank > top) row.lastKnownRank.reset();
-}
-
-// Ranks by keyword text and URL key.
-using ComparedRanks =
-    std::map<std::pair<std::string, std::string>, std::pair<RankStatus, std::optional<int>>>;
-
-// The ranks of check `id`, which `engine`'s check is compared with instead of its previous
-// complete check (`engine.compared` is set to it). Raises when it is another engine's check.
-ComparedRanks CompareWith(ledger::Ledger& ledger, int64_t id, RankView::Engine& engine,
-                          ledger::RankMode mode, int top) {
-    const ledger::CheckInfo other = ledger.Check(id);
-    if (other.engine != engine.name) {
-        throw ledger::LedgerError("check " + std::to_string(other.id) + " is a " + other.engine +
-                                  " check; " + engine.name + "'s check " +
-                                  std::to_string(engine.check->id) +
-                                  " can only be compared with a check of " + engine.name);
-    }
-    engine.compared = other;
-    ComparedRanks compared;
-    const std::vector<std::string> keys = UrlKeys(ledger, other.id);
-    for (const ReportRow& row : ledger.Report(other.id, mode).rows) {
-        ReportRow cut = row;
-        CutAtTop(cut, top, other.options.maxResults);
-        compared.try_emplace({row.keyword, keys.at(row.urlIndex)}, cut.status, cut.rank);
-    }
-    return compared;
-}
-
 }  // namespace
 
 std::string ShownUrl(const std::string& text) {
@@ -87,25 +48,17 @@ RankView RankView::Build(ledger::Ledger& ledger, const RankViewRequest& request)
     for (size_t e = 0; e < view.engines_.size(); ++e) {
         Engine& engine = view.engines_[e];
         if (!engine.check) continue;
-        ledger::CheckReport report = ledger.Report(engine.check->id, mode);
-        engine.compared = report.previous;
+        // The ledger applies --top and --compare, to this check and to those it is compared with.
+        ledger::ReportOptions options;
+        options.mode = mode;
+        options.top = request.top;
+        options.compareWith = request.compare;
+        ledger::CheckReport report = ledger.Report(engine.check->id, options);
+        engine.compared = report.compared;
 
-        const ComparedRanks compared =
-            request.compare ? CompareWith(ledger, *request.compare, engine, mode, request.top)
-                            : ComparedRanks{};
         const std::vector<std::string> keys = UrlKeys(ledger, engine.check->id);
         for (ReportRow& row : report.rows) {
             const std::string& key = keys.at(row.urlIndex);
-            if (request.compare) {
-                const auto found = compared.find({row.keyword, key});
-                row.previousStatus =
-                    found == compared.end() ? RankStatus::NotSearched : found->second.first;
-                row.previousRank = found == compared.end() ? std::nullopt : found->second.second;
-            }
-            CutAtTop(row, request.top, engine.check->options.maxResults);
-            row.change =
-                ledger::ChangeText(row.status, row.rank, row.previousStatus, row.previousRank);
-
             const auto [at, fresh] = rowOf.try_emplace({row.keyword, key}, view.rows_.size());
             if (fresh) {
                 view.rows_.push_back({row.keyword, ShownUrl(row.url), key, {}});
@@ -141,16 +94,22 @@ std::string StatusWords(RankStatus status, std::optional<int> rank) {
 
 std::string CellText(const std::optional<ledger::ReportRow>& cell, int maxResults) {
     if (!cell) return StatusWords(RankStatus::NotSearched, std::nullopt);
-    if (cell->status == RankStatus::Partial) {
-        return StatusWords(cell->status, cell->rank) + " (" +
-               std::to_string(cell->positionsExamined) + " of " + std::to_string(maxResults) + ")";
+    const std::string words = StatusWords(cell->status, cell->rank);
+    switch (cell->status) {
+        case RankStatus::Partial:
+            return words + " (" + std::to_string(cell->positionsExamined) + " of " +
+                   std::to_string(maxResults) + ")";
+        case RankStatus::Beyond:
+            return words + " " + std::to_string(cell->positionsExamined);
+        case RankStatus::Suspect:
+        case RankStatus::Error: {
+            if (!cell->lastKnownAt) return words;
+            const std::string last = cell->lastKnownRank ? std::to_string(*cell->lastKnownRank) : "-";
+            return words + " (last " + last + " on " + cell->lastKnownAt->substr(0, 10) + ")";
+        }
+        default:
+            return words;
     }
-    if (cell->status == RankStatus::Error && cell->lastKnownAt) {
-        const std::string last = cell->lastKnownRank ? std::to_string(*cell->lastKnownRank) : "-";
-        return StatusWords(cell->status, cell->rank) + " (last " + last + " on " +
-               cell->lastKnownAt->substr(0, 10) + ")";
-    }
-    return StatusWords(cell->status, cell->rank);
 }
 
 std::string ChangeMark(const std::optional<ledger::ReportRow>& cell) {

@@ -1,9 +1,9 @@
 // RankView: what `rankcheck report` shows, read from the check ledger: for each engine one check
-// (its latest by default) and the check it is compared with (the previous complete check of that
-// engine by default), and per keyword text and URL the cell of each engine: the rank or the
-// status, the previous rank and the change. Keywords and URLs are matched across engines and
-// checks by their text (URLs by their normalised key), never by their line numbers, so a rank
-// stays with its keyword whatever happened to keywords.lst.
+// (its latest by default) and the check it is compared with (the one most of its rows compare
+// with, like with like, by default: see ledger::ReportRow), and per keyword text and URL the cell
+// of each engine: the rank or the status, the previous rank and the change. Keywords and URLs are
+// matched across engines and checks by their text (URLs by their normalised key), never by their
+// line numbers, so a rank stays with its keyword whatever happened to keywords.lst.
 //
 // Rows follow the first engine's keyword order, then keywords only another engine's check has;
 // within a keyword, URLs in urls.lst order.
@@ -24,7 +24,7 @@ namespace rankcheck {
 struct RankViewRequest {
     std::vector<std::string> engines = jobfiles::EngineNames();
     std::optional<int64_t> check;    // show this check (its engine only) instead of the latest
-    std::optional<int64_t> compare;  // compare with this check instead of the previous complete
+    std::optional<int64_t> compare;  // compare with this check instead of like with like
     bool exactMatch = false;         // the URL must be the whole link
     int top = 0;                     // > 0: positions beyond it count as not found
 };
@@ -60,8 +60,9 @@ class RankView {
 // ranked ("4"; "?" without one), "-" for not found, else the ledger's name of the status in
 // words ("partial", "error", "not searched"). The one place these words are made.
 std::string StatusWords(ledger::RankStatus status, std::optional<int> rank);
-// What a cell shows in the table and in the HTML page: StatusWords, with the detail of partial
-// and error: "4", "-", "partial (30 of 100)", "error (last 7 on 2026-12-06)", "not searched".
+// What a cell shows in the table and in the HTML page: "4", "-", "beyond 20",
+// "partial (30 of 100)", "error (last 7 on 2026-12-06)", "suspect (last 7 on 2026-12-06)",
+// "not searched".
 std::string CellText(const std::optional<ledger::ReportRow>& cell, int maxResults);
 // The change as the table shows it: "▲3", "▼2", "=", "new", "lost", or empty.
 std::string ChangeMark(const std::optional<ledger::ReportRow>& cell);

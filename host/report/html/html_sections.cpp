@@ -107,12 +107,25 @@ void WriteTopList(const RankView::Engine& engine, const ReportHistory::TopList& 
 }  // namespace
 
 const char* RankBand(const std::optional<ledger::ReportRow>& cell) {
-    if (!cell || cell->status == RankStatus::NotSearched) return "ns";
-    if (cell->status == RankStatus::NotFound) return "nf";
-    if (cell->status == RankStatus::Partial) return "pa";
-    if (cell->status == RankStatus::Error) return "err";
-    const int rank = cell->rank.value_or(INT_MAX);
-    return rank <= 3 ? "b1" : rank <= 10 ? "b2" : rank <= 20 ? "b3" : rank <= 50 ? "b4" : "b5";
+    if (!cell) return "ns";
+    switch (cell->status) {
+        case RankStatus::Ranked:
+        {
+            const int rank = cell->rank.value_or(INT_MAX);
+            return rank <= 3 ? "b1" : rank <= 10 ? "b2" : rank <= 20 ? "b3" : rank <= 50 ? "b4" : "b5";
+        }
+        case RankStatus::NotFound:
+            return "nf";
+        case RankStatus::Beyond:
+        case RankStatus::Partial:
+            return "pa";
+        case RankStatus::Suspect:
+        case RankStatus::Error:
+            return "err";
+        case RankStatus::NotSearched:
+            break;
+    }
+    return "ns";
 }
 
 std::string CheckStateText(const ledger::CheckInfo& check) {

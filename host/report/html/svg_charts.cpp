@@ -190,10 +190,12 @@ void WriteTrendLine(const TrendFrame& f, const TrendLine& line, double shift, st
                 break;
             }
             case RankStatus::NotFound:
+            case RankStatus::Beyond:
             case RankStatus::Partial:
                 marks << Marker(style.marker, px, TrendFrame::kStripY, 3, style.colour, false, tip)
                       << '\n';
                 break;
+            case RankStatus::Suspect:
             case RankStatus::Error:
                 marks << "<text class=\"gaveup\" x=\"" << Num(px) << "\" y=\""
                       << Num(TrendFrame::kStripY + 4)
