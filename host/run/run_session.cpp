@@ -188,6 +188,12 @@ bool RunSession::CheckWritable() {
                      "run and no file changed (rankcheck report reads it as it is)\n";
         return false;
     }
+    if (const std::optional<std::string> why = ledger::Ledger::WhyNotWritable(dbPath_.string())) {
+        std::cerr << "rankcheck: " << *why
+                  << ": every check is recorded there; nothing was run and no file changed "
+                     "(rankcheck report reads it as it is)\n";
+        return false;
+    }
     return true;
 }
 
