@@ -15,7 +15,8 @@ root="$PWD"
 seconds="${1:-20}"
 shift || true
 all_targets=(fuzz_quillon_links fuzz_verrin_links fuzz_verrin_next_page fuzz_url_codec
-             fuzz_string_list fuzz_proxy_file fuzz_progress_file fuzz_job_lines)
+             fuzz_string_list fuzz_proxy_file fuzz_progress_file fuzz_job_lines
+             fuzz_status_lines fuzz_terminal_text)
 targets=("$@")
 ((${#targets[@]})) || targets=("${all_targets[@]}")
 parallel="${RC_FUZZ_PARALLEL:-1}"

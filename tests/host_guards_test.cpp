@@ -80,6 +80,35 @@ TEST(FolderLockTest, ASecondHolderIsRefusedWithTheFirstOnesPidUntilItEnds) {
     EXPECT_THROW(FolderLock::Acquire("no-such-folder"), LockError);
 }
 
+TEST(FolderLockTest, APlantedLinkIsRefusedAndNothingIsWrittenThroughIt) {
+    testsupport::ScratchDir dir;
+    testsupport::WriteFile("victim.txt", "precious\n");
+    fs::create_directory("a");
+    fs::create_symlink("../victim.txt", "a/rankcheck.lock");
+    fs::create_directory("b");
+    fs::create_hard_link("victim.txt", "b/rankcheck.lock");
+    fs::create_directory("c");
+    fs::create_symlink("../nowhere.txt", "c/rankcheck.lock");  // a dangling link is not created
+    for (const char* folder : {"a", "b", "c"}) {
+        try {
+            FolderLock::Acquire(folder);
+            ADD_FAILURE() << folder << ": locked through a link";
+        } catch (const LockError& e) {
+            EXPECT_NE(std::string(e.what()).find(std::string(folder) + "/rankcheck.lock "),
+                      std::string::npos)
+                << e.what();
+            EXPECT_NE(std::string(e.what()).find("remove it"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(FolderLock::HolderPid(folder), 0);
+    }
+    EXPECT_EQ(testsupport::ReadFile("victim.txt"), "precious\n");
+    EXPECT_FALSE(fs::exists("nowhere.txt"));
+    // A plain file left by an earlier holder with a longer PID holds exactly this one's after.
+    testsupport::WriteFile("rankcheck.lock", "4194304999\n");
+    const auto lock = FolderLock::Acquire(".");
+    EXPECT_EQ(testsupport::ReadFile("rankcheck.lock"), std::to_string(getpid()) + "\n");
+}
+
 TEST(InputWarnings, KeywordsBlankAndRepeated) {
     EXPECT_TRUE(KeywordWarnings({"a", "b"}).empty());
     EXPECT_EQ(KeywordWarnings({"a", "", "b"}),

@@ -10,6 +10,7 @@
 
 #include <sstream>
 
+#include "host/report/safe_text.h"
 #include "host/report/text_table.h"
 #include "host/run/progress_display.h"
 
@@ -38,6 +39,60 @@ TEST(TextTable, CsvQuotesOnlyWhatNeedsIt) {
     EXPECT_EQ(rankcheck::CsvField("two\nlines"), "\"two\nlines\"");
     EXPECT_EQ(rankcheck::CsvTable({"k", "v"}, {{"a,b", "1"}, {"", ""}}),
               "k,v\r\n\"a,b\",1\r\n,\r\n");
+}
+
+TEST(SafeText, TerminalTextEscapesWhatActsOnATerminalAndKeepsCharacters) {
+    using rankcheck::TerminalText;
+    // Title, colour and bell; tab, DEL; C1 CSI and a right-to-left override; bytes not UTF-8.
+    EXPECT_EQ(TerminalText("\x1b]0;pwned\x07\x1b[41mred"), "\\x1b]0;pwned\\x07\\x1b[41mred");
+    EXPECT_EQ(TerminalText("a\tb\x7f"), "a\\x09b\\x7f");
+    EXPECT_EQ(TerminalText("\xc2\x9b"
+                           "2J \u202e"
+                           "gpj.exe"),
+              "\\u009b2J \\u202egpj.exe");
+    EXPECT_EQ(TerminalText("caf\xe9 \xc3\x28 \xed\xa0\x80"), "caf\\xe9 \\xc3( \\xed\\xa0\\x80");
+    // Valid characters of any length stay as they are.
+    EXPECT_EQ(TerminalText("b\u00e4ckerei \u25B23 \U0001F35E \u65e5\u672c"),
+              "b\u00e4ckerei \u25B23 \U0001F35E \u65e5\u672c");
+}
+
+TEST(SafeText, LongValuesAreCutToTheirColumnsWithTheLengthSaid) {
+    using rankcheck::TerminalText;
+    const std::string megabyte(1 << 20, 'k');
+    const std::string cut = TerminalText(megabyte);
+    EXPECT_EQ(rankcheck::DisplayWidth(cut), size_t(rankcheck::kValueColumns));
+    EXPECT_EQ(cut.substr(cut.size() - 18), "\u2026(1048576 bytes)");
+    // Never half a character or half an escape; the cut text fits, and cutting again keeps it.
+    const std::string mixed = TerminalText(std::string(30, '\x1b') + "\u00e4\u00e4\u00e4", 20);
+    EXPECT_EQ(mixed, "\\x1b\\x1b\u2026(36 bytes)");
+    EXPECT_EQ(TerminalText(mixed, 20), mixed);
+    EXPECT_EQ(TerminalText("\u00e4\u00e4\u00e4", 3), "\u00e4\u00e4\u00e4");  // fits exactly
+    // A message keeps its line ends but escapes the rest, and is never cut.
+    EXPECT_EQ(rankcheck::TerminalMessage("one\n  \x1b[2J" + megabyte),
+              "one\n  \\x1b[2J" + megabyte);
+}
+
+TEST(SafeText, SpreadsheetFormulasBecomeTextAndNumbersStayNumbers) {
+    using rankcheck::CsvField;
+    for (const char* formula :
+         {"=cmd|'/Ccalc'!A0", "+1+1", "-2+3", "@SUM(A1)", "\tx", "\rx", "-"}) {
+        EXPECT_EQ(rankcheck::SpreadsheetText(formula), std::string("'") + formula) << formula;
+    }
+    for (const char* plain : {"-2", "+3", "-0.5", "12", "fresh bread", "a=b", ""}) {
+        EXPECT_EQ(rankcheck::SpreadsheetText(plain), plain) << plain;
+    }
+    // Guarded first, then quoted as CSV needs.
+    EXPECT_EQ(CsvField("=HYPERLINK(\"http://x\",\"y\")"),
+              "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\"");
+    EXPECT_EQ(CsvField("-2"), "-2");
+}
+
+TEST(TextTable, CellsAreShownSafeAndStillAlign) {
+    EXPECT_EQ(rankcheck::AlignedTable({"Keyword", "Rank"}, {{"\x1b[41mred", "1"}, {"x", "2"}}),
+              "Keyword      Rank\n"
+              "-----------  ----\n"
+              "\\x1b[41mred  1\n"
+              "x            2\n");
 }
 
 class Display : public ::testing::Test {
@@ -96,7 +151,7 @@ TEST_F(Display, OnATerminalTheProgressLineIsErasedBeforeEveryLogLine) {
         std::regex(
             "Quillon: keyword 1 of 2 \"red shoes\", 10 pos\\., about \\d+:\\d\\d")))  // cut at 59
                                                                                       // columns
-                                                                                      << out;
+        << out;
 }
 
 TEST_F(Display, TwoRunsAtOnceShareTheLineAndNameTheirEngine) {
@@ -147,6 +202,25 @@ TEST_F(Display, TextInTheAnsiCodePageIsShownAsUtf8) {
     EXPECT_EQ(display.KeywordIndex(), 1);
     EXPECT_NE(display.ProgressText().find("\"caf\xC3\xA9\""), std::string::npos);
     EXPECT_EQ(log_.str(), "Start Quillon search for keyword \"caf\xC3\xA9\"\n");
+}
+
+TEST_F(Display, StatusLinesKeywordsAndNotesReachTheTerminalEscaped) {
+    ProgressDisplay display(log_, notes_, true);
+    const std::string hostile = "\x1b]0;title\x07\x1b[41m";
+    display.BeginRun("Quillon", {hostile + std::string(1 << 20, 'k')}, 0);
+    display.Line("Start Quillon search for keyword \"" + hostile + std::string(1 << 20, 'k') +
+                 "\"");
+    display.Note("rankcheck: given up: \"" + hostile + "\"\n  next line");
+    display.EndRun();
+    // The display's own erase sequence is the only escape that reaches the terminal.
+    std::string shown = log_.str();
+    for (size_t at; (at = shown.find("\r\033[K")) != std::string::npos;)
+        shown.erase(at, 4);
+    EXPECT_EQ(shown.find('\x1b'), std::string::npos);
+    EXPECT_NE(shown.find("keyword \"\\x1b]0;title\\x07\\x1b[41mkkk"), std::string::npos);
+    EXPECT_LT(log_.str().size(), 2000u);  // a 1 MB keyword is cut, with its length said
+    EXPECT_NE(shown.find("\u2026(1048626 bytes)\n"), std::string::npos) << shown.substr(0, 600);
+    EXPECT_EQ(notes_.str(), "rankcheck: given up: \"\\x1b]0;title\\x07\\x1b[41m\"\n  next line\n");
 }
 
 TEST_F(Display, FollowsTheKeywordThroughRetriesRepeatsAndResumes) {

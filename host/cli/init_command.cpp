@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "host/cli/commands.h"
+#include "host/cli/new_file.h"
 #include "host/report/shell_quote.h"
 #include "jobfiles/job_files.h"
 #include "platform/exceptions.h"
@@ -69,6 +70,15 @@ TStringList ListOf(std::initializer_list<const char*> lines) {
 // (the reason printed).
 bool ParseProxy(const std::string& option, jobfiles::ProxySettings& proxy) {
     if (option.empty()) return true;
+    // user:password@host:port: the password would stand in the host line of proxy.def, in the
+    // messages that name the proxy and in the process list. It is refused, and not repeated.
+    if (option.find('@') != std::string::npos) {
+        std::cerr << "rankcheck: --proxy takes HOST:PORT alone, without a user name or password "
+                     "(the text given is not repeated here, as it may hold a password); give the "
+                     "user with --proxy-user USER and the password with --proxy-password-file "
+                     "FILE, or type it when asked\n";
+        return false;
+    }
     const size_t colon = option.rfind(':');
     int port = 0;
     try {
@@ -123,7 +133,8 @@ bool ReadCredentials(const InitCommandOptions& options, jobfiles::ProxySettings&
 }
 
 // Makes the folder and writes the three input files; false when the folder cannot be made, one
-// of the files exists (nothing written then) or cannot be written (the reason printed).
+// of the files exists (nothing written then) or cannot be written (the reason printed). proxy.def
+// is mode 0600 from its first byte when it holds a password; no file is written through a link.
 bool WriteInputFiles(const fs::path& dir, const jobfiles::ProxySettings& proxy) {
     std::error_code ec;
     fs::create_directories(dir, ec);
@@ -132,23 +143,30 @@ bool WriteInputFiles(const fs::path& dir, const jobfiles::ProxySettings& proxy) 
                   << '\n';
         return false;
     }
+    const auto exists = [](const fs::path& path) {
+        std::error_code error;
+        return fs::symlink_status(path, error).type() != fs::file_type::not_found;
+    };
     for (const char* name : {jobfiles::kKeywordFile, jobfiles::kUrlFile, jobfiles::kProxyFile}) {
-        if (fs::exists(dir / name, ec)) {
+        if (exists(dir / name)) {
             std::cerr << "rankcheck: " << (dir / name).string()
                       << " exists already; init never overwrites a file (nothing was written)\n";
             return false;
         }
     }
     try {
-        ListOf({"fresh bread", "sourdough starter", "rye flour"})
-            .SaveToFile((dir / jobfiles::kKeywordFile).string());
-        ListOf({"www.example.com"}).SaveToFile((dir / jobfiles::kUrlFile).string());
-        proxy.Lines().SaveToFile((dir / jobfiles::kProxyFile).string());
-    } catch (const Exception& e) {
+        WriteNewFile(dir / jobfiles::kKeywordFile,
+                     ListOf({"fresh bread", "sourdough starter", "rye flour"}).Text(), 0666);
+        WriteNewFile(dir / jobfiles::kUrlFile, ListOf({"www.example.com"}).Text(), 0666);
+        WriteNewFile(dir / jobfiles::kProxyFile, proxy.Lines().Text(),
+                     proxy.credentials ? 0600 : 0666);
+    } catch (const FileExistsError& e) {
+        std::cerr << "rankcheck: " << e.what() << "; init never overwrites a file\n";
+        return false;
+    } catch (const std::exception& e) {
         std::cerr << "rankcheck: " << e.what() << '\n';
         return false;
     }
-    if (proxy.credentials) fs::permissions(dir / jobfiles::kProxyFile, fs::perms(0600), ec);
     return true;
 }
 

@@ -217,6 +217,18 @@ ExitStatus Main(int argc, char** argv) {
                   << CommandNames(app) << " (rankcheck --help describes them)\n";
         return ExitStatus::Refused;
     }
+    // A password typed on the command line by a guess at an option rankcheck does not have: the
+    // parser's message would repeat it, so it is refused here, without repeating it.
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--proxy-password" || argument.rfind("--proxy-password=", 0) == 0) {
+            std::cerr << "rankcheck: there is no --proxy-password: a password on the command line "
+                         "shows in the process list and the shell history (what was given is not "
+                         "repeated here); give it with --proxy-password-file FILE, or type it when "
+                         "init asks for it\n";
+            return ExitStatus::Refused;
+        }
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "host/report/safe_text.h"
+
 namespace rankcheck {
 
 namespace {
@@ -35,7 +37,14 @@ std::string FitColumns(const std::string& utf8, int columns) {
     return utf8;
 }
 
-std::string AlignedTable(const TextRow& header, const std::vector<TextRow>& rows) {
+std::string AlignedTable(const TextRow& header, const std::vector<TextRow>& rawRows) {
+    std::vector<TextRow> rows;
+    rows.reserve(rawRows.size());
+    for (const TextRow& raw : rawRows) {
+        TextRow& row = rows.emplace_back();
+        for (const std::string& cell : raw)
+            row.push_back(TerminalText(cell));
+    }
     std::vector<size_t> widths(header.size());
     for (size_t c = 0; c < header.size(); ++c) {
         widths[c] = DisplayWidth(header[c]);
@@ -61,7 +70,8 @@ std::string AlignedTable(const TextRow& header, const std::vector<TextRow>& rows
     return text;
 }
 
-std::string CsvField(const std::string& text) {
+std::string CsvField(const std::string& cell) {
+    const std::string text = SpreadsheetText(cell);
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string quoted = "\"";
     for (char c : text) {

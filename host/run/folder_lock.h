@@ -6,6 +6,11 @@
 // stale lock never needs clearing). The holder writes its PID into the file so that the refused
 // run can name it. The file itself stays in the folder. Readers (`rankcheck report`) take no lock.
 //
+// A shared folder may hold a planted "rankcheck.lock": the file is opened without following a
+// symbolic link and never truncated on opening; a link, a hard link (a second name of another
+// file) or anything but a plain file is refused with a message naming it, and nothing is written.
+// The PID is written only once the lock is held, on the plain file opened.
+//
 // Owned by the run (RunSession), or by a reading command while it imports; main thread.
 #pragma once
 
@@ -15,8 +20,8 @@
 
 namespace rankcheck {
 
-// The folder is locked by another process, or the lock file cannot be made; the message says
-// which folder, and the holder's PID when it is known.
+// The folder is locked by another process, or the lock file cannot be made or is not a plain file
+// of its own; the message says which folder or file, and the holder's PID when it is known.
 class LockError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;

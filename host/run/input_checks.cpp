@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "host/report/safe_text.h"
 #include "jobfiles/url_match.h"
 #include "platform/exceptions.h"
 #include "platform/sysutils.h"
@@ -62,7 +63,7 @@ std::vector<std::string> KeywordWarnings(const std::vector<AnsiString>& keywords
     }
     for (const auto& [keyword, lines] : Repeats(keyed)) {
         warnings.push_back("keywords.lst lines " + NumberList(lines) + " hold the same keyword \"" +
-                           AnsiToUtf8(keyword) + "\": it is searched " +
+                           TerminalText(AnsiToUtf8(keyword)) + "\": it is searched " +
                            std::to_string(lines.size()) + " times");
     }
     return warnings;
@@ -89,7 +90,7 @@ std::vector<std::string> UrlWarnings(const std::vector<AnsiString>& urls) {
     }
     for (const auto& [key, lines] : Repeats(keyed)) {
         warnings.push_back("urls.lst lines " + NumberList(lines) + " are the same URL \"" +
-                           AnsiToUtf8(shown[lines.front()]) +
+                           TerminalText(AnsiToUtf8(shown[lines.front()])) +
                            "\" once blanks, a trailing \"/\", the scheme and case are set aside");
     }
     return warnings;

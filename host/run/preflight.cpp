@@ -16,7 +16,11 @@
 namespace rankcheck {
 
 std::string Endpoint::Text() const {
-    return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+    // A user name and password written before the host (user:password@host) are never shown.
+    const size_t at = host.rfind('@');
+    const std::string shown =
+        at == std::string::npos ? host : "(user and password hidden)@" + host.substr(at + 1);
+    return (shown.find(':') != std::string::npos ? "[" + shown + "]" : shown) + ":" +
            std::to_string(port);
 }
 

@@ -19,7 +19,9 @@ struct Endpoint {
     int port = 0;
     std::string what;  // "the proxy of proxy.def", "Quillon's search host"
 
-    std::string Text() const;  // host:port
+    // host:port; a user name and password before the host (user:password@host) are replaced by
+    // "(user and password hidden)", so that no message shows them.
+    std::string Text() const;
 };
 
 // Connects to `endpoint` within `timeoutMs`; returns why it failed ("connection refused",

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "host/report/safe_text.h"
 #include "host/report/text_table.h"
 #include "platform/sysutils.h"
 
@@ -105,7 +106,7 @@ std::string ProgressDisplay::Run::Text(bool withKeyword, bool brief) const {
               : engine + ": keyword " + std::to_string(keyword + 1) + " of " +
                     std::to_string(keywords.size());
     if (!brief && withKeyword && keyword >= 0 && keyword < static_cast<int>(keywords.size())) {
-        text += " \"" + AnsiToUtf8(keywords[keyword]) + "\"";
+        text += " \"" + TerminalText(AnsiToUtf8(keywords[keyword])) + "\"";
     }
     text += ", " + std::to_string(positions) + " pos.";
     // The time left, from the pace so far: the keywords of this run done, and the share of the
@@ -170,7 +171,7 @@ void ProgressDisplay::Line(const std::string& engine, const std::string& line) {
         line.find(engine) == std::string::npos) {
         log_ << engine << ": ";
     }
-    log_ << AnsiToUtf8(line) << '\n';
+    log_ << TerminalText(AnsiToUtf8(line), kLineColumns) << '\n';
     if (!live_) log_ << std::flush;
     if (Run* run = Find(engine)) run->Follow(status);
     Draw();
@@ -182,7 +183,7 @@ void ProgressDisplay::Line(const std::string& line) {
 
 void ProgressDisplay::Note(const std::string& text) {
     Erase();
-    notes_ << text << std::endl;
+    notes_ << TerminalMessage(text) << std::endl;
     Draw();
 }
 

@@ -5,7 +5,9 @@
 // redrawn in place with a carriage return and erased before anything else is printed, so that it
 // never shows up inside a log line. Without a terminal only the plain lines are printed.
 //
-// Lines and keywords are shown as UTF-8 (text in the ANSI code page is converted).
+// Lines and keywords are shown as UTF-8 (text in the ANSI code page is converted), made safe for a
+// terminal (host/report/safe_text.h): control characters escaped, a status line wider than
+// kLineColumns and a keyword wider than kValueColumns cut. Notes keep their line ends.
 // It follows the run from the status lines alone (jobfiles::StatusLine), and from the keyword
 // list and the keyword a resumed run starts at. Owned by the run (RunSession); main thread only.
 #pragma once

@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 
+#include "host/report/safe_text.h"
 #include "host/report/shell_quote.h"
 #include "host/run/check_recorder.h"
 #include "host/run/input_checks.h"
@@ -57,7 +58,8 @@ std::string OrderChange(const std::vector<std::string>& before,
     for (size_t i = 0; i < now.size(); ++i) {
         if (now[i] != before[i]) {
             return "the order changed (line " + std::to_string(i + 1) + " was \"" +
-                   AnsiToUtf8(before[i]) + "\", is \"" + AnsiToUtf8(now[i]) + "\")";
+                   TerminalText(AnsiToUtf8(before[i])) + "\", is \"" +
+                   TerminalText(AnsiToUtf8(now[i])) + "\")";
         }
     }
     return "";
@@ -75,7 +77,7 @@ std::string KeywordChanges(const std::vector<std::string>& before,
     auto quoted = [](const std::vector<std::string>& words) {
         std::string text;
         for (size_t i = 0; i < words.size() && i < 10; ++i)
-            text += (i == 0 ? "\"" : ", \"") + AnsiToUtf8(words[i]) + "\"";
+            text += (i == 0 ? "\"" : ", \"") + TerminalText(AnsiToUtf8(words[i])) + "\"";
         if (words.size() > 10) text += " and " + std::to_string(words.size() - 10) + " more";
         return text;
     };
@@ -105,7 +107,9 @@ std::string Summary(const ledger::CheckInfo& check, const std::vector<std::strin
         for (size_t i = 0; i < givenUp.size(); ++i) {
             const int k = givenUp[i];
             line << (i == 0 ? " " : ", ") << "\""
-                 << (k < static_cast<int>(keywords.size()) ? AnsiToUtf8(keywords[k]) : "?") << "\"";
+                 << (k < static_cast<int>(keywords.size()) ? TerminalText(AnsiToUtf8(keywords[k]))
+                                                           : "?")
+                 << "\"";
         }
     }
     return line.str();
@@ -171,7 +175,26 @@ bool RunSession::Prepare() {
     std::vector<hostkit::PluginRef> plugins;
     for (const EngineRun& e : engines_)
         plugins.push_back(e.plugin);
-    return CheckInputs(plugins) && OpenLedger();
+    return CheckWritable() && CheckInputs(plugins) && OpenLedger();
+}
+
+// A run writes the job files, its lock and the ledger: a folder or ledger it cannot write (an
+// archived project, a ledger of mode 0444) is refused before anything starts or changes.
+bool RunSession::CheckWritable() {
+    if (::access(folder_.c_str(), W_OK) != 0) {
+        std::cerr << "rankcheck: " << folder_.string() << ": the folder cannot be written ("
+                  << std::strerror(errno)
+                  << "): the plug-ins write their result and progress files there; nothing was "
+                     "run and no file changed (rankcheck report reads it as it is)\n";
+        return false;
+    }
+    if (const std::optional<std::string> why = ledger::Ledger::WhyNotWritable(dbPath_.string())) {
+        std::cerr << "rankcheck: " << *why
+                  << ": every check is recorded there; nothing was run and no file changed "
+                     "(rankcheck report reads it as it is)\n";
+        return false;
+    }
+    return true;
 }
 
 bool RunSession::ResolvePlugins() {
@@ -219,6 +242,11 @@ bool RunSession::CheckInputs(const std::vector<hostkit::PluginRef>& plugins) {
     }
     std::vector<std::string> warnings;
     if (inputs_.keywordsRead) warnings = KeywordWarnings(inputs_.keywords);
+    if (proxy.useProxy && proxy.host.find('@') != std::string::npos) {
+        warnings.push_back(
+            "proxy.def line 3 holds a user name and password before the proxy's host (not shown "
+            "here); put 1 on line 2, the user on line 5 and the password on line 6 instead");
+    }
     if (inputs_.urlsRead) {
         for (std::string& warning : UrlWarnings(inputs_.urls))
             warnings.push_back(std::move(warning));

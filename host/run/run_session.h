@@ -1,9 +1,10 @@
 // RunSession: one `rankcheck run`, the plug-ins of one or two engines over the job files of a
 // folder, each engine's run recorded in the check ledger as one check, keyword by keyword. Its
 // steps, in order:
-//   prepare    resolve the plug-ins, read the input files once, warn about them, reach the first
-//              hop of the requests (preflight), take the folder lock, open the ledger (importing
-//              an older folder once) and decide what a --resume goes on with
+//   prepare    resolve the plug-ins, read the input files once, make sure the folder and the
+//              ledger can be written, warn about the inputs, reach the first hop of the requests
+//              (preflight), take the folder lock, open the ledger (importing an older folder
+//              once) and decide what a --resume goes on with
 //   start      per engine: load the plug-in and start its run in the job folder, recording into
 //              a new check or the resumed one
 //   drive      service the runs under way on this thread until each has finished
@@ -88,6 +89,7 @@ class RunSession {
     // prepare: false when the run is refused (the reason printed).
     bool Prepare();
     bool ResolvePlugins();
+    bool CheckWritable();
     bool CheckInputs(const std::vector<hostkit::PluginRef>& plugins);
     bool OpenLedger();
     bool DecideResume(EngineRun& e);
