@@ -11,6 +11,8 @@
 // Constant data and pure functions; any thread, also at compile time.
 #pragma once
 
+#include <cstddef>
+#include <iterator>
 #include <span>
 #include <string>
 #include <string_view>
@@ -55,24 +57,32 @@ constexpr bool SameIgnoringCase(std::string_view a, std::string_view b) {
 }
 }  // namespace engine_table_detail
 
-// The row whose display name or command-line word is `word`, in any case ("VERRIN"); null when
-// the table has no such engine.
-constexpr const EngineInfo* FindEngine(std::string_view word) {
-    for (const EngineInfo& engine : kEngineTable) {
-        if (engine_table_detail::SameIgnoringCase(word, engine.name) ||
-            engine_table_detail::SameIgnoringCase(word, engine.id)) {
-            return &engine;
+// The place in the table of the engine whose display name or command-line word is `word`, in
+// any case ("VERRIN"); kNoEngine when the table has no such engine. An index rather than a
+// pointer, so that it stays a constant expression in builds that check pointers (UBSan).
+inline constexpr size_t kNoEngine = static_cast<size_t>(-1);
+constexpr size_t EngineIndex(std::string_view word) {
+    for (size_t i = 0; i < std::size(kEngineTable); ++i) {
+        if (engine_table_detail::SameIgnoringCase(word, kEngineTable[i].name) ||
+            engine_table_detail::SameIgnoringCase(word, kEngineTable[i].id)) {
+            return i;
         }
     }
-    return nullptr;
+    return kNoEngine;
+}
+
+// The row of `word` as EngineIndex finds it; null when the table has no such engine.
+constexpr const EngineInfo* FindEngine(std::string_view word) {
+    const size_t i = EngineIndex(word);
+    return i == kNoEngine ? nullptr : &kEngineTable[i];
 }
 
 // The row of an engine the code names itself (the adapters): a name that is not in the table
 // does not compile where it is used in a constant expression.
 constexpr const EngineInfo& Engine(std::string_view word) {
-    const EngineInfo* engine = FindEngine(word);
-    if (engine == nullptr) throw "no such engine in the engine table";
-    return *engine;
+    const size_t i = EngineIndex(word);
+    if (i == kNoEngine) throw "no such engine in the engine table";
+    return kEngineTable[i];
 }
 
 inline std::span<const EngineInfo> Engines() {
