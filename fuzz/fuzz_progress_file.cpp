@@ -4,7 +4,10 @@
 // keyword index of an existing keyword), take its page, position, keyword and next-page URL from
 // the file, read back the result files of the keywords it has reached and no others, keep of the
 // current keyword only the links the saved position counts (error marker lines do not count), and
-// fail only with the project's Exception otherwise.
+// fail only with the project's Exception otherwise. When the current keyword's file holds fewer
+// links than the position counts, or the position is negative, and the keyword was not given up
+// (a marker line in the file and the give-up position or beyond in the progress),
+// the keyword starts again: first page, position 0, no next-page URL, no links.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -63,16 +66,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!c.job) return 0;
 
     const ConstructedJob& job = *c.job;
-    FUZZ_CHECK(job.pageNumber == page, "the page number is line 1");
-    FUZZ_CHECK(job.position == position && job.positionAtPageStart == position,
-               "the position is line 2");
+    TStringList current;
+    current.SetText(kResults[keyword]);
+    const jobfiles::ResultLines saved = jobfiles::ResultLines::From(current.Lines());
+    // Given up: a marker line in the file and the give-up position (or beyond) in the progress.
+    const bool givenUp = saved.givenUp && position >= ConstructedJob::kGiveUpPosition;
+    const bool startsAgain =
+        position < 0 || (!givenUp && static_cast<int>(saved.links.size()) < position);
+    if (startsAgain) {
+        FUZZ_CHECK(job.pageNumber == 1 && job.position == 0 && job.positionAtPageStart == 0 &&
+                       job.nextPageUrl.empty(),
+                   "a keyword whose file lost links the progress counts starts again");
+    } else {
+        FUZZ_CHECK(job.pageNumber == page, "the page number is line 1");
+        FUZZ_CHECK(job.position == position && job.positionAtPageStart == position,
+                   "the position is line 2");
+        FUZZ_CHECK(job.nextPageUrl == lines[3], "the next-page URL is line 4, unchanged");
+    }
     FUZZ_CHECK(job.keywordIndex == keyword, "the keyword index is line 3");
-    FUZZ_CHECK(job.nextPageUrl == lines[3], "the next-page URL is line 4, unchanged");
     for (int i = 0; i < kKeywords; ++i) {
         TStringList all;
         if (i < keyword) all.SetText(kResults[i]);
-        const std::vector<AnsiString> expected =
-            i == keyword ? CountedLines(kResults[i], position) : all.Lines();
+        std::vector<AnsiString> expected = all.Lines();
+        if (i == keyword && !startsAgain) expected = CountedLines(kResults[i], position);
+        if (i == keyword && startsAgain) expected.clear();
         FUZZ_CHECK(job.resultLinks[i] && job.resultLinks[i]->Lines() == expected,
                    "the result files of the keywords reached are read back, no others, and the "
                    "current keyword keeps the links its position counts");
