@@ -56,9 +56,9 @@ ul.last li { overflow-wrap: anywhere; }
 .err { background: #b5322a; color: #fff; font-weight: 700; }
 .ns { background: #fff; color: #666; font-style: italic; }
 .legend span { display: inline-block; padding: 0.1em 0.6em; margin: 0 0.4em 0.3em 0; border: 1px solid #bbb; }
-form.filters { display: flex; flex-wrap: wrap; gap: 0.5em 1.5em; align-items: center; margin: 0.6em 0; }
-form.filters input, form.filters select { font: inherit; }
-form.filters output { color: #444; }
+div.filters { display: flex; flex-wrap: wrap; gap: 0.5em 1.5em; align-items: center; margin: 0.6em 0; }
+div.filters input, div.filters select { font: inherit; }
+div.filters output { color: #444; }
 p.engines { display: flex; flex-wrap: wrap; gap: 0.4em 1.4em; align-items: center; }
 p.engines svg { vertical-align: middle; }
 details.keyword { border-top: 1px solid #ddd; padding: 0.35em 0; }
@@ -90,7 +90,7 @@ p.above { margin: 0.4em 0 0; font-style: italic; overflow-wrap: anywhere; }
 @media print {
   * { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
   body { margin: 0; font-size: 10pt; max-width: none; }
-  nav, form.filters { display: none; }
+  nav, div.filters { display: none; }
   th.kw a { text-decoration: none; }
   tr, figure.trend, .toplist { break-inside: avoid; }
   h2, h3, h4, figcaption { break-after: avoid; }
@@ -131,7 +131,6 @@ const char kScript[] = R"(
       count.textContent = shown + ' of ' + groups.length + ' keywords shown';
     };
     form.addEventListener('input', apply);
-    form.addEventListener('submit', function (e) { e.preventDefault(); });
     form.hidden = false;
     count.textContent = groups.length + ' keywords';
   }

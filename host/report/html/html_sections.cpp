@@ -138,7 +138,7 @@ void WriteTrendFigure(const RankView& view, const ReportHistory& history,
 // The search box, the band filter and the order of the rank table; hidden until the page's
 // script shows them, so that a page read without the script has no controls that do nothing.
 void WriteTableControls(std::ostream& out) {
-    out << "<form class=\"filters\" id=\"filters\" hidden>\n"
+    out << "<div class=\"filters\" id=\"filters\" role=\"search\" hidden>\n"
            "<label>Keyword <input type=\"search\" id=\"f-text\"></label>\n"
            "<label>Band <select id=\"f-band\"><option value=\"\">any</option>"
            "<option value=\"b1\">1&ndash;3</option><option value=\"b2\">4&ndash;10</option>"
@@ -151,7 +151,7 @@ void WriteTableControls(std::ostream& out) {
            "<option value=\"az\">keyword A&ndash;Z</option>"
            "<option value=\"rise\">largest rise first</option>"
            "<option value=\"drop\">largest drop first</option></select></label>\n"
-           "<output id=\"f-count\" for=\"f-text f-band f-order\"></output>\n</form>\n";
+           "<output id=\"f-count\" for=\"f-text f-band f-order\"></output>\n</div>\n";
 }
 
 // One keyword's rows of the rank table, as one group: the keyword heads them, and the group
