@@ -36,8 +36,9 @@ std::string PointText(const ReportHistory::Point& point);
 std::optional<long long> EpochOf(const std::string& iso);
 
 // The style sheet rules of the chart classes every picture uses, one set per engine style:
-// the line and its markers ("l0"), not found in the strip ("h0"), given up ("x0"), and the
-// sparkline ("s0", its last point "s0 end", not found "snf").
+// the line and its markers ("l0"; "l0 bare" without them), a lone marker ("p0"), not found in
+// the strip ("h0"), given up ("x0"), and the sparkline ("s0", its last point "s0 end", not found
+// "snf").
 std::string ChartStyleSheet();
 
 // The hidden picture that holds what the charts of a page share: each engine style's markers
