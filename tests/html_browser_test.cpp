@@ -106,9 +106,8 @@ class HtmlInBrowser : public ::testing::Test, public ThreeDays {
 
     void ExpectPicture(int width) {
         const fs::path shot = fs::absolute("shot-" + std::to_string(width) + ".png");
-        ASSERT_NO_FATAL_FAILURE(
-            Chromium("--screenshot='" + shot.string() + "'", std::to_string(width) + ",2000",
-                     "screenshot.out"));
+        ASSERT_NO_FATAL_FAILURE(Chromium("--screenshot='" + shot.string() + "'",
+                                         std::to_string(width) + ",2000", "screenshot.out"));
         const Picture picture = Decode(shot);
         ASSERT_EQ(picture.width, static_cast<unsigned>(width)) << shot;
         ASSERT_EQ(picture.height, 2000u);
@@ -139,8 +138,9 @@ TEST_F(HtmlInBrowser, RenderedDomHoldsTheTableTheChartsAndTheTopLists) {
     // The hostile keyword stayed text: the only elements are the page's own.
     EXPECT_EQ(std::regex_replace(dom, std::regex("<script>[^]*?</script>"), "").find("<script"),
               std::string::npos);  // the only script is the page's own
-    EXPECT_NE(dom.find("<span class=\"kwname\">fresh &lt;script&gt;alert(1)&lt;/script&gt; bread</span>"),
-              std::string::npos);
+    EXPECT_NE(
+        dom.find("<span class=\"kwname\">fresh &lt;script&gt;alert(1)&lt;/script&gt; bread</span>"),
+        std::string::npos);
     EXPECT_NE(dom.find("<span class=\"kwname\">caf\xC3\xA9 \"quoted\" &amp; 'single'</span>"),
               std::string::npos);
     // The script ran: the table's controls are shown.
@@ -204,8 +204,8 @@ fs::path Checkers(std::string& why) {
     }
     if (!fs::exists(dir / "node_modules/html-validate") ||
         !fs::exists(dir / "node_modules/axe-core/axe.min.js")) {
-        why = "the checkers are not installed (scripts/install-deps.sh: npm ci in " +
-              dir.string() + ")";
+        why = "the checkers are not installed (scripts/install-deps.sh: npm ci in " + dir.string() +
+              ")";
         return {};
     }
     return dir;
@@ -218,11 +218,10 @@ TEST_F(HtmlInBrowser, ValidatorAndAxeFindNothingAtDesktopAndPhoneWidth) {
         if (std::getenv("CI")) FAIL() << "CI needs the checkers: " << why;
         GTEST_SKIP() << why;
     }
-    const std::string validate = "node '" +
-                                 (checkers / "node_modules/html-validate/bin/html-validate.mjs")
-                                     .string() +
-                                 "' --config '" + (checkers / "htmlvalidate.json").string() +
-                                 "' '" + page_.string() + "' > validate.log 2>&1";
+    const std::string validate =
+        "node '" + (checkers / "node_modules/html-validate/bin/html-validate.mjs").string() +
+        "' --config '" + (checkers / "htmlvalidate.json").string() + "' '" + page_.string() +
+        "' > validate.log 2>&1";
     EXPECT_EQ(std::system(validate.c_str()), 0) << ReadAll("validate.log");
 
     // axe-core in a copy of the page, its violations (rule, nodes, first node) written into the
@@ -243,7 +242,8 @@ TEST_F(HtmlInBrowser, ValidatorAndAxeFindNothingAtDesktopAndPhoneWidth) {
                                          std::string(width) + ",1000", "axe-dom.html", checked));
         std::smatch result;
         const std::string dom = ReadAll("axe-dom.html");
-        ASSERT_TRUE(std::regex_search(dom, result, std::regex("<pre id=\"axe-result\">([^<]*)</pre>")))
+        ASSERT_TRUE(
+            std::regex_search(dom, result, std::regex("<pre id=\"axe-result\">([^<]*)</pre>")))
             << width << " px: axe did not finish";
         EXPECT_EQ(result[1].str(), "[]") << width << " px";
     }
