@@ -37,8 +37,8 @@ std::string Day(int day) {  // 2026-12-01 plus `day` days, at 04:00 UTC
 }
 
 TEST(UrlMatch, FirstMatchWithOrWithoutSchemeInBothModes) {
-    const auto urls =
-        LedgerUrls({"https://www.mine.example/", "mine.example/shop", "HTTP://x.example", "   "});
+    const auto urls = LedgerUrls({"https://www.mine.example/", "mine.example/shop", "HTTP://x.example",
+                                  "   "});
     // Keys: normalised and upper-cased; "HTTP://" is not a scheme the rule drops (case-sensitive).
     EXPECT_EQ(urls[0].Key(), "WWW.MINE.EXAMPLE");
     EXPECT_EQ(urls[1].Key(), "MINE.EXAMPLE/SHOP");
@@ -86,8 +86,7 @@ class LedgerFixture : public ::testing::Test {
     static V Links(int count, int mineAt) {
         V links;
         for (int i = 1; i <= count; ++i)
-            links.push_back(i == mineAt ? "mine.example/"
-                                        : "site" + std::to_string(i) + ".example/");
+            links.push_back(i == mineAt ? "mine.example/" : "site" + std::to_string(i) + ".example/");
         return links;
     }
     void Record(int64_t id, const ledger::CheckStart& start, int index, KeywordState state,
@@ -211,14 +210,14 @@ TEST_F(FormatFixture, CsvHasExactlyTheDocumentedColumns) {
     const std::string q = ",2," + Day(1) + "\r\n", v = ",3," + Day(1) + "\r\n";
     EXPECT_EQ(out.str(),
               "keyword,url,engine,rank,status,previous_rank,change,check_id,checked_at\r\n"
-              "\"fresh, \"\"hot\"\" bread\",mine.example,Quillon,3,ranked,,new" +
-                  q + "\"fresh, \"\"hot\"\" bread\",mine.example,Verrin,,not_found,," + v +
-                  "\"fresh, \"\"hot\"\" bread\",other.example,Quillon,,not_found,," + q +
-                  "\"fresh, \"\"hot\"\" bread\",other.example,Verrin,1,ranked,," + v +
-                  "caf\xC3\xA9 <b>&,mine.example,Quillon,,error,," + q +
-                  "caf\xC3\xA9 <b>&,mine.example,Verrin,,not_searched,," + v +
-                  "caf\xC3\xA9 <b>&,other.example,Quillon,,error,," + q +
-                  "caf\xC3\xA9 <b>&,other.example,Verrin,,not_searched,," + v);
+              "\"fresh, \"\"hot\"\" bread\",mine.example,Quillon,3,ranked,,new" + q +
+              "\"fresh, \"\"hot\"\" bread\",mine.example,Verrin,,not_found,," + v +
+              "\"fresh, \"\"hot\"\" bread\",other.example,Quillon,,not_found,," + q +
+              "\"fresh, \"\"hot\"\" bread\",other.example,Verrin,1,ranked,," + v +
+              "caf\xC3\xA9 <b>&,mine.example,Quillon,,error,," + q +
+              "caf\xC3\xA9 <b>&,mine.example,Verrin,,not_searched,," + v +
+              "caf\xC3\xA9 <b>&,other.example,Quillon,,error,," + q +
+              "caf\xC3\xA9 <b>&,other.example,Verrin,,not_searched,," + v);
 }
 
 TEST_F(FormatFixture, JsonCarriesTheSameFieldsAndTheChecks) {
@@ -251,9 +250,9 @@ TEST_F(FormatFixture, TableColumnsLineUpUnderTheCheckLines) {
     std::istringstream lines(out.str());
     std::string line;
     std::getline(lines, line);
-    EXPECT_EQ(
-        line.rfind("Quillon: check 2, 2026-12-02 04:00 UTC, complete; compared with check 1", 0),
-        0u)
+    EXPECT_EQ(line.rfind("Quillon: check 2, 2026-12-02 04:00 UTC, complete; compared with check 1",
+                         0),
+              0u)
         << line;
     std::getline(lines, line);
     EXPECT_EQ(line.rfind("Verrin: check 3, 2026-12-02 04:00 UTC, stopped", 0), 0u) << line;
@@ -306,8 +305,7 @@ TEST_F(FormatFixture, HtmlIsSelfContainedEscapedAndBanded) {
     const std::string html = out.str();
     EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
     // Links only within the page.
-    EXPECT_FALSE(
-        std::regex_search(html, std::regex(R"(src\s*=|href\s*=\s*"[^#])", std::regex::icase)));
+    EXPECT_FALSE(std::regex_search(html, std::regex(R"(src\s*=|href\s*=\s*"[^#])", std::regex::icase)));
     // Nothing from elsewhere: no style sheet or script file; the one script is the page's own.
     EXPECT_FALSE(std::regex_search(html, std::regex(R"(<link|<script[^>]|@import|url\((?!#))")));
     EXPECT_EQ(html.find("<script>"), html.rfind("<script>"));
@@ -343,8 +341,7 @@ TEST_F(LedgerFixture, RecorderFollowsTheRunThroughItsStatusLinesAndFiles) {
     // A progress file from an older run is never taken for this run's before its first page.
     progress(2, 3, 20);
     line("Start Quillon search for keyword \"a\"");
-    EXPECT_EQ(states(),
-              (std::vector<KS>{KS::NotReached, KS::NotReached, KS::NotReached, KS::NotReached}));
+    EXPECT_EQ(states(), (std::vector<KS>{KS::NotReached, KS::NotReached, KS::NotReached, KS::NotReached}));
 
     V links = Links(100, 4);
     links[3] = "www.mine.example/";
