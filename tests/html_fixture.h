@@ -8,9 +8,16 @@
 //   kRye:    mine                   5, 4, given up (error)            -, not searched
 //
 // Position 1 and 2 of every list are the same rival site; check 3 of Quillon is complete with
-// kRye given up. Test thread only.
+// kRye given up.
+//
+// BigProject: a project of 500 keywords and 3 URLs checked every day for 12 days on Quillon
+// (the page draws at most the last 30 checks of an engine; bench/bench_html_report measures a
+// year): the URLs move from day to day; on the last day only the first URL of the first 24
+// keywords moves, keyword k by k + 1 places (up for even k, down for odd k), one keyword has no
+// results (suspect) and one is given up. Test thread only.
 #pragma once
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -107,6 +114,85 @@ class ThreeDays {
             ledger_.RecordKeyword(id, result);
         }
         ledger_.EndCheck(id, end, Day(day));
+    }
+
+    testsupport::ScratchDir dir_;
+    ledger::Ledger ledger_{"rankcheck.db"};
+};
+
+class BigProject {
+  public:
+    static constexpr int kKeywords = 500, kChecks = 12, kLinks = 30;
+    static constexpr int kMoving = 24;                    // keywords that move on the last day
+    static constexpr int kSuspect = 107, kGivenUp = 111;  // keywords failing on the last day
+
+    BigProject() {
+        std::vector<std::string> keywords;
+        for (int k = 0; k < kKeywords; ++k)
+            keywords.push_back("keyword " + std::to_string(k) + " sourdough starter");
+        const V urls{"www.my-bakery.example", "bread-shop.example", "rye-corner.example/menu"};
+        for (int day = 0; day < kChecks; ++day) {
+            ledger::CheckStart start;
+            start.engine = "Quillon";
+            start.startedAt = Day(day);
+            start.options.maxResults = kLinks;
+            start.keywordsHash = "h";
+            start.keywords = keywords;
+            start.urls = LedgerUrls(urls);
+            const int64_t id = ledger_.BeginCheck(start);
+            for (int k = 0; k < kKeywords; ++k)
+                ledger_.RecordKeyword(id, Result(k, day, start.urls));
+            ledger_.EndCheck(id, ledger::CheckState::Complete, Day(day));
+        }
+    }
+
+    std::string Page() {
+        const RankView view = RankView::Build(ledger_, {});
+        std::ostringstream out;
+        WriteHtml(view, ReportHistory::Build(ledger_, view), out, "/srv/big");
+        return out.str();
+    }
+    ledger::Ledger& Ledger() { return ledger_; }
+
+  private:
+    // Where URL u ranks for keyword k on `day` (1-based), or 0 where it does not.
+    static int RankOf(int k, int u, int day) {
+        const int last = kChecks - 1;
+        if (k < kMoving) {
+            if (u != 0) return 0;
+            const int before = k % 2 == 0 ? 30 : 5;
+            return day < last - 1    ? 10 + day % 3
+                   : day == last - 1 ? before
+                   : k % 2 == 0      ? before - (k + 1)
+                                     : before + (k + 1);
+        }
+        if ((k + u) % 3 == 0) return 0;
+        return 1 + (k * 5 + u * 9 + std::min(day, last - 1) * (k % 5 + 1)) % kLinks;
+    }
+
+    static ledger::KeywordResult Result(int k, int day, const std::vector<ledger::UserUrl>& urls) {
+        ledger::KeywordResult result;
+        result.index = k;
+        result.recordedAt = Day(day);
+        if (day + 1 == kChecks && (k == kSuspect || k == kGivenUp)) {
+            result.state =
+                k == kGivenUp ? ledger::KeywordState::GivenUp : ledger::KeywordState::Done;
+            result.ranks.assign(urls.size(), {});
+            return result;
+        }
+        for (int i = 1; i <= kLinks; ++i)
+            result.links.push_back("http://www.site-" + std::to_string(i) + "-of-keyword-" +
+                                   std::to_string(k) + ".example/recipes/sourdough-starter.html");
+        for (size_t u = 0; u < urls.size(); ++u) {
+            const int at = RankOf(k, static_cast<int>(u), day);
+            if (at == 0 ||
+                result.links[static_cast<size_t>(at - 1)].find("site-") == std::string::npos)
+                continue;  // not ranked, or another URL has the place
+            result.links[static_cast<size_t>(at - 1)] = "http://" + urls[u].text + "/sourdough/";
+        }
+        result.positionsExamined = static_cast<int>(result.links.size());
+        result.ranks = RanksOf(result.links, urls);
+        return result;
     }
 
     testsupport::ScratchDir dir_;

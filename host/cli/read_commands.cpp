@@ -106,7 +106,12 @@ std::string ReportText(const RankView& view, const std::optional<ReportHistory>&
     } else if (format == "html") {
         std::error_code ec;
         const fs::path folder = fs::weakly_canonical(fs::absolute(options.ledger.dir), ec);
-        WriteHtml(view, *history, text, folder.string());
+        // Only a check recorded as running needs to know whether a run still holds the folder.
+        bool lockFree = false;
+        for (const RankView::Engine& engine : view.Engines())
+            if (engine.check && engine.check->state == ledger::CheckState::Running)
+                lockFree = FolderLock::HolderPid(options.ledger.dir) == 0;
+        WriteHtml(view, *history, text, folder.string(), lockFree);
     } else {
         WriteTable(view, text);
     }

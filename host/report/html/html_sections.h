@@ -1,8 +1,9 @@
-// The sections of the HTML report page, each written as a self-contained piece of HTML: the
-// header (folder, each engine's check with its date and state, the check it is compared with),
-// the summary figures per engine, the rank table with changes and sparklines, and per keyword its
-// trend charts, each engine's top 10 and the sites above the user's best URL. html_report.cpp
-// puts them together with the page's style sheet.
+// The detailed sections of the HTML report page and the pieces every section shares: the rank
+// table of every keyword and URL (bands, changes, sparklines, grouped by keyword so that a small
+// script can filter and sort it), and per keyword, folded until a person opens it, its trend
+// charts, each engine's top 10 and the sites above the user's best URL. The overview sections
+// that come first are in html_overview.h; html_report.cpp puts them together with the page's
+// style sheet and script.
 //
 // Free functions without state; any thread.
 #pragma once
@@ -10,6 +11,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "host/report/rank_view.h"
 #include "host/report/report_history.h"
@@ -17,27 +19,32 @@
 namespace rankcheck {
 
 // The band a cell is coloured by: "b1" (positions 1-3), "b2" (4-10), "b3" (11-20), "b4" (21-50),
-// "b5" (51 and beyond), "nf" (not found), "pa" (partial), "err" (given up), "ns" (not searched).
+// "b5" (51 and beyond), "nf" (not found), "pa" (partial, beyond), "err" (given up, suspect),
+// "ns" (not searched).
 const char* RankBand(const std::optional<ledger::ReportRow>& cell);
 
-// A check's state as the header shows it: "complete", "partial (2 of 12 keywords given up or
-// cut short)", "stopped (5 of 12 keywords searched)", "failed (...)", "running (...)".
-std::string CheckStateText(const ledger::CheckInfo& check);
+// The engines of the view that have a check, in its order: the table has a column for each (the
+// checks section says which have none).
+std::vector<size_t> EnginesWithCheck(const RankView& view);
 
-// The summary figures of one engine of the view. Counts are of keyword and URL pairs, except
-// `keywords`; changes are against the compared check.
-struct EngineSummary {
-    int keywords = 0;  // distinct keyword texts of the engine's check
-    int top3 = 0, top10 = 0, top100 = 0;
-    int improved = 0, declined = 0, fresh = 0, lost = 0;
-};
-EngineSummary Summarise(const RankView& view, size_t engine);
-
-// The id of a keyword's section ("kw-1", "kw-2", ... in row order), for links from the table.
+// The id of a keyword's folded section ("kw-1", "kw-2", ... in row order), for links to it.
 std::string KeywordAnchor(size_t ordinal);
 
-void WriteHeaderSection(const RankView& view, const std::string& folder, std::ostream& out);
-void WriteSummarySection(const RankView& view, std::ostream& out);
+// The keywords of the view in row order, each with its rows (one per URL).
+struct KeywordGroup {
+    std::string keyword;
+    std::vector<const RankView::Row*> rows;
+};
+std::vector<KeywordGroup> KeywordGroups(const RankView& view);
+
+// The class of a change mark: "up", "down", "same", "new" or "lost".
+const char* ChangeClass(const std::string& change);
+
+// The content of one engine's cell of a row, as the rank table shows it: the position or the
+// status in words, its change mark and the sparkline of the last checks.
+std::string RankCellHtml(const RankView& view, const ReportHistory& history,
+                         const RankView::Row& row, size_t engine);
+
 void WriteRankTable(const RankView& view, const ReportHistory& history, std::ostream& out);
 void WriteKeywordSections(const RankView& view, const ReportHistory& history, std::ostream& out);
 

@@ -1,5 +1,6 @@
 #include "host/report/html/html_text.h"
 
+#include "host/report/rank_view.h"
 #include "platform/sysutils.h"
 
 namespace rankcheck {
@@ -42,6 +43,15 @@ std::string HtmlUrl(const std::string& ansi) {
         if (c == '/' || c == '.' || c == '?') out += "<wbr>";
     }
     return out;
+}
+
+std::string TimeHtml(const std::string& iso) {
+    const std::string shown = ShortTime(iso);
+    const size_t space = shown.find(' ');
+    if (space == std::string::npos) return "<time><span>" + HtmlEscape(shown) + "</span></time>";
+    return "<time datetime=\"" + HtmlEscape(iso) + "\"><span>" +
+           HtmlEscape(shown.substr(0, space)) + "</span> <span>" +
+           HtmlEscape(shown.substr(space + 1)) + "</span></time>";
 }
 
 }  // namespace rankcheck

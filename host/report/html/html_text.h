@@ -17,5 +17,8 @@ std::string HtmlText(const std::string& ansi);
 // A link or URL as stored, converted and escaped, with a line-break opportunity (<wbr>) after
 // each "/", "." and "?" so that a long one wraps at its parts on a narrow screen.
 std::string HtmlUrl(const std::string& ansi);
+// A check's start (ISO 8601 UTC) as "<date> <hour> UTC" that may wrap between the date and the
+// hour, never inside either; the <time> element carries the full UTC time for machines.
+std::string TimeHtml(const std::string& iso);
 
 }  // namespace rankcheck

@@ -27,6 +27,12 @@ std::string Num(double value) {
     return text;
 }
 
+// A coordinate of a line or a mark, to the unit (a pixel at the size drawn): a page of many
+// charts stays small.
+std::string Int(double value) {
+    return std::to_string(std::lround(value));
+}
+
 // Position 1 at `top`, axisTop at `top + height`, on a log scale.
 double PositionY(int position, int axisTop, double top, double height) {
     const double bottom = std::log(static_cast<double>(std::max(axisTop, 2)));
@@ -121,10 +127,12 @@ void WriteTrendDescription(const std::vector<TrendLine>& lines, std::ostream& ou
             out << ' ' << HtmlEscape(DayOf((*lines[l].checks)[point.check].startedAt)) << ' '
                 << HtmlEscape(PointText(point));
     }
-    out << "</desc>\n";
+    out << "</desc>";
 }
 
-// The position ticks with their grid lines, and the strip for not found.
+// The position ticks with their grid lines, and the strip for not found. Drawn once per page in
+// the shared frame, with presentation attributes of its own (a chart's <use> copy does not take
+// the page's selectors).
 void WriteTrendAxes(const TrendFrame& f, std::ostream& out) {
     using F = TrendFrame;
     for (int tick : PositionTicks(f.axisTop)) {
@@ -157,62 +165,64 @@ void WriteTrendDates(const TrendFrame& f, const std::vector<std::string>& timeli
                                                : "middle";
         const double x = f.X(timeline[i]);
         out << "<line x1=\"" << Num(x) << "\" x2=\"" << Num(x) << "\" y1=\"" << F::kTop
-            << "\" y2=\"" << F::kStripTop + F::kStrip
-            << "\" stroke=\"#eee\"/><text class=\"date\" x=\"" << Num(x) << "\" y=\"" << F::kDates
-            << "\" text-anchor=\"" << anchor << "\">" << HtmlEscape(day) << "</text>\n";
+            << "\" y2=\"" << F::kStripTop + F::kStrip << "\" stroke=\"#eee\"/><text x=\"" << Num(x)
+            << "\" y=\"" << F::kDates << "\" text-anchor=\"" << anchor << "\">" << HtmlEscape(day)
+            << "</text>\n";
     }
 }
 
-// One engine's line, broken where the URL was not ranked, and its markers; `shift` moves it
-// sideways so that the engines' markers of one check stand apart.
+// One engine's line, broken where the URL was not ranked, with its markers (the line's vertices,
+// drawn by the style sheet); not found in the strip as hollow markers, given up as a cross there.
+// `shift` moves it sideways so that the engines' markers of one check stand apart.
 void WriteTrendLine(const TrendFrame& f, const TrendLine& line, double shift, std::ostream& out) {
-    const EngineStyle style = StyleOf(line.style);
-    std::string path;
+    const size_t style = line.style % std::size(kStyles);
+    std::string ranked, strip, crosses;
     bool open = false;
-    std::ostringstream marks;
     for (const ReportHistory::Point& point : *line.points) {
-        const ledger::CheckInfo& check = (*line.checks)[point.check];
-        const double px = f.X(check.startedAt) + shift;
-        const std::string tip = "<title>" + HtmlEscape(line.engine) + ", check " +
-                                std::to_string(check.id) + ", " +
-                                HtmlEscape(ShortTime(check.startedAt)) + ": " +
-                                HtmlEscape(PointText(point)) + "</title>";
+        const double px = f.X((*line.checks)[point.check].startedAt) + shift;
         open = open && point.status == RankStatus::Ranked;
         switch (point.status) {
-            case RankStatus::Ranked: {
-                const double py = f.Y(point.rank.value_or(f.axisTop));
+            case RankStatus::Ranked:
                 // Appended piece by piece: gcc 12 at -O3 warns falsely (-Wrestrict) on
                 // "L" + a temporary.
-                path += open ? "L" : "M";
-                path += Num(px) + ' ' + Num(py);
+                ranked += open ? "L" : "M";
+                ranked += Int(px) + ' ' + Int(f.Y(point.rank.value_or(f.axisTop)));
                 open = true;
-                marks << Marker(style.marker, px, py, 3.5, style.colour, true, tip) << '\n';
                 break;
-            }
             case RankStatus::NotFound:
             case RankStatus::Beyond:
             case RankStatus::Partial:
-                marks << Marker(style.marker, px, TrendFrame::kStripY, 3, style.colour, false, tip)
-                      << '\n';
+                strip += "M";
+                strip += Int(px) + ' ' + Int(TrendFrame::kStripY);
                 break;
             case RankStatus::Suspect:
             case RankStatus::Error:
-                marks << "<text class=\"gaveup\" x=\"" << Num(px) << "\" y=\""
-                      << Num(TrendFrame::kStripY + 4)
-                      << "\" text-anchor=\"middle\" style=\"fill:" << style.colour << "\">\u00d7"
-                      << tip << "</text>\n";
+                crosses += "M";
+                crosses += Int(px - 4) + ' ' + Int(TrendFrame::kStripY - 4) + "l8 8m0-8l-8 8";
                 break;
             case RankStatus::NotSearched:
                 break;
         }
     }
-    if (!path.empty()) {
-        out << "<path d=\"" << path << "\" fill=\"none\" stroke=\"" << style.colour
-            << "\" stroke-width=\"2\"";
-        if (*style.dash) out << " stroke-dasharray=\"" << style.dash << "\"";
-        out << "/>\n";
+    if (!ranked.empty()) out << "<path class=\"l" << style << "\" d=\"" << ranked << "\"/>";
+    if (!strip.empty()) out << "<path class=\"h" << style << "\" d=\"" << strip << "\"/>";
+    if (!crosses.empty()) out << "<path class=\"x" << style << "\" d=\"" << crosses << "\"/>";
+}
+
+// A marker for each style, centred on its own origin: filled (a ranked check), hollow (not found)
+// and the sparkline's last point.
+void WriteMarkers(std::ostream& out) {
+    for (size_t i = 0; i < std::size(kStyles); ++i) {
+        const EngineStyle& style = kStyles[i];
+        const char* common =
+            " viewBox=\"-6 -6 12 12\" markerWidth=\"12\" markerHeight=\"12\" "
+            "markerUnits=\"userSpaceOnUse\">";
+        out << "<marker id=\"m" << i << '"' << common
+            << Marker(style.marker, 0, 0, 3.5, style.colour, true, "") << "</marker><marker id=\"h"
+            << i << '"' << common << Marker(style.marker, 0, 0, 3, style.colour, false, "")
+            << "</marker><marker id=\"d" << i << '"' << common << "<circle r=\"2.5\" fill=\""
+            << style.colour << "\"/></marker>\n";
     }
-    out << marks.str();
 }
 
 }  // namespace
@@ -236,6 +246,36 @@ std::optional<long long> EpochOf(const std::string& iso) {
     return static_cast<long long>(timegm(&tm));
 }
 
+std::string ChartStyleSheet() {
+    std::ostringstream out;
+    for (size_t i = 0; i < std::size(kStyles); ++i) {
+        const EngineStyle& style = kStyles[i];
+        out << ".l" << i << " { fill: none; stroke: " << style.colour << "; stroke-width: 2;";
+        if (*style.dash) out << " stroke-dasharray: " << style.dash << ';';
+        out << " marker: url(#m" << i << "); }\n"
+            << ".h" << i << " { fill: none; stroke: none; marker: url(#h" << i << "); }\n"
+            << ".p" << i << " { fill: none; stroke: none; marker: url(#m" << i << "); }\n"
+            << ".x" << i << " { fill: none; stroke: " << style.colour << "; stroke-width: 2.2; }\n"
+            << ".s" << i << " { fill: none; stroke: " << style.colour << "; stroke-width: 1.5; }\n"
+            << ".s" << i << ".end { marker-end: url(#d" << i << "); }\n";
+    }
+    out << ".bare { marker: none; }\n.snf { fill: none; stroke: #555; stroke-width: 1.5; }\n";
+    return out.str();
+}
+
+std::string ChartDefs(const std::vector<std::string>& timeline, int axisTop) {
+    const TrendFrame frame(timeline, axisTop);
+    std::ostringstream out;
+    out << "<svg class=\"defs\" aria-hidden=\"true\" width=\"0\" height=\"0\">\n<defs>\n";
+    WriteMarkers(out);
+    out << "<g id=\"trend-frame\" font-size=\"11\" font-family=\"system-ui, sans-serif\" "
+           "fill=\"#333\">\n";
+    WriteTrendAxes(frame, out);
+    WriteTrendDates(frame, timeline, out);
+    out << "</g>\n</defs>\n</svg>\n";
+    return out.str();
+}
+
 std::string Sparkline(const std::vector<ReportHistory::Point>& points, size_t engine,
                       size_t count) {
     const size_t first = points.size() > count ? points.size() - count : 0;
@@ -251,7 +291,7 @@ std::string Sparkline(const std::vector<ReportHistory::Point>& points, size_t en
     while (step < axisTop)
         step = NextRoundStep(step);
     constexpr double kWidth = 64, kPad = 3, kFloor = 18;
-    const EngineStyle style = StyleOf(engine);
+    const size_t style = engine % std::size(kStyles);
     const size_t shown = points.size() - first;
     auto x = [&](size_t i) {
         return shown < 2 ? kWidth / 2
@@ -265,33 +305,30 @@ std::string Sparkline(const std::vector<ReportHistory::Point>& points, size_t en
         if (i != first) words += ", ";
         words += PointText(points[i]);
     }
-    std::ostringstream out;
-    out << "<svg class=\"spark\" role=\"img\" width=\"64\" height=\"20\" viewBox=\"0 0 64 20\">"
-        << "<title>last " << shown << (shown == 1 ? " check: " : " checks: ") << HtmlEscape(words)
-        << " (1 at the top, " << step << " at the bottom)</title>";
-    std::string path;
+    std::string path, notFound;
     bool open = false;
     for (size_t i = first; i < points.size(); ++i) {
         const ReportHistory::Point& point = points[i];
         if (point.status == RankStatus::Ranked && point.rank) {
             path += open ? "L" : "M";
-            path += Num(x(i)) + ' ' + Num(y(*point.rank));
+            path += Int(x(i)) + ' ' + Int(y(*point.rank));
             open = true;
         } else {
             open = false;
-            if (point.status == RankStatus::NotFound)
-                out << "<line x1=\"" << Num(x(i) - 2) << "\" x2=\"" << Num(x(i) + 2) << "\" y1=\""
-                    << kFloor << "\" y2=\"" << kFloor
-                    << "\" stroke=\"#555\" stroke-width=\"1.5\"/>";
+            if (point.status == RankStatus::NotFound) {
+                notFound += "M";
+                notFound += Int(x(i) - 2) + ' ' + Int(kFloor) + "h4";
+            }
         }
     }
-    if (!path.empty())
-        out << "<path d=\"" << path << "\" fill=\"none\" stroke=\"" << style.colour
-            << "\" stroke-width=\"1.5\"/>";
     const ReportHistory::Point& last = points.back();
-    if (last.status == RankStatus::Ranked && last.rank)
-        out << "<circle cx=\"" << Num(x(points.size() - 1)) << "\" cy=\"" << Num(y(*last.rank))
-            << "\" r=\"2.5\" fill=\"" << style.colour << "\"/>";
+    const bool endsRanked = last.status == RankStatus::Ranked && last.rank.has_value();
+    std::ostringstream out;
+    out << "<svg class=\"spark\" role=\"img\" width=\"64\" height=\"20\" viewBox=\"0 0 64 20\">"
+        << "<title>last " << shown << (shown == 1 ? " check: " : " checks: ") << HtmlEscape(words)
+        << " (1 at the top, " << step << " at the bottom)</title><path class=\"s" << style
+        << (endsRanked ? " end" : "") << "\" d=\"" << path << "\"/>";
+    if (!notFound.empty()) out << "<path class=\"snf\" d=\"" << notFound << "\"/>";
     out << "</svg>";
     return out.str();
 }
@@ -302,10 +339,9 @@ std::string TrendChart(const std::string& title, const std::vector<TrendLine>& l
     std::ostringstream out;
     out << "<svg class=\"trend\" role=\"img\" viewBox=\"0 0 " << TrendFrame::kWidth << ' '
         << TrendFrame::kHeight << "\" width=\"" << TrendFrame::kWidth << "\" height=\""
-        << TrendFrame::kHeight << "\">\n<title>" << HtmlEscape(title) << "</title>\n";
+        << TrendFrame::kHeight << "\"><title>" << HtmlEscape(title) << "</title>";
     WriteTrendDescription(lines, out);
-    WriteTrendAxes(frame, out);
-    WriteTrendDates(frame, timeline, out);
+    out << "<use href=\"#trend-frame\"/>";
     for (size_t l = 0; l < lines.size(); ++l) {
         const double shift =
             (static_cast<double>(l) - (static_cast<double>(lines.size()) - 1) / 2) * 3;
@@ -321,14 +357,11 @@ std::string EngineLegend(const std::vector<std::string>& engines) {
     for (size_t e = 0; e < engines.size(); ++e) {
         const EngineStyle style = StyleOf(e);
         out << "<span class=\"engine\"><svg role=\"img\" width=\"40\" height=\"14\" viewBox=\"0 0 "
-               "40 14\">"
-            << "<title>" << HtmlEscape(engines[e])
-            << " line</title><line x1=\"2\" x2=\"38\" y1=\"7\" y2=\"7\" stroke=\"" << style.colour
-            << "\" stroke-width=\"2\"";
-        if (*style.dash) out << " stroke-dasharray=\"" << style.dash << "\"";
-        out << "/>" << Marker(style.marker, 20, 7, 3.5, style.colour, true, "") << "</svg> "
-            << HtmlEscape(engines[e]) << " (" << style.pattern << ", " << style.marker
-            << "s)</span>";
+               "40 14\"><title>"
+            << HtmlEscape(engines[e]) << " line</title><path class=\"l" << e % std::size(kStyles)
+            << " bare\" d=\"M2 7H38\"/><path class=\"p" << e % std::size(kStyles)
+            << "\" d=\"M20 7\"/></svg> " << HtmlEscape(engines[e]) << " (" << style.pattern << ", "
+            << style.marker << "s)</span>";
     }
     out << "<span class=\"engine\">hollow marker in the grey strip: not found; \u00d7: keyword "
            "given up</span></p>\n";
