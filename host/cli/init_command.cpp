@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "host/cli/commands.h"
-#include "host/cli/new_file.h"
+#include "host/run/new_file.h"
 #include "host/report/shell_quote.h"
 #include "jobfiles/job_files.h"
 #include "platform/exceptions.h"

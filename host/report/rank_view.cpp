@@ -55,6 +55,8 @@ RankView RankView::Build(ledger::Ledger& ledger, const RankViewRequest& request)
         options.compareWith = request.compare;
         ledger::CheckReport report = ledger.Report(engine.check->id, options);
         engine.compared = report.compared;
+        engine.state = ledger::StateWords(
+            *engine.check, request.lockFree ? request.lockFree(*engine.check) : false);
 
         const std::vector<std::string> keys = UrlKeys(ledger, engine.check->id);
         for (ReportRow& row : report.rows) {
