@@ -1,5 +1,7 @@
 #include "host/run/check_recorder.h"
 
+#include <stdexcept>
+
 #include "jobfiles/job_files.h"
 #include "platform/string_list.h"
 
@@ -89,16 +91,27 @@ void CheckRecorder::OnStatusLine(const jobfiles::StatusLine& line) {
 }
 
 void CheckRecorder::Finish(bool completed, ledger::CheckState state, const std::string& reason) {
-    if (pageSeen_) {
-        const int current = Progress().keywordIndex;
-        CatchUp(completed ? current + 1 : current);
-        if (!completed && current >= 0 && current < JobKeywords() && !final_.count(current)) {
-            Record(current, true);
+    // The check is ended also when its last keywords cannot be read (a progress or result file
+    // the run could not write): it must never be left running.
+    std::string unread;
+    try {
+        if (pageSeen_) {
+            const int current = Progress().keywordIndex;
+            CatchUp(completed ? current + 1 : current);
+            if (!completed && current >= 0 && current < JobKeywords() && !final_.count(current)) {
+                Record(current, true);
+            }
+        } else if (completed) {
+            CatchUp(JobKeywords());
         }
-    } else if (completed) {
-        CatchUp(JobKeywords());
+    } catch (const std::exception& e) {
+        unread = e.what();
+        if (state == ledger::CheckState::Complete) state = ledger::CheckState::Failed;
     }
-    ledger_.EndCheck(check_.id, state, now_(), reason);
+    ledger_.EndCheck(check_.id, state, now_(), unread.empty() || !reason.empty() ? reason : unread);
+    if (!unread.empty()) {
+        throw std::runtime_error("the last keywords of the run could not be read: " + unread);
+    }
 }
 
 }  // namespace rankcheck

@@ -54,7 +54,8 @@ class CheckRecorder {
     void OnStatusLine(const jobfiles::StatusLine& line);
     // The run is over: records the keyword under way (complete when `completed`, else partial;
     // left not searched while its file holds no link) and ends the check in `state` (complete,
-    // stopped or failed) with `reason`.
+    // stopped or failed) with `reason`. The check is ended also when the files of the last
+    // keywords cannot be read (as failed, where it would have been complete); that then raises.
     void Finish(bool completed, ledger::CheckState state, const std::string& reason = "");
 
     // Called with every keyword recorded as done or given up, by its index in the check, with

@@ -615,10 +615,9 @@ void RunSession::Finish(EngineRun& e) {
         try {
             e.recorder->Finish(e.outcome == RunOutcome::Completed, state, reason);
         } catch (const std::exception& error) {
-            display_->Note(std::string("rankcheck: the ledger could not be written: ") +
-                           error.what() + "; " + engine + "'s check " +
+            display_->Note(std::string("rankcheck: ") + engine + "'s check " +
                            std::to_string(e.recorder->Check().id) +
-                           " stays open (shown as interrupted once this run has ended)");
+                           " could not be recorded whole: " + error.what());
             e.ledgerLost = true;
             Worsen(RunVerdict::Failed);
         }
