@@ -9,15 +9,15 @@
 #include <regex>
 #include <sstream>
 
-#include "host/report/html/html_report.h"
 #include "host/report/change_report.h"
+#include "host/report/html/html_report.h"
 #include "host/report/rank_view.h"
-#include "host/report/text_table.h"
-#include "ledger/change_alerts.h"
 #include "host/report/report_formats.h"
+#include "host/report/text_table.h"
 #include "host/run/check_recorder.h"
 #include "host/run/ledger_import.h"
 #include "jobfiles/job_files.h"
+#include "ledger/change_alerts.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -222,8 +222,8 @@ TEST_F(LedgerFixture, ASuspectKeywordSaysWhyAndIsNeverALoss) {
         EXPECT_LE(DisplayWidth(line), 80u) << line;
 
     ledger::ReportOptions options;
-    const std::string changes = ChangesText(
-        {{view.Engines()[0], ledger::ChangesOf(ledger_.Report(id, options))}});
+    const std::string changes =
+        ChangesText({{view.Engines()[0], ledger::ChangesOf(ledger_.Report(id, options))}});
     EXPECT_NE(changes.find("\u25B23"), std::string::npos) << changes;  // b: 5 -> 2
     EXPECT_NE(changes.find("suspect: no results on page 1  3 on 2026-12-01"), std::string::npos)
         << changes;
@@ -263,14 +263,14 @@ TEST_F(FormatFixture, CsvHasExactlyTheDocumentedColumns) {
     const std::string q = ",2," + Day(1) + ",\r\n", v = ",3," + Day(1) + ",\r\n";
     EXPECT_EQ(out.str(),
               "keyword,url,engine,rank,status,previous_rank,change,check_id,checked_at,note\r\n"
-              "\"fresh, \"\"hot\"\" bread\",mine.example,Quillon,3,ranked,,new" + q +
-              "\"fresh, \"\"hot\"\" bread\",mine.example,Verrin,,not_found,," + v +
-              "\"fresh, \"\"hot\"\" bread\",other.example,Quillon,,not_found,," + q +
-              "\"fresh, \"\"hot\"\" bread\",other.example,Verrin,1,ranked,," + v +
-              "caf\xC3\xA9 <b>&,mine.example,Quillon,,error,," + q +
-              "caf\xC3\xA9 <b>&,mine.example,Verrin,,not_searched,," + v +
-              "caf\xC3\xA9 <b>&,other.example,Quillon,,error,," + q +
-              "caf\xC3\xA9 <b>&,other.example,Verrin,,not_searched,," + v);
+              "\"fresh, \"\"hot\"\" bread\",mine.example,Quillon,3,ranked,,new" +
+                  q + "\"fresh, \"\"hot\"\" bread\",mine.example,Verrin,,not_found,," + v +
+                  "\"fresh, \"\"hot\"\" bread\",other.example,Quillon,,not_found,," + q +
+                  "\"fresh, \"\"hot\"\" bread\",other.example,Verrin,1,ranked,," + v +
+                  "caf\xC3\xA9 <b>&,mine.example,Quillon,,error,," + q +
+                  "caf\xC3\xA9 <b>&,mine.example,Verrin,,not_searched,," + v +
+                  "caf\xC3\xA9 <b>&,other.example,Quillon,,error,," + q +
+                  "caf\xC3\xA9 <b>&,other.example,Verrin,,not_searched,," + v);
 }
 
 TEST_F(FormatFixture, JsonCarriesTheSameFieldsAndTheChecks) {
@@ -424,7 +424,7 @@ TEST_F(LedgerFixture, RecorderFollowsTheRunThroughItsStatusLinesAndFiles) {
     line("Start Quillon search for keyword \"c\"");
     EXPECT_EQ(states()[1], KS::GivenUp);
     EXPECT_EQ(outcomes, (std::vector<std::pair<int, RankStatus>>{{0, RankStatus::NotFound},
-                                                                  {1, RankStatus::Error}}));
+                                                                 {1, RankStatus::Error}}));
 
     // Stopped during c after 30 positions: partial, and d not reached.
     WriteLines("Quillon-2.urls", Links(30, 0));
@@ -460,7 +460,8 @@ TEST_F(LedgerFixture, RecorderMapsARecheckJobOntoTheCheck) {
     const ledger::CheckInfo check = ledger_.Check(ledger_.BeginCheck(start));
     CheckRecorder first(ledger_, check, {"."}, start.urls, [] { return Day(0); });
     for (int k = 0; k < 4; ++k)
-        WriteLines("Quillon-" + std::to_string(k) + ".urls", k % 2 ? V{"0#Error found#"} : Links(100, 0));
+        WriteLines("Quillon-" + std::to_string(k) + ".urls",
+                   k % 2 ? V{"0#Error found#"} : Links(100, 0));
     first.CatchUp(4);
     first.Finish(true, CheckState::Complete);
     ASSERT_EQ(ledger_.KeywordsToRecheck(check.id).size(), 2u);  // b and d given up

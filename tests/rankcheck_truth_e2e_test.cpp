@@ -192,7 +192,8 @@ TEST_P(TruthByEngine, AShallowCheckIsBeyondAndTheNextDeepOneComparesWithTheLastD
     EXPECT_EQ(Cell(rows, "bakery near me", kBakery)[4], "beyond");
     EXPECT_EQ(Cell(rows, "bakery near me", kBakery)[6], "");
     const Result table = Rankcheck({"report", "--dir", folder_, "--engines", Engine()});
-    EXPECT_TRUE(std::regex_search(table.out, std::regex("www\\.my-bakery\\.example +beyond [23]0\n")))
+    EXPECT_TRUE(
+        std::regex_search(table.out, std::regex("www\\.my-bakery\\.example +beyond [23]0\n")))
         << table.out;
     EXPECT_EQ(table.out.find("- lost"), std::string::npos) << table.out;
 
@@ -245,8 +246,9 @@ TEST_P(TruthByEngine, AnOutageTripsTheBreakerAndResumeAndRecheckCompleteOneCheck
 
     const Result recheck = Run(Engine(), {"--recheck"});
     EXPECT_EQ(recheck.status, 0) << recheck.out << recheck.err;
-    EXPECT_NE(recheck.err.find("(check 1, 4 keywords rechecked): complete; 8 of 8 keywords trusted"),
-              std::string::npos)
+    EXPECT_NE(
+        recheck.err.find("(check 1, 4 keywords rechecked): complete; 8 of 8 keywords trusted"),
+        std::string::npos)
         << recheck.err;
     // Only those four were searched again, in a folder of their own.
     EXPECT_EQ(ReadLines("jobs/recheck-" + Engine() + "/keywords.lst"), (V{"k1", "k3", "k4", "k5"}));
@@ -290,11 +292,14 @@ TEST_F(StoppedCheck, ChangedInputsBeforeResumeAreRefusedAndNothingChanges) {
         V options;
         std::string named;
     } cases[] = {
-        {{"www.flour-mill.example", "https://www.my-bakery.example/"}, {},
+        {{"www.flour-mill.example", "https://www.my-bakery.example/"},
+         {},
          "urls.lst: line 1 was https://www.my-bakery.example/, is www.flour-mill.example"},
-        {{"https://www.my-bakery.example/", "www.flour-mill.example", "www.third.example"}, {},
+        {{"https://www.my-bakery.example/", "www.flour-mill.example", "www.third.example"},
+         {},
          "urls.lst: line 3 is new (www.third.example)"},
-        {{"https://www.my-bakery.example/", "www.flour-mill.example"}, {"--max-results", "100"},
+        {{"https://www.my-bakery.example/", "www.flour-mill.example"},
+         {"--max-results", "100"},
          "--max-results: the check has 10"},
     };
     for (const auto& c : cases) {
@@ -364,7 +369,8 @@ TEST_P(SignalStop, StopsDuringATricklingPageWithinSecondsAndTheCheckIsStopped) {
                      {"b", OnEvery(Keyword(3, 0, {Fault("drip", 1, {{"bytesPerSecond", 200}})}))}};
     StartSim(keywords);
     ChildProcess run({kRankcheck, "run", "quillon", "--dir", folder_, "--max-results", "10"});
-    ASSERT_TRUE(run.ReadUntilContains("Start Quillon search for keyword \"b\"", 20000)) << run.Err();
+    ASSERT_TRUE(run.ReadUntilContains("Start Quillon search for keyword \"b\"", 20000))
+        << run.Err();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto begin = std::chrono::steady_clock::now();
     run.Signal(GetParam());
@@ -413,8 +419,8 @@ TEST_F(TruthE2E, AFailedRunEndsItsCheckAndSaysHowToGoOn) {
     fs::create_directories("Quillon.set/held");
     const Result failed = Run("quillon");
     EXPECT_EQ(failed.status, 1) << failed.err;
-    EXPECT_NE(failed.err.find("To go on where it left off:\n  " + kRankcheck + " run quillon --dir " +
-                              folder_ + " --max-results 30 --resume"),
+    EXPECT_NE(failed.err.find("To go on where it left off:\n  " + kRankcheck +
+                              " run quillon --dir " + folder_ + " --max-results 30 --resume"),
               std::string::npos)
         << failed.err;
     EXPECT_EQ(Checks()[0]["state"], "failed");
@@ -448,12 +454,15 @@ TEST_F(TruthE2E, ReportChangesIsSilentOnIdenticalDaysAndTellsAMove) {
     ASSERT_EQ(Run("quillon").status, 0);
     const Result moved = Rankcheck({"report", "--dir", folder_, "--changes"});
     EXPECT_EQ(moved.status, 0);
-    EXPECT_TRUE(std::regex_search(moved.out, std::regex("\u25B21 +a +www\\.flour-mill\\.example +8 +9\n")))
+    EXPECT_TRUE(
+        std::regex_search(moved.out, std::regex("\u25B21 +a +www\\.flour-mill\\.example +8 +9\n")))
         << moved.out;
-    EXPECT_TRUE(std::regex_search(moved.out, std::regex("lost +b +www\\.my-bakery\\.example +- +4\n")))
+    EXPECT_TRUE(
+        std::regex_search(moved.out, std::regex("lost +b +www\\.my-bakery\\.example +- +4\n")))
         << moved.out;
     EXPECT_EQ(moved.out.find("Verrin"), std::string::npos) << moved.out;  // nothing happened there
-    const Result bigMoves = Rankcheck({"report", "--dir", folder_, "--changes", "--min-change", "2"});
+    const Result bigMoves =
+        Rankcheck({"report", "--dir", folder_, "--changes", "--min-change", "2"});
     EXPECT_EQ(bigMoves.out.find("flour-mill"), std::string::npos) << bigMoves.out;
     EXPECT_NE(bigMoves.out.find("lost"), std::string::npos) << bigMoves.out;
 }

@@ -66,8 +66,8 @@ struct ChecksCommandOptions {
 // Success: the three input files written; Refused: bad options, or a file exists already
 // (nothing written).
 ExitStatus InitCommand(const InitCommandOptions& options);
-// Success: report written (with `changes`: nothing at all when nothing changed); Refused: there is no ledger with a check to report, a check named
-// does not exist, or the output cannot be written.
+// Success: report written (with `changes`: nothing at all when nothing changed); Refused: there is
+// no ledger with a check to report, a check named does not exist, or the output cannot be written.
 ExitStatus ReportCommand(const ReportCommandOptions& options);
 // The rank of each URL in every check; as the report.
 ExitStatus HistoryCommand(const HistoryCommandOptions& options);

@@ -17,9 +17,9 @@ enum class ExitStatus {
                     // not be written
     Refused = 2,    // bad arguments or inputs, or the command could not do its work (the reason
                     // printed); for `run` nothing was run
-    KeywordsFailed = 3,  // `run` completed, with keywords given up or suspect (named)
-    Halted = 4,          // `run` stopped by the give-up breaker (resumable)
-    StoppedByHangup = 128 + SIGHUP,      // 129: `run` stopped by SIGHUP
+    KeywordsFailed = 3,              // `run` completed, with keywords given up or suspect (named)
+    Halted = 4,                      // `run` stopped by the give-up breaker (resumable)
+    StoppedByHangup = 128 + SIGHUP,  // 129: `run` stopped by SIGHUP
     StoppedByInterrupt = 128 + SIGINT,   // 130: `run` stopped by Ctrl-C
     StoppedByTerminate = 128 + SIGTERM,  // 143: `run` stopped by SIGTERM
 };

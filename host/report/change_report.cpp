@@ -53,9 +53,9 @@ std::string UncheckedTable(const std::vector<ReportRow>& unchecked) {
         std::string why = ledger::Name(row.status);
         if (!row.note.empty()) why += ": " + row.note;
         cells.push_back(why);
-        cells.push_back(row.lastKnownAt ? Rank(row.lastKnownRank) + " on " +
-                                              ledger::DateOf(*row.lastKnownAt)
-                                        : "none");
+        cells.push_back(row.lastKnownAt
+                            ? Rank(row.lastKnownRank) + " on " + ledger::DateOf(*row.lastKnownAt)
+                            : "none");
         rows.push_back(std::move(cells));
     }
     return AlignedTable({"Keyword", "URL", "Why", "Last trusted"}, rows);
@@ -66,16 +66,18 @@ std::string UncheckedTable(const std::vector<ReportRow>& unchecked) {
 std::string ChangesText(const std::vector<EngineChanges>& engines) {
     std::string text;
     for (const EngineChanges& e : engines) {
-        const bool unfinished = e.engine.check && e.engine.check->state != ledger::CheckState::Complete;
+        const bool unfinished =
+            e.engine.check && e.engine.check->state != ledger::CheckState::Complete;
         if (e.alerts.Empty() && !unfinished) continue;
         if (!text.empty()) text += '\n';
         text += CheckLine(e.engine) + '\n';
         const std::string changes = ChangesTable(e.alerts);
         if (!changes.empty()) text += '\n' + changes;
         if (!e.alerts.unchecked.empty()) {
-            text += "\nCould not be checked (never counted as a change; `rankcheck run ENGINE "
-                    "--recheck` searches them again):\n" +
-                    UncheckedTable(e.alerts.unchecked);
+            text +=
+                "\nCould not be checked (never counted as a change; `rankcheck run ENGINE "
+                "--recheck` searches them again):\n" +
+                UncheckedTable(e.alerts.unchecked);
         }
     }
     return text;

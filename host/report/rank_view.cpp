@@ -106,7 +106,8 @@ std::string CellText(const std::optional<ledger::ReportRow>& cell, int maxResult
         case RankStatus::Suspect:
         case RankStatus::Error: {
             if (!cell->lastKnownAt) return words;
-            const std::string last = cell->lastKnownRank ? std::to_string(*cell->lastKnownRank) : "-";
+            const std::string last =
+                cell->lastKnownRank ? std::to_string(*cell->lastKnownRank) : "-";
             return words + " (last " + last + " on " + cell->lastKnownAt->substr(0, 10) + ")";
         }
         default:

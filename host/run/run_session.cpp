@@ -339,7 +339,8 @@ bool RunSession::DecideContinuations() {
                                  [](const EngineRun& e) { return !e.skipped; });
     if (!any && (resume || someWithoutCheck)) {
         // No engine has a check to go on with: a fresh run abandons nothing.
-        std::cerr << "rankcheck: there is nothing to " << what << " on " << Joined(nothing, " nor on ")
+        std::cerr << "rankcheck: there is nothing to " << what << " on "
+                  << Joined(nothing, " nor on ")
                   << "; to start afresh: " << CommandLine(options_.engine, Continue::Fresh) << '\n';
         return false;
     }
@@ -388,8 +389,7 @@ bool RunSession::FindRecheck(EngineRun& e, std::string& why) {
 // differs from the check's own. An option not given is the check's.
 bool RunSession::SameInputs(EngineRun& e, const char* going) {
     const ledger::CheckDetail detail = ledger_->LoadCheck(e.reopened->id);
-    const std::string check =
-        e.plugin.engine + "'s check " + std::to_string(e.reopened->id);
+    const std::string check = e.plugin.engine + "'s check " + std::to_string(e.reopened->id);
     std::vector<std::string> keywords;
     for (const ledger::CheckedKeyword& keyword : detail.keywords)
         keywords.push_back(keyword.text);
@@ -409,8 +409,9 @@ bool RunSession::SameInputs(EngineRun& e, const char* going) {
         options_.given.exactMatch ? asked.exactMatch : own.exactMatch};
     const std::vector<std::string> differences = InputDifferences(detail, urls_, wanted);
     if (!differences.empty()) {
-        const bool urls = std::any_of(differences.begin(), differences.end(),
-                                      [](const std::string& d) { return d.rfind("urls.lst", 0) == 0; });
+        const bool urls =
+            std::any_of(differences.begin(), differences.end(),
+                        [](const std::string& d) { return d.rfind("urls.lst", 0) == 0; });
         const bool flags = differences.back().rfind("urls.lst", 0) != 0;
         std::vector<std::string> advice;
         if (urls) advice.push_back("put urls.lst back as it was");
@@ -533,8 +534,7 @@ void RunSession::BeginCheck(EngineRun& e) {
         ledger::CheckStart begin;
         begin.engine = engine;
         begin.startedAt = Now();
-        begin.options = {e.settings.maxResults, e.settings.stopWhenAllFound,
-                         e.settings.exactMatch};
+        begin.options = {e.settings.maxResults, e.settings.stopWhenAllFound, e.settings.exactMatch};
         begin.keywordsHash = inputs_.keywordsHash;
         begin.keywords = inputs_.keywords;
         begin.urls = urls_;
@@ -548,7 +548,7 @@ void RunSession::BeginCheck(EngineRun& e) {
     if (e.reopened && !options_.recheck) e.recorder->CatchUp(e.firstKeyword);
     if (options_.giveUpLimit > 0) {
         e.breaker = std::make_unique<GiveUpBreaker>(options_.giveUpLimit, engine,
-                                                     static_cast<RunStop&>(*this));
+                                                    static_cast<RunStop&>(*this));
         e.recorder->OnRecorded = [&e](int, const ledger::KeywordOutcome& outcome) {
             e.breaker->OnOutcome(outcome);
         };
@@ -669,7 +669,8 @@ std::string RunSession::Summary(const EngineRun& e, const ledger::CheckInfo& che
                                   .count();
     std::ostringstream line;
     line << check.engine << " (check " << check.id;
-    if (options_.recheck) line << ", " << Keywords(static_cast<int>(e.recheck.size())) << " rechecked";
+    if (options_.recheck)
+        line << ", " << Keywords(static_cast<int>(e.recheck.size())) << " rechecked";
     line << "): " << ledger::StateWords(check, false).text << "; " << check.KeywordsTrusted()
          << " of " << Keywords(check.keywordsTotal) << " trusted; " << topTen
          << (topTen == 1 ? " rank" : " ranks") << " of your URLs in the top 10; " << seconds / 60
@@ -705,13 +706,13 @@ RunVerdict RunSession::Summarise() {
         lines.push_back(CommandLine(options_.engine, how));
     } else {
         for (const EngineRun* e : again) {
-            const Continue next = e->ran || options_.settings.resume || options_.recheck
-                                      ? how
-                                      : Continue::Fresh;
+            const Continue next =
+                e->ran || options_.settings.resume || options_.recheck ? how : Continue::Fresh;
             lines.push_back(CommandLine(e->argument, next));
         }
     }
-    std::string hint = StopWanted() ? "rankcheck: stopped." : "rankcheck: not every check is finished.";
+    std::string hint =
+        StopWanted() ? "rankcheck: stopped." : "rankcheck: not every check is finished.";
     hint += " To go on where it left off:";
     for (const std::string& line : lines)
         hint += "\n  " + line;

@@ -71,14 +71,14 @@ struct RunOptions {
 // How a whole run ended; with two engines the worse counts, in the order of the values (the
 // last is the worst).
 enum class RunVerdict {
-    Completed,        // every keyword of every check trusted
-    KeywordsFailed,   // complete, with keywords given up or suspect (the summary names them)
-    Halted,           // stopped with a reason of rankcheck's own (the breaker): resumable
-    Failed,           // a run ended early through a failure, or the ledger could not be written
-    Refused,          // bad arguments or inputs, the folder, its lock, its ledger, the preflight,
-                      // a --resume or --recheck refused the run, or a plug-in could not be
-                      // loaded or started
-    Stopped,          // stopped by a signal (StopSignal::First says which)
+    Completed,       // every keyword of every check trusted
+    KeywordsFailed,  // complete, with keywords given up or suspect (the summary names them)
+    Halted,          // stopped with a reason of rankcheck's own (the breaker): resumable
+    Failed,          // a run ended early through a failure, or the ledger could not be written
+    Refused,         // bad arguments or inputs, the folder, its lock, its ledger, the preflight,
+                     // a --resume or --recheck refused the run, or a plug-in could not be
+                     // loaded or started
+    Stopped,         // stopped by a signal (StopSignal::First says which)
 };
 
 class RunSession : private RunStop {
@@ -117,9 +117,9 @@ class RunSession : private RunStop {
         int firstKeyword = 0;
         std::chrono::steady_clock::time_point started;
         RunOutcome outcome = RunOutcome::Completed;
-        bool ran = false;       // started (or tried to)
-        bool driving = false;   // its plug-in runs
-        bool goOn = false;      // its check was left unfinished: the summary says how to go on
+        bool ran = false;         // started (or tried to)
+        bool driving = false;     // its plug-in runs
+        bool goOn = false;        // its check was left unfinished: the summary says how to go on
         bool ledgerLost = false;  // the check could not be ended in the ledger
     };
 
