@@ -9,12 +9,15 @@
 #include <regex>
 #include <sstream>
 
+#include "host/report/change_report.h"
 #include "host/report/html/html_report.h"
 #include "host/report/rank_view.h"
 #include "host/report/report_formats.h"
+#include "host/report/text_table.h"
 #include "host/run/check_recorder.h"
 #include "host/run/ledger_import.h"
 #include "jobfiles/job_files.h"
+#include "ledger/change_alerts.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -178,9 +181,59 @@ TEST_F(LedgerFixture, PartialErrorAndNotSearchedCells) {
     EXPECT_EQ(StatusWords(RankStatus::NotFound, std::nullopt), "-");
     EXPECT_EQ(StatusWords(RankStatus::Ranked, 12), "12");
     EXPECT_EQ(CheckLine(view.Engines()[0]),
-              "Quillon: check 2, 2026-12-02 04:00 UTC, stopped; compared with check 1 of "
-              "2026-12-01 04:00 UTC");
+              "Quillon: check 2, 2026-12-02 04:00 UTC, stopped after 2 of 3 keywords; compared "
+              "with check 1 of 2026-12-01 04:00 UTC");
     EXPECT_EQ(CheckLine(view.Engines()[1]), "Verrin: no check yet");
+}
+
+// The day after a rank, a page without results (a block looks so): suspect with its reason in
+// every format and in the change list, the last trusted rank beside it, never a loss; the
+// table's notes and legend fit an 80-column terminal.
+TEST_F(LedgerFixture, ASuspectKeywordSaysWhyAndIsNeverALoss) {
+    Made({"a", "b"}, {3, 5}, 0);
+    const auto start = Start({"a", "b"}, {"http://mine.example/"}, 1);
+    const int64_t id = ledger_.BeginCheck(start);
+    Record(id, start, 0, KeywordState::Done, {});
+    Record(id, start, 1, KeywordState::Done, Links(100, 2));
+    ledger_.EndCheck(id, CheckState::Complete, Day(1));
+    const RankView view = View(Engines({"Quillon"}));
+    const auto& a = *RowOf(view, "a").cells[0];
+    EXPECT_EQ(a.status, RankStatus::Suspect);
+    EXPECT_EQ(CellText(a, 100), "suspect (last 3 on 2026-12-01)");
+    EXPECT_EQ(ChangeMark(a), "");
+
+    std::ostringstream csv, js, table;
+    WriteCsv(view, csv);
+    EXPECT_NE(csv.str().find("a,mine.example,Quillon,,suspect,3,,2," + Day(1) +
+                             ",no results on page 1\r\n"),
+              std::string::npos)
+        << csv.str();
+    WriteJson(view, js);
+    const auto doc = nlohmann::json::parse(js.str());
+    EXPECT_EQ(doc["rows"][0]["note"], "no results on page 1");
+    EXPECT_TRUE(doc["rows"][0]["change"].is_null());
+    EXPECT_EQ(doc["rows"][1]["change"], 3);
+    EXPECT_EQ(doc["engines"][0]["check"]["state_text"], "complete with 1 failed (1 suspect)");
+    WriteTable(view, table);
+    EXPECT_NE(table.str().find("\n  Quillon, \"a\": no results on page 1\n"), std::string::npos)
+        << table.str();
+    std::istringstream lines(table.str().substr(table.str().find("\nNumbers are")));
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_LE(DisplayWidth(line), 80u) << line;
+
+    ledger::ReportOptions options;
+    const std::string changes =
+        ChangesText({{view.Engines()[0], ledger::ChangesOf(ledger_.Report(id, options))}});
+    EXPECT_NE(changes.find("\u25B23"), std::string::npos) << changes;  // b: 5 -> 2
+    EXPECT_NE(changes.find("suspect: no results on page 1  3 on 2026-12-01"), std::string::npos)
+        << changes;
+    EXPECT_EQ(changes.find("lost"), std::string::npos) << changes;
+    // The same again the next day against a trusted check: nothing to tell.
+    Made({"a", "b"}, {3, 2}, 2);
+    const int64_t same = Made({"a", "b"}, {3, 2}, 3);
+    EXPECT_EQ(ChangesText({{View(Engines({"Quillon"})).Engines()[0],
+                            ledger::ChangesOf(ledger_.Report(same, options))}}),
+              "");
 }
 
 // Two keywords, two URLs, two engines: every kind of cell, hostile text included.
@@ -207,17 +260,17 @@ class FormatFixture : public LedgerFixture {
 TEST_F(FormatFixture, CsvHasExactlyTheDocumentedColumns) {
     std::ostringstream out;
     WriteCsv(View(), out);
-    const std::string q = ",2," + Day(1) + "\r\n", v = ",3," + Day(1) + "\r\n";
+    const std::string q = ",2," + Day(1) + ",\r\n", v = ",3," + Day(1) + ",\r\n";
     EXPECT_EQ(out.str(),
-              "keyword,url,engine,rank,status,previous_rank,change,check_id,checked_at\r\n"
-              "\"fresh, \"\"hot\"\" bread\",mine.example,Quillon,3,ranked,,new" + q +
-              "\"fresh, \"\"hot\"\" bread\",mine.example,Verrin,,not_found,," + v +
-              "\"fresh, \"\"hot\"\" bread\",other.example,Quillon,,not_found,," + q +
-              "\"fresh, \"\"hot\"\" bread\",other.example,Verrin,1,ranked,," + v +
-              "caf\xC3\xA9 <b>&,mine.example,Quillon,,error,," + q +
-              "caf\xC3\xA9 <b>&,mine.example,Verrin,,not_searched,," + v +
-              "caf\xC3\xA9 <b>&,other.example,Quillon,,error,," + q +
-              "caf\xC3\xA9 <b>&,other.example,Verrin,,not_searched,," + v);
+              "keyword,url,engine,rank,status,previous_rank,change,check_id,checked_at,note\r\n"
+              "\"fresh, \"\"hot\"\" bread\",mine.example,Quillon,3,ranked,,new" +
+                  q + "\"fresh, \"\"hot\"\" bread\",mine.example,Verrin,,not_found,," + v +
+                  "\"fresh, \"\"hot\"\" bread\",other.example,Quillon,,not_found,," + q +
+                  "\"fresh, \"\"hot\"\" bread\",other.example,Verrin,1,ranked,," + v +
+                  "caf\xC3\xA9 <b>&,mine.example,Quillon,,error,," + q +
+                  "caf\xC3\xA9 <b>&,mine.example,Verrin,,not_searched,," + v +
+                  "caf\xC3\xA9 <b>&,other.example,Quillon,,error,," + q +
+                  "caf\xC3\xA9 <b>&,other.example,Verrin,,not_searched,," + v);
 }
 
 TEST_F(FormatFixture, JsonCarriesTheSameFieldsAndTheChecks) {
@@ -235,6 +288,7 @@ TEST_F(FormatFixture, JsonCarriesTheSameFieldsAndTheChecks) {
     EXPECT_EQ(first["status"], "ranked");
     EXPECT_TRUE(first["previous_rank"].is_null());
     EXPECT_EQ(first["change"], "new");
+    EXPECT_TRUE(doc["rows"][1]["change"].is_null());  // nothing to compare with
     EXPECT_EQ(first["check_id"], 2);
     EXPECT_EQ(first["checked_at"], Day(1));
     EXPECT_EQ(first["positions_examined"], 3);
@@ -250,12 +304,15 @@ TEST_F(FormatFixture, TableColumnsLineUpUnderTheCheckLines) {
     std::istringstream lines(out.str());
     std::string line;
     std::getline(lines, line);
-    EXPECT_EQ(line.rfind("Quillon: check 2, 2026-12-02 04:00 UTC, complete; compared with check 1",
+    EXPECT_EQ(line.rfind("Quillon: check 2, 2026-12-02 04:00 UTC, complete with 1 failed (1 given "
+                         "up); compared with check 1",
                          0),
               0u)
         << line;
     std::getline(lines, line);
-    EXPECT_EQ(line.rfind("Verrin: check 3, 2026-12-02 04:00 UTC, stopped", 0), 0u) << line;
+    EXPECT_EQ(line.rfind("Verrin: check 3, 2026-12-02 04:00 UTC, stopped after 1 of 2 keywords", 0),
+              0u)
+        << line;
     std::getline(lines, line);
     std::string header, rule;
     std::getline(lines, header);
@@ -322,7 +379,11 @@ TEST_F(LedgerFixture, RecorderFollowsTheRunThroughItsStatusLinesAndFiles) {
     WriteLines("keywords.lst", {"a", "b", "c", "d"});
     const auto start = Start({"a", "b", "c", "d"}, {"mine.example"}, 0, "Quillon", 100);
     const ledger::CheckInfo check = ledger_.Check(ledger_.BeginCheck(start));
-    CheckRecorder recorder(ledger_, check, ".", start.urls, [] { return Day(0); });
+    CheckRecorder recorder(ledger_, check, {"."}, start.urls, [] { return Day(0); });
+    std::vector<std::pair<int, RankStatus>> outcomes;  // as the breaker is told them
+    recorder.OnRecorded = [&](int index, const ledger::KeywordOutcome& outcome) {
+        outcomes.emplace_back(index, outcome.status);
+    };
     auto progress = [](int keyword, int page, int position) {
         jobfiles::ProgressRecord record{page, position, keyword, ""};
         record.Lines().SaveToFile("Quillon.set");
@@ -363,29 +424,66 @@ TEST_F(LedgerFixture, RecorderFollowsTheRunThroughItsStatusLinesAndFiles) {
     line("Can't connect to Quillon. Page skipped");
     line("Start Quillon search for keyword \"c\"");
     EXPECT_EQ(states()[1], KS::GivenUp);
-    EXPECT_EQ(recorder.GivenUp(), (std::vector<int>{1}));
+    EXPECT_EQ(outcomes, (std::vector<std::pair<int, RankStatus>>{{0, RankStatus::NotFound},
+                                                                 {1, RankStatus::Error}}));
 
     // Stopped during c after 30 positions: partial, and d not reached.
     WriteLines("Quillon-2.urls", Links(30, 0));
     progress(2, 4, 30);
     line("30 pos. on Quillon for \"c\"");
-    recorder.Finish(false, true);
+    recorder.Finish(false, CheckState::Stopped, "Ctrl-C");
     EXPECT_EQ(states(), (std::vector<KS>{KS::Done, KS::GivenUp, KS::Partial, KS::NotReached}));
     EXPECT_EQ(ledger_.Check(check.id).state, CheckState::Stopped);
+    EXPECT_EQ(ledger_.Check(check.id).reason, "Ctrl-C");
+    EXPECT_EQ(outcomes.size(), 2u);  // a partial keyword is not an outcome of the run
     EXPECT_EQ(ledger_.LoadCheck(check.id).keywords[2].positionsExamined, 30);
 
     // Resumed: the same check goes on, c is recorded again (replacing), d completes the run.
     ledger_.ReopenCheck(check.id);
-    CheckRecorder resumed(ledger_, ledger_.Check(check.id), ".", start.urls, [] { return Day(0); });
+    CheckRecorder resumed(ledger_, ledger_.Check(check.id), {"."}, start.urls,
+                          [] { return Day(0); });
     WriteLines("Quillon-2.urls", Links(100, 77));
     WriteLines("Quillon-3.urls", Links(5, 0));
     progress(3, 1, 5);
     resumed.OnStatusLine(jobfiles::StatusLine::Parse("5 pos. on Quillon for \"d\""));
-    resumed.Finish(true, false);
+    resumed.Finish(true, CheckState::Complete);
     EXPECT_EQ(states(), (std::vector<KS>{KS::Done, KS::GivenUp, KS::Done, KS::Done}));
     EXPECT_EQ(ledger_.LoadCheck(check.id).keywords[2].ranks[0].contains, 77);
     EXPECT_EQ(ledger_.Check(check.id).state, CheckState::Complete);
     EXPECT_EQ(ledger_.ResultList(check.id, 2).size(), 100u);
+}
+
+// A recheck searches some keywords of a check in a folder of its own: the job's keyword i is the
+// check's keyword checkIndexes[i]; a keyword stopped before its first page stays not searched.
+TEST_F(LedgerFixture, RecorderMapsARecheckJobOntoTheCheck) {
+    namespace fs = std::filesystem;
+    const auto start = Start({"a", "b", "c", "d"}, {"mine.example"}, 0, "Quillon", 100);
+    const ledger::CheckInfo check = ledger_.Check(ledger_.BeginCheck(start));
+    CheckRecorder first(ledger_, check, {"."}, start.urls, [] { return Day(0); });
+    for (int k = 0; k < 4; ++k)
+        WriteLines("Quillon-" + std::to_string(k) + ".urls",
+                   k % 2 ? V{"0#Error found#"} : Links(100, 0));
+    first.CatchUp(4);
+    first.Finish(true, CheckState::Complete);
+    ASSERT_EQ(ledger_.KeywordsToRecheck(check.id).size(), 2u);  // b and d given up
+
+    fs::create_directories("jobs/recheck-quillon");
+    WriteLines("jobs/recheck-quillon/Quillon-0.urls", Links(100, 7));
+    WriteLines("jobs/recheck-quillon/Quillon-1.urls", {});
+    jobfiles::ProgressRecord{1, 0, 1, ""}.Lines().SaveToFile("jobs/recheck-quillon/Quillon.set");
+    ledger_.ReopenCheck(check.id, ledger::Reopen::Recheck);
+    CheckRecorder recheck(ledger_, ledger_.Check(check.id), {"jobs/recheck-quillon", {1, 3}},
+                          start.urls, [] { return Day(1); });
+    recheck.OnStatusLine(jobfiles::StatusLine::Parse("100 pos. on Quillon for \"b\""));
+    recheck.OnStatusLine(jobfiles::StatusLine::Parse("Start Quillon search for keyword \"d\""));
+    recheck.Finish(false, CheckState::Complete);
+    const auto detail = ledger_.LoadCheck(check.id);
+    EXPECT_EQ(detail.keywords[1].state, KeywordState::Done);
+    EXPECT_EQ(detail.keywords[1].ranks[0].contains, 7);
+    EXPECT_EQ(detail.keywords[3].state, KeywordState::GivenUp);  // its recheck brought nothing
+    EXPECT_EQ(detail.keywords[0].recordedAt, Day(0));
+    EXPECT_EQ(ledger_.Check(check.id).state, CheckState::Complete);
+    EXPECT_EQ(ledger_.KeywordsToRecheck(check.id).size(), 1u);
 }
 
 TEST_F(LedgerFixture, AFolderWithoutLedgerIsImportedOnceByItsFileDates) {

@@ -115,7 +115,7 @@ Expected FromCsv(const std::vector<V>& records) {
     Expected got;
     for (size_t i = 1; i < records.size(); ++i) {
         const V& r = records[i];
-        if (r.size() != 9) throw std::runtime_error("a CSV record without 9 fields");
+        if (r.size() != 10) throw std::runtime_error("a CSV record without 10 fields");
         auto& cell = got[r[0]][r[1]];
         (r[2] == "Quillon" ? cell.first : cell.second) = CellOf(r[3], r[4]);
     }
@@ -127,9 +127,9 @@ TEST_F(RankcheckE2E, RunAllThenReportsShowThePlacedRanks) {
     const Result run = Rankcheck({"run", "all", "--sequential", "--dir", folder_});
     // Quillon gave "broken oven" up: the run completed, with a keyword given up.
     ASSERT_EQ(run.status, 3) << run.out << run.err;
-    EXPECT_TRUE(std::regex_search(run.err, std::regex("Quillon \\(check 1\\): 3 of 4 keywords "
-                                                      "done, 1 given up.*\n  given up: \"broken "
-                                                      "oven\"")))
+    EXPECT_TRUE(std::regex_search(run.err, std::regex("Quillon \\(check 1\\): complete with 1 "
+                                                      "failed \\(1 given up\\); 3 of 4 keywords "
+                                                      "trusted.*\n  given up: \"broken oven\"")))
         << run.err;
     // Quillon's run ends before Verrin's begins, each with its closing line.
     const size_t quillonEnd = run.out.find("Finished search on Quillon\n");
@@ -149,7 +149,7 @@ TEST_F(RankcheckE2E, RunAllThenReportsShowThePlacedRanks) {
     const auto records = ParseCsv(csv.out);
     ASSERT_EQ(records.size(), 1 + kKeywords.size() * 3 * 2) << csv.out;
     EXPECT_EQ(records[0], (V{"keyword", "url", "engine", "rank", "status", "previous_rank",
-                             "change", "check_id", "checked_at"}));
+                             "change", "check_id", "checked_at", "note"}));
     EXPECT_EQ(FromCsv(records), kExpected);
     EXPECT_EQ(records[1][7], "1");
     EXPECT_TRUE(std::regex_match(records[1][8], std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
@@ -299,10 +299,11 @@ TEST_F(RankcheckE2E, RunAllRunsBothEnginesAtOnceAndOneCtrlCStopsBoth) {
     // The two engines' lines are interleaved: Verrin began before Quillon finished.
     EXPECT_LT(resumed.out.find("pos. on Verrin"), resumed.out.find("Finished search on Quillon"))
         << resumed.out;
-    EXPECT_NE(resumed.err.find("Quillon (check 1): 3 of 4 keywords done, 1 given up"),
+    EXPECT_NE(resumed.err.find("Quillon (check 1): complete with 1 failed (1 given up); 3 of 4 "
+                               "keywords trusted"),
               std::string::npos)
         << resumed.err;
-    EXPECT_NE(resumed.err.find("Verrin (check 2): 4 of 4 keywords done, 0 given up"),
+    EXPECT_NE(resumed.err.find("Verrin (check 2): complete; 4 of 4 keywords trusted"),
               std::string::npos)
         << resumed.err;
     const Result csv = Rankcheck({"report", "--dir", folder_, "--format", "csv"});

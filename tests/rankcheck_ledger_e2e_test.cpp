@@ -100,7 +100,7 @@ TEST_F(LedgerE2E, ThreeChecksMoveASiteAndEveryFormatShowsTheChange) {
     auto rows = ReportCsv();
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows["fresh bread"], (V{"fresh bread", kBakery, "Quillon", "", "not_found", "4",
-                                      "lost", "3", rows["fresh bread"][8]}));
+                                      "lost", "3", rows["fresh bread"][8], ""}));
     EXPECT_EQ(rows["rye flour"][3], "2");
     EXPECT_EQ(rows["rye flour"][6], "0");
     // Check 2 against check 1: up 3.
@@ -126,7 +126,7 @@ TEST_F(LedgerE2E, ThreeChecksMoveASiteAndEveryFormatShowsTheChange) {
     const json doc = json::parse(js.out);
     EXPECT_EQ(doc["rows"][0]["rank"], 4);
     EXPECT_EQ(doc["rows"][0]["previous_rank"], 7);
-    EXPECT_EQ(doc["rows"][0]["change"], "3");
+    EXPECT_EQ(doc["rows"][0]["change"], 3);
     EXPECT_EQ(doc["engines"][0]["compared"]["check_id"], 1);
 
     const Result html = Rankcheck({"report", "--dir", folder_, "--format", "html", "--check", "2"});
@@ -140,7 +140,8 @@ TEST_F(LedgerE2E, ThreeChecksMoveASiteAndEveryFormatShowsTheChange) {
     ASSERT_EQ(history.status, 0) << history.err;
     const auto records = ParseCsv(history.out);
     ASSERT_EQ(records.size(), 4u) << history.out;
-    EXPECT_EQ(records[0], (V{"engine", "check_id", "checked_at", "keyword", "url", "rank", "status"}));
+    EXPECT_EQ(records[0],
+              (V{"engine", "check_id", "checked_at", "keyword", "url", "rank", "status", "note"}));
     V ranks, statuses;
     for (size_t i = 1; i < records.size(); ++i) {
         EXPECT_EQ(records[i][0], "Quillon");

@@ -45,6 +45,8 @@ struct ReportCommandOptions {
     std::vector<std::string> engines = jobfiles::EngineNames();
     long long check = 0;    // > 0: show this check
     long long compare = 0;  // > 0: compare with this check
+    bool changes = false;   // only what changed (ledger/change_alerts.h)
+    int minChange = 1;      // with `changes`: moves of at least this many places
 };
 
 struct HistoryCommandOptions {
@@ -64,8 +66,8 @@ struct ChecksCommandOptions {
 // Success: the three input files written; Refused: bad options, or a file exists already
 // (nothing written).
 ExitStatus InitCommand(const InitCommandOptions& options);
-// Success: report written; Refused: there is no ledger with a check to report, a check named
-// does not exist, or the output cannot be written.
+// Success: report written (with `changes`: nothing at all when nothing changed); Refused: there is
+// no ledger with a check to report, a check named does not exist, or the output cannot be written.
 ExitStatus ReportCommand(const ReportCommandOptions& options);
 // The rank of each URL in every check; as the report.
 ExitStatus HistoryCommand(const HistoryCommandOptions& options);

@@ -31,37 +31,57 @@ progress line (keyword i of n, the keyword, its positions so far, the time taken
 them; piped output holds the status lines only.
 
 Each run of an engine is one check in the ledger (rankcheck.db, or --db): every keyword is
-recorded there as it completes. --resume goes on with the engine's latest check when it was
-stopped, failed or killed, and refuses when keywords.lst has changed since it began. Only one
+recorded there as it completes. A check owns its inputs: --resume goes on with the engine's
+latest check when it was stopped, failed or interrupted, and --recheck searches again the
+keywords of its latest check that were given up, suspect, partial or not searched (in a job
+folder of its own, jobs/recheck-<engine>/; with all, one engine after the other), both with
+the check's own URLs and options; they refuse, changing nothing, when keywords.lst or urls.lst
+differs from the check's or an option given differs from the check's own. With all, each
+engine that has something to resume or recheck goes on, and the others are named. Only one
 run works in a folder at a time (the lock file rankcheck.lock names its PID).
 
-Ctrl-C stops the run after the page under way has been saved, and rankcheck prints the
-command that resumes it. A second Ctrl-C quits at once; the job files stay whole.
+When --give-up-limit keywords in a row (default 3; 0: never) are given up or suspect (a page
+without results, as a block or captcha page looks), the engine or the proxy is not answering:
+the run stops after the page under way, its check is stopped with that reason, and rankcheck
+prints the command that resumes it.
 
-Exit status: 0 every run completed; 3 completed, keywords given up (the summary names them);
-1 a run ended early through a failure (a "Search on <Engine> stopped:" line, or no closing
-line); 2 bad arguments, an unreachable proxy or engine host, another run in the folder, a
---resume with nothing to resume or with changed keywords, or a plug-in that could not be
-loaded or started (its message names the file and line); 130 stopped with Ctrl-C.)";
+Ctrl-C, SIGTERM and SIGHUP stop the run after the page under way has been saved, and
+rankcheck prints the command that resumes it. A second signal quits at once; the job files
+stay whole and the check, shown as interrupted, is resumed the same way.
+
+Exit status: 0 every keyword trusted; 3 complete, with keywords given up or suspect (the
+summary names them); 4 stopped by the give-up limit (resumable); 2 bad arguments or inputs
+(an empty keywords.lst, an unreachable proxy or engine host, another run in the folder, a
+--resume or --recheck with nothing to go on with or with changed inputs, a plug-in that could
+not be loaded or started); 130 Ctrl-C, 143 SIGTERM, 129 SIGHUP; 1 anything else (a run ended
+early through a failure, the ledger could not be written: the summary says how to go on).)";
 
 inline constexpr char kReportFooter[] = R"TXT(
 The report is read from the check ledger (rankcheck.db), which every `rankcheck run` writes:
-each engine's latest check, compared with its previous complete check. Each cell is the best
-(first) position of the URL among the keyword's results, with the change since the compared
-check (up 3, down 2, new, lost), or: "-" (not found among every position requested),
-"partial (30 of 100)" (the check examined fewer positions), "error" (the engine gave the
-keyword up; with the last known rank and its date) or "not searched" (the check did not
-reach the keyword). Keywords are followed by their text, whatever their line in keywords.lst.
-URLs match with or without http:// or https://, ignoring case, with blanks and one trailing
-"/" dropped; www. counts.
+each engine's latest check, each keyword and URL compared like with like, with the latest
+earlier check whose outcome for it was trusted and that examined it at least as deep. Each
+cell is the best (first) position of the URL among the keyword's results, with the change
+since the compared check (up 3, down 2, new, lost), or: "-" (not found among every position
+requested), "beyond 20" (not among the 20 positions examined, fewer than the compared check),
+"suspect (last 3 on 2026-12-06)" (the engine's results ended early, as a block page looks;
+the last trusted rank), "error (last 7 on 2026-12-06)" (the engine gave the keyword up),
+"partial (30 of 100)" (the run stopped with it under way) or "not searched". Only ranks and
+"-" are ever counted as a move, new or lost. Keywords are followed by their text, whatever
+their line in keywords.lst. URLs match with or without http:// or https://, ignoring case,
+with blanks and one trailing "/" dropped; www. counts.
 
 CSV and JSON: one record per keyword, URL and engine with keyword, url, engine, rank, status
-(ranked, not_found, partial, error, not_searched), previous_rank, change (previous_rank -
-rank, new, lost or empty), check_id and checked_at (the check's start, UTC).
+(ranked, not_found, beyond, suspect, error, partial, not_searched), previous_rank, change
+(previous_rank - rank, new, lost or empty; in JSON a number, "new", "lost" or null),
+check_id, checked_at (the check's start, UTC) and note (why a row is suspect).
+
+--changes prints only what moved (by --min-change places or more), new and lost pairs, then
+apart the keywords that could not be checked with their last trusted rank, and nothing at
+all when nothing happened: for cron, which mails what a command prints.
 
 A folder searched before it had a ledger is imported once, as a check marked imported.
 
-Exit status: 0 report written; 2 bad arguments, no ledger or no such check, or the output
-cannot be written.)TXT";
+Exit status: 0 report written (or, with --changes, nothing to tell); 2 bad arguments, no
+ledger or no such check, or the output cannot be written.)TXT";
 
 }  // namespace rankcheck

@@ -9,8 +9,8 @@
 #include <optional>
 
 #include "host/cli/commands.h"
-#include "host/cli/new_file.h"
 #include "host/report/shell_quote.h"
+#include "host/run/new_file.h"
 #include "jobfiles/job_files.h"
 #include "platform/exceptions.h"
 #include "platform/string_list.h"

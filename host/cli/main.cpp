@@ -12,6 +12,7 @@
 
 #include "host/cli/commands.h"
 #include "host/cli/help_texts.h"
+#include "host/run/stop_signal.h"
 
 namespace rankcheck {
 namespace {
@@ -84,12 +85,25 @@ CLI::App* AddRun(CLI::App& app, RunOptions& run) {
         ->required();
     command->add_flag("--sequential", run.sequential,
                       "with all: run Quillon, then Verrin, instead of both at the same time");
-    command->add_flag("--resume", run.settings.resume,
-                      "continue from the saved progress (<Engine>.set and the result files) "
-                      "instead of starting at the first keyword");
+    CLI::Option* resume = command->add_flag(
+        "--resume", run.settings.resume,
+        "go on with the engine's latest check where it was stopped, failed or interrupted "
+        "(<Engine>.set and the result files), with the check's own URLs and options");
+    command
+        ->add_flag("--recheck", run.recheck,
+                   "search again, inside the engine's latest check, its keywords given up, "
+                   "suspect, partial or not searched (in jobs/recheck-<engine>/; with all, one "
+                   "engine after the other)")
+        ->excludes(resume);
     command
         ->add_option("--max-results", run.settings.maxResults,
                      "result positions examined per keyword (a whole page is always recorded)")
+        ->check(CLI::Range(0, INT_MAX))
+        ->capture_default_str();
+    command
+        ->add_option("--give-up-limit", run.giveUpLimit,
+                     "stop the run when this many keywords in a row were given up or suspect "
+                     "(the engine or the proxy is not answering); 0: never")
         ->check(CLI::Range(0, INT_MAX))
         ->capture_default_str();
     command->add_flag("--stop-when-all-found", run.settings.stopWhenAllFound,
@@ -136,6 +150,16 @@ CLI::App* AddReport(CLI::App& app, ReportCommandOptions& report) {
     command->add_flag("--exact-match", report.exactMatch,
                       "a URL must equal the whole link; by default it may occur anywhere inside "
                       "it (case is ignored either way)");
+    CLI::Option* changes = command->add_flag(
+        "--changes", report.changes,
+        "only what changed: ranks moved, new and lost, then the keywords that could not be "
+        "checked; nothing at all when nothing changed (for cron)");
+    command
+        ->add_option("--min-change", report.minChange,
+                     "with --changes: moves of at least this many places")
+        ->check(CLI::Range(1, INT_MAX))
+        ->needs(changes)
+        ->capture_default_str();
     command
         ->add_option("--engines", report.engines,
                      "the engines to show, by the file names of their results (<Engine>-<i>.urls)")
@@ -235,7 +259,13 @@ ExitStatus Main(int argc, char** argv) {
         return app.exit(e) == 0 ? ExitStatus::Success : ExitStatus::Refused;
     }
     if (initCommand->parsed()) return InitCommand(init);
-    if (runCommand->parsed()) return ExitStatusOf(RunSession(run).Run());
+    if (runCommand->parsed()) {
+        run.given = {runCommand->count("--max-results") > 0,
+                     runCommand->count("--stop-when-all-found") > 0,
+                     runCommand->count("--exact-match") > 0};
+        const RunVerdict verdict = RunSession(run).Run();
+        return ExitStatusOf(verdict, StopSignal::First());
+    }
     if (reportCommand->parsed()) return ReportCommand(report);
     if (historyCommand->parsed()) return HistoryCommand(history);
     if (checksCommand->parsed()) return ChecksCommand(checks);

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "host/cli/commands.h"
+#include "host/report/change_report.h"
 #include "host/report/html/html_report.h"
 #include "host/report/ledger_lists.h"
 #include "host/report/ledger_urls.h"
@@ -19,12 +20,31 @@
 #include "host/run/folder_lock.h"
 #include "host/run/ledger_import.h"
 #include "jobfiles/engine_table.h"
+#include "ledger/change_alerts.h"
 
 namespace rankcheck {
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// The ledger's options for the project folder `dir`: its checks are the folder's, also in a
+// ledger shared with other folders (--db).
+ledger::Ledger::Options ForFolder(const std::string& dir, bool readOnly) {
+    ledger::Ledger::Options options;
+    options.readOnly = readOnly;
+    options.folder = dir;
+    return options;
+}
+
+// Whether nothing holds the folder a check belongs to: a running check of it was interrupted.
+std::function<bool(const ledger::CheckInfo&)> LockFree(const std::string& dir) {
+    std::error_code ec;
+    const fs::path folder = fs::weakly_canonical(fs::absolute(dir), ec);
+    return [folder](const ledger::CheckInfo& check) {
+        return FolderLock::HolderPid(check.folder ? fs::path(*check.folder) : folder) == 0;
+    };
+}
 
 // A folder searched before it had a ledger: its result files imported into a new ledger at
 // `path`, under the folder lock unless a run holds it (the run imports them then). Null when
@@ -37,7 +57,7 @@ std::unique_ptr<ledger::Ledger> ImportIntoNewLedger(const std::string& dir, cons
     } catch (const LockError&) {
     }
     if (!lock) return nullptr;
-    auto ledger = std::make_unique<ledger::Ledger>(path.string());
+    auto ledger = std::make_unique<ledger::Ledger>(path.string(), ForFolder(dir, false));
     const auto imported = ImportFolderOnce(*ledger, dir, FolderInputs::Read(dir));
     if (!imported.empty()) {
         std::cerr << "rankcheck: imported the result files of " << dir << " into " << path.string()
@@ -66,9 +86,7 @@ std::unique_ptr<ledger::Ledger> OpenForReading(const LedgerOptions& options) {
                                  dir + " yet (rankcheck run all --dir " + ShellQuote(dir) +
                                  " makes the first)");
     }
-    ledger::Ledger::Options readOnly;
-    readOnly.readOnly = true;
-    return std::make_unique<ledger::Ledger>(path.string(), readOnly);
+    return std::make_unique<ledger::Ledger>(path.string(), ForFolder(dir, true));
 }
 
 // Writes `text` to standard output or to the output file.
@@ -118,9 +136,37 @@ std::string ReportText(const RankView& view, const std::optional<ReportHistory>&
     return text.str();
 }
 
+// `report --changes`: each engine's check (of those asked for) against the one it is compared
+// with, told only where something happened.
+std::string ChangesReport(ledger::Ledger& ledger, const RankViewRequest& request, int minChange) {
+    std::vector<EngineChanges> engines;
+    for (const std::string& name : request.engines) {
+        const std::optional<ledger::CheckInfo> check =
+            request.check ? std::optional(ledger.Check(*request.check)) : ledger.LatestCheck(name);
+        if (!check) continue;
+        ledger::ReportOptions options;
+        options.mode = request.exactMatch ? ledger::RankMode::Exact : ledger::RankMode::Contains;
+        options.top = request.top;
+        options.compareWith = request.compare;
+        const ledger::CheckReport report = ledger.Report(check->id, options);
+        EngineChanges& e = engines.emplace_back();
+        e.engine = {check->engine, report.check, report.compared,
+                    ledger::StateWords(report.check, request.lockFree(report.check))};
+        e.alerts = ledger::ChangesOf(report, minChange);
+        if (request.check) break;
+    }
+    return ChangesText(engines);
+}
+
 }  // namespace
 
 ExitStatus ReportCommand(const ReportCommandOptions& options) {
+    if (options.changes && options.out.format != "table") {
+        std::cerr << "rankcheck: --changes prints text for people (and cron's mail); it has no "
+                     "--format "
+                  << options.out.format << '\n';
+        return ExitStatus::Refused;
+    }
     RankViewRequest request;
     request.engines.clear();
     for (const std::string& engine : options.engines)
@@ -129,10 +175,17 @@ ExitStatus ReportCommand(const ReportCommandOptions& options) {
     request.top = options.top;
     if (options.check > 0) request.check = options.check;
     if (options.compare > 0) request.compare = options.compare;
+    request.lockFree = LockFree(options.ledger.dir);
     std::optional<RankView> view;
     std::optional<ReportHistory> history;
     try {
         auto ledger = OpenForReading(options.ledger);
+        if (options.changes) {
+            const std::string text = ChangesReport(*ledger, request, options.minChange);
+            // Nothing happened: nothing at all, not even an empty output file.
+            if (text.empty()) return ExitStatus::Success;
+            return Deliver(text, options.out, "list of changes");
+        }
         view = RankView::Build(*ledger, request);
         if (options.out.format == "html") history = ReportHistory::Build(*ledger, *view);
     } catch (const std::exception& e) {
@@ -163,7 +216,8 @@ ExitStatus ChecksCommand(const ChecksCommandOptions& options) {
     } catch (const std::exception& e) {
         return Refuse(e);
     }
-    return Deliver(ChecksText(checks, options.out.format), options.out, "list of checks");
+    return Deliver(ChecksText(checks, options.out.format, LockFree(options.ledger.dir)),
+                   options.out, "list of checks");
 }
 
 }  // namespace rankcheck

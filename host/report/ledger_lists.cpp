@@ -4,6 +4,7 @@
 
 #include "host/report/rank_view.h"
 #include "host/report/text_table.h"
+#include "ledger/check_state_words.h"
 #include "platform/sysutils.h"
 
 namespace rankcheck {
@@ -17,7 +18,8 @@ std::vector<TextRow> HistoryCells(const std::vector<ledger::HistoryRow>& rows) {
     for (const ledger::HistoryRow& row : rows) {
         cells.push_back({row.engine, std::to_string(row.checkId), row.checkedAt,
                          AnsiToUtf8(row.keyword), AnsiToUtf8(row.url),
-                         row.rank ? std::to_string(*row.rank) : "", ledger::Name(row.status)});
+                         row.rank ? std::to_string(*row.rank) : "", ledger::Name(row.status),
+                         row.note});
     }
     return cells;
 }
@@ -34,34 +36,42 @@ std::string HistoryJson(const std::vector<ledger::HistoryRow>& rows,
         row["url"] = cells[r][4];
         row["rank"] = rows[r].rank ? json(*rows[r].rank) : json(nullptr);
         row["status"] = cells[r][6];
+        row["note"] = rows[r].note.empty() ? json(nullptr) : json(rows[r].note);
         doc.push_back(std::move(row));
     }
     return doc.dump(2) + "\n";
 }
 
-std::vector<TextRow> CheckCells(const std::vector<ledger::CheckInfo>& checks) {
+// Per check: the CSV cells, with the name of its state (`states`) in column 4.
+std::vector<TextRow> CheckCells(const std::vector<ledger::CheckInfo>& checks,
+                                const std::vector<ledger::CheckStateWords>& states) {
     std::vector<TextRow> cells;
-    for (const ledger::CheckInfo& c : checks) {
-        std::string state = ledger::Name(c.state);
-        if (c.imported) state += " (imported)";
-        cells.push_back({std::to_string(c.id), c.engine, c.startedAt, c.endedAt.value_or(""), state,
-                         std::to_string(c.keywordsDone), std::to_string(c.keywordsGivenUp),
-                         std::to_string(c.keywordsTotal)});
+    for (size_t i = 0; i < checks.size(); ++i) {
+        const ledger::CheckInfo& c = checks[i];
+        cells.push_back({std::to_string(c.id), c.engine, c.startedAt, c.endedAt.value_or(""),
+                         states[i].name, std::to_string(c.keywordsDone),
+                         std::to_string(c.keywordsGivenUp), std::to_string(c.keywordsTotal),
+                         std::to_string(c.KeywordsFailed()), c.reason});
     }
     return cells;
 }
 
-std::string ChecksJson(const std::vector<ledger::CheckInfo>& checks) {
+std::string ChecksJson(const std::vector<ledger::CheckInfo>& checks,
+                       const std::vector<ledger::CheckStateWords>& states) {
     json doc = json::array();
-    for (const ledger::CheckInfo& c : checks) {
+    for (size_t i = 0; i < checks.size(); ++i) {
+        const ledger::CheckInfo& c = checks[i];
         doc.push_back({{"check_id", c.id},
                        {"engine", c.engine},
                        {"started_at", c.startedAt},
                        {"ended_at", c.endedAt ? json(*c.endedAt) : json(nullptr)},
-                       {"state", ledger::Name(c.state)},
+                       {"state", states[i].name},
+                       {"state_text", states[i].text},
+                       {"reason", c.reason.empty() ? json(nullptr) : json(c.reason)},
                        {"imported", c.imported},
                        {"keywords_done", c.keywordsDone},
                        {"keywords_given_up", c.keywordsGivenUp},
+                       {"keywords_failed", c.KeywordsFailed()},
                        {"keywords_total", c.keywordsTotal}});
     }
     return doc.dump(2) + "\n";
@@ -72,31 +82,37 @@ std::string ChecksJson(const std::vector<ledger::CheckInfo>& checks) {
 std::string HistoryText(const std::vector<ledger::HistoryRow>& rows, const std::string& format) {
     std::vector<TextRow> cells = HistoryCells(rows);
     if (format == "csv") {
-        return CsvTable({"engine", "check_id", "checked_at", "keyword", "url", "rank", "status"},
-                        cells);
+        return CsvTable(
+            {"engine", "check_id", "checked_at", "keyword", "url", "rank", "status", "note"},
+            cells);
     }
     if (format == "json") return HistoryJson(rows, cells);
     if (rows.empty()) return "(no check matches)\n";
     for (TextRow& row : cells) {
         row[2] = ShortTime(row[2]);
         if (row[5].empty()) row[5] = row[6] == "not_found" ? "-" : row[6];
-        row.pop_back();
+        if (!row[7].empty()) row[5] += " (" + row[7] + ")";
+        row.resize(6);
     }
     return AlignedTable({"Engine", "Check", "Date", "Keyword", "URL", "Rank"}, cells);
 }
 
-std::string ChecksText(const std::vector<ledger::CheckInfo>& checks, const std::string& format) {
-    std::vector<TextRow> cells = CheckCells(checks);
+std::string ChecksText(const std::vector<ledger::CheckInfo>& checks, const std::string& format,
+                       const std::function<bool(const ledger::CheckInfo&)>& lockFree) {
+    std::vector<ledger::CheckStateWords> states;
+    for (const ledger::CheckInfo& c : checks)
+        states.push_back(ledger::StateWords(c, lockFree(c)));
+    std::vector<TextRow> cells = CheckCells(checks, states);
     if (format == "csv") {
-        for (TextRow& row : cells)
-            row[4] = row[4].substr(0, row[4].find(' '));
         return CsvTable({"check_id", "engine", "started_at", "ended_at", "state", "keywords_done",
-                         "keywords_given_up", "keywords_total"},
+                         "keywords_given_up", "keywords_total", "keywords_failed", "reason"},
                         cells);
     }
-    if (format == "json") return ChecksJson(checks);
+    if (format == "json") return ChecksJson(checks, states);
     if (checks.empty()) return "(no check yet)\n";
-    for (TextRow& row : cells) {
+    for (size_t i = 0; i < cells.size(); ++i) {
+        TextRow& row = cells[i];
+        row[4] = states[i].text + (checks[i].imported ? " (imported)" : "");
         row[2] = ShortTime(row[2]);
         row[3] = row[3].empty() ? "" : ShortTime(row[3]);
         row[5] = row[5] + " / " + row[6] + " / " + row[7];

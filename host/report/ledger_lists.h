@@ -2,13 +2,17 @@
 // URL in every check, and one line per check, each as an aligned table for people or as CSV or
 // JSON for programs.
 //
-//   history CSV: engine,check_id,checked_at,keyword,url,rank,status
+//   history CSV: engine,check_id,checked_at,keyword,url,rank,status,note
 //   checks CSV:  check_id,engine,started_at,ended_at,state,keywords_done,keywords_given_up,
-//                keywords_total
+//                keywords_total,keywords_failed,reason
+// A check's state is worded as every output words it (ledger/check_state_words.h): its name in
+// CSV and JSON ("interrupted" for a running check whose folder nobody holds), the words in the
+// table ("stopped after 12 of 30 keywords (Ctrl-C)").
 //
 // Free functions without state; any thread.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +22,8 @@ namespace rankcheck {
 
 // `format` is "table", "csv" or "json".
 std::string HistoryText(const std::vector<ledger::HistoryRow>& rows, const std::string& format);
-std::string ChecksText(const std::vector<ledger::CheckInfo>& checks, const std::string& format);
+// `lockFree` tells whether nothing holds a check's folder (a running check was interrupted).
+std::string ChecksText(const std::vector<ledger::CheckInfo>& checks, const std::string& format,
+                       const std::function<bool(const ledger::CheckInfo&)>& lockFree);
 
 }  // namespace rankcheck

@@ -55,6 +55,8 @@ RankView RankView::Build(ledger::Ledger& ledger, const RankViewRequest& request)
         options.compareWith = request.compare;
         ledger::CheckReport report = ledger.Report(engine.check->id, options);
         engine.compared = report.compared;
+        engine.state = ledger::StateWords(
+            *engine.check, request.lockFree ? request.lockFree(*engine.check) : false);
 
         const std::vector<std::string> keys = UrlKeys(ledger, engine.check->id);
         for (ReportRow& row : report.rows) {
@@ -104,7 +106,8 @@ std::string CellText(const std::optional<ledger::ReportRow>& cell, int maxResult
         case RankStatus::Suspect:
         case RankStatus::Error: {
             if (!cell->lastKnownAt) return words;
-            const std::string last = cell->lastKnownRank ? std::to_string(*cell->lastKnownRank) : "-";
+            const std::string last =
+                cell->lastKnownRank ? std::to_string(*cell->lastKnownRank) : "-";
             return words + " (last " + last + " on " + cell->lastKnownAt->substr(0, 10) + ")";
         }
         default:

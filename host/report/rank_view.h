@@ -12,11 +12,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "jobfiles/engine_table.h"
+#include "ledger/check_state_words.h"
 #include "ledger/ledger.h"
 
 namespace rankcheck {
@@ -27,6 +29,9 @@ struct RankViewRequest {
     std::optional<int64_t> compare;  // compare with this check instead of like with like
     bool exactMatch = false;         // the URL must be the whole link
     int top = 0;                     // > 0: positions beyond it count as not found
+    // Whether nothing holds the folder of a check (its lock is free), so that a running check
+    // reads as interrupted; none: every check reads as it is recorded.
+    std::function<bool(const ledger::CheckInfo&)> lockFree;
 };
 
 class RankView {
@@ -35,6 +40,7 @@ class RankView {
         std::string name;
         std::optional<ledger::CheckInfo> check;     // none: the engine has no check yet
         std::optional<ledger::CheckInfo> compared;  // none: nothing to compare with
+        ledger::CheckStateWords state = {};         // of `check`, as every output words it
     };
     struct Row {
         std::string keyword;  // bytes as in keywords.lst

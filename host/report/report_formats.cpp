@@ -1,9 +1,12 @@
 #include "host/report/report_formats.h"
 
+#include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "host/report/safe_text.h"
 #include "host/report/text_table.h"
 #include "platform/sysutils.h"
 
@@ -11,6 +14,8 @@ namespace rankcheck {
 
 namespace {
 
+using json = nlohmann::ordered_json;
+using ledger::RankStatus;
 using ledger::ReportRow;
 
 int MaxResults(const RankView::Engine& engine) {
@@ -34,7 +39,54 @@ std::vector<Record> Records(const RankView& view) {
 }
 
 const char* StatusOf(const std::optional<ReportRow>& cell) {
-    return cell ? ledger::Name(cell->status) : ledger::Name(ledger::RankStatus::NotSearched);
+    return cell ? ledger::Name(cell->status) : ledger::Name(RankStatus::NotSearched);
+}
+
+// JSON's change: a number of places (previous - rank), "new", "lost", or null.
+json ChangeJson(const std::optional<ReportRow>& cell) {
+    if (!cell || cell->change.empty()) return nullptr;
+    if (cell->change == "new" || cell->change == "lost") return cell->change;
+    return std::stoi(cell->change);
+}
+
+// A keyword's line, by keyword and engine, as the notes below the table name it.
+std::string KeywordOn(const RankView::Row& row, const RankView::Engine& engine) {
+    return engine.name + ", \"" + TerminalText(AnsiToUtf8(row.keyword)) + "\"";
+}
+
+// Below the table: where a keyword was compared with another check than its engine's line
+// names, and why each suspect keyword is suspect. Each keyword once per engine.
+void WriteNotes(const RankView& view, std::ostream& out) {
+    std::vector<std::string> compared, suspect;
+    std::set<std::pair<size_t, std::string>> seen;
+    for (const RankView::Row& row : view.Rows()) {
+        for (size_t e = 0; e < view.Engines().size(); ++e) {
+            const std::optional<ReportRow>& cell = row.cells[e];
+            const RankView::Engine& engine = view.Engines()[e];
+            if (!cell || !seen.insert({e, row.keyword}).second) continue;
+            if (cell->comparedCheck && engine.compared &&
+                *cell->comparedCheck != engine.compared->id) {
+                compared.push_back(KeywordOn(row, engine) + ": check " +
+                                   std::to_string(*cell->comparedCheck) + " of " +
+                                   ShortTime(cell->comparedAt.value_or("")));
+            }
+            if (cell->status == RankStatus::Suspect) {
+                suspect.push_back(KeywordOn(row, engine) + ": " + cell->note);
+            }
+        }
+    }
+    if (!compared.empty()) {
+        out << "\nCompared with another check (the engine's compared check could not be trusted "
+               "for it, or examined it less deep):\n";
+        for (const std::string& line : compared)
+            out << "  " << line << '\n';
+    }
+    if (!suspect.empty()) {
+        out << "\nSuspect (the engine's results ended early, as a block or captcha page looks; "
+               "`rankcheck run ENGINE --recheck` searches them again):\n";
+        for (const std::string& line : suspect)
+            out << "  " << line << '\n';
+    }
 }
 
 }  // namespace
@@ -43,15 +95,15 @@ std::string CheckLine(const RankView::Engine& engine) {
     if (!engine.check) return engine.name + ": no check yet";
     const ledger::CheckInfo& check = *engine.check;
     std::string line = engine.name + ": check " + std::to_string(check.id) + ", " +
-                       ShortTime(check.startedAt) + ", " + ledger::Name(check.state);
+                       ShortTime(check.startedAt) + ", " + engine.state.text;
     if (check.imported) line += " (imported from the result files)";
     if (engine.compared) {
         line += "; compared with check " + std::to_string(engine.compared->id) + " of " +
                 ShortTime(engine.compared->startedAt);
     } else {
-        line += "; no earlier complete check to compare with";
+        line += "; no earlier trusted check to compare with";
     }
-    return line;
+    return TerminalMessage(line);
 }
 
 void WriteTable(const RankView& view, std::ostream& out) {
@@ -80,21 +132,29 @@ void WriteTable(const RankView& view, std::ostream& out) {
 
     out << AlignedTable(header, rows);
     if (rows.empty()) out << "(no check holds a keyword and a URL yet)\n";
+    WriteNotes(view, out);
 
     const RankViewRequest& request = view.Request();
     out << "\nNumbers are positions (1 = first result)";
     if (request.top > 0) out << ", counted up to " << request.top;
     out << "; URLs match " << (request.exactMatch ? "the whole link" : "inside a link")
-        << ", with or without http:// or https://, ignoring case.\n"
+        << ",\nwith or without http:// or https://, ignoring case.\n"
         << "\u25B23 / \u25BC2: moved up 3 / down 2 places since the compared check; new: not "
-           "found there; lost: not found now.\n"
-        << "-: not found among every position requested; partial: the check examined fewer; "
-           "error: the engine gave the keyword up (last known rank and date); not searched: the "
-           "check did not reach the keyword.\n";
+           "found\nthere; lost: not found now.\n"
+        << "-: not found, and every position requested was examined (or the engine's results\n"
+           "   ended where they ended on the last trusted check).\n"
+        << "beyond 20: not among the 20 positions this check examined, fewer than the check\n"
+           "   it is compared with.\n"
+        << "suspect: the engine's results ended early (no result on page 1, or fewer\n"
+           "   positions than requested and than last time), as a block page looks.\n"
+        << "error: the engine gave the keyword up. partial (30 of 100): the run stopped with\n"
+           "   the keyword under way. Suspect and error show the last trusted rank and date.\n"
+        << "not searched: the check did not reach the keyword. beyond, suspect, error,\n"
+           "   partial and not searched are never counted as a move, new or lost.\n";
 }
 
 void WriteCsv(const RankView& view, std::ostream& out) {
-    out << "keyword,url,engine,rank,status,previous_rank,change,check_id,checked_at\r\n";
+    out << "keyword,url,engine,rank,status,previous_rank,change,check_id,checked_at,note\r\n";
     // Appended piece by piece: gcc 12 at -O3 warns falsely (-Wrestrict) on "," + a temporary.
     for (const Record& r : Records(view)) {
         const std::optional<ReportRow>& cell = *r.cell;
@@ -119,24 +179,33 @@ void WriteCsv(const RankView& view, std::ostream& out) {
         } else {
             line += ',';
         }
+        line += ',';
+        if (cell) line += CsvField(cell->note);
         out << line << "\r\n";
     }
 }
 
 void WriteJson(const RankView& view, std::ostream& out) {
-    using json = nlohmann::ordered_json;
-    auto checkJson = [](const std::optional<ledger::CheckInfo>& check) -> json {
+    auto checkJson = [](const std::optional<ledger::CheckInfo>& check,
+                        const ledger::CheckStateWords* state) -> json {
         if (!check) return nullptr;
-        return {{"check_id", check->id},
-                {"engine", check->engine},
-                {"started_at", check->startedAt},
-                {"ended_at", check->endedAt ? json(*check->endedAt) : json(nullptr)},
-                {"state", ledger::Name(check->state)},
-                {"imported", check->imported},
-                {"max_results", check->options.maxResults},
-                {"keywords_total", check->keywordsTotal},
-                {"keywords_done", check->keywordsDone},
-                {"keywords_given_up", check->keywordsGivenUp}};
+        json doc = {{"check_id", check->id},
+                    {"engine", check->engine},
+                    {"started_at", check->startedAt},
+                    {"ended_at", check->endedAt ? json(*check->endedAt) : json(nullptr)},
+                    {"state", state ? state->name : std::string(ledger::Name(check->state))},
+                    {"imported", check->imported},
+                    {"max_results", check->options.maxResults},
+                    {"keywords_total", check->keywordsTotal},
+                    {"keywords_done", check->keywordsDone},
+                    {"keywords_given_up", check->keywordsGivenUp}};
+        if (state) {
+            doc["state_text"] = state->text;
+            doc["reason"] = check->reason.empty() ? json(nullptr) : json(check->reason);
+            doc["keywords_failed"] = check->KeywordsFailed();
+            doc["keywords_suspect"] = check->keywordsSuspect;
+        }
+        return doc;
     };
     json doc;
     doc["exact_match"] = view.Request().exactMatch;
@@ -144,8 +213,8 @@ void WriteJson(const RankView& view, std::ostream& out) {
     doc["engines"] = json::array();
     for (const RankView::Engine& engine : view.Engines()) {
         doc["engines"].push_back({{"engine", engine.name},
-                                  {"check", checkJson(engine.check)},
-                                  {"compared", checkJson(engine.compared)}});
+                                  {"check", checkJson(engine.check, &engine.state)},
+                                  {"compared", checkJson(engine.compared, nullptr)}});
     }
     doc["rows"] = json::array();
     for (const Record& r : Records(view)) {
@@ -158,10 +227,13 @@ void WriteJson(const RankView& view, std::ostream& out) {
         row["status"] = StatusOf(cell);
         row["previous_rank"] =
             cell && cell->previousRank ? json(*cell->previousRank) : json(nullptr);
-        row["change"] = cell ? cell->change : "";
+        row["change"] = ChangeJson(cell);
         row["check_id"] = r.engine->check ? json(r.engine->check->id) : json(nullptr);
         row["checked_at"] = r.engine->check ? json(r.engine->check->startedAt) : json(nullptr);
+        row["note"] = cell && !cell->note.empty() ? json(cell->note) : json(nullptr);
         row["positions_examined"] = cell ? cell->positionsExamined : 0;
+        row["compared_check_id"] =
+            cell && cell->comparedCheck ? json(*cell->comparedCheck) : json(nullptr);
         if (cell && cell->lastKnownAt) {
             row["last_known_rank"] =
                 cell->lastKnownRank ? json(*cell->lastKnownRank) : json(nullptr);

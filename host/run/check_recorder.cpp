@@ -1,37 +1,50 @@
 #include "host/run/check_recorder.h"
 
+#include <stdexcept>
+
 #include "jobfiles/job_files.h"
 #include "platform/string_list.h"
 
 namespace rankcheck {
 
-CheckRecorder::CheckRecorder(ledger::Ledger& ledger, const ledger::CheckInfo& check,
-                             std::filesystem::path folder, std::vector<ledger::UserUrl> urls,
-                             std::function<std::string()> now)
+CheckRecorder::CheckRecorder(ledger::Ledger& ledger, const ledger::CheckInfo& check, Job job,
+                             std::vector<ledger::UserUrl> urls, std::function<std::string()> now)
     : ledger_(ledger),
       check_(check),
-      folder_(std::move(folder)),
+      job_(std::move(job)),
       urls_(std::move(urls)),
       now_(std::move(now)) {
+    // A recheck searches its keywords afresh: none of them is final in its job yet.
+    if (!job_.checkIndexes.empty()) return;
     for (const ledger::CheckedKeyword& keyword : ledger_.LoadCheck(check_.id).keywords) {
-        if (keyword.state == ledger::KeywordState::Done) final_.insert(keyword.index);
-        if (keyword.state == ledger::KeywordState::GivenUp) {
+        if (keyword.state == ledger::KeywordState::Done ||
+            keyword.state == ledger::KeywordState::GivenUp) {
             final_.insert(keyword.index);
-            givenUp_.insert(keyword.index);
         }
     }
 }
 
-void CheckRecorder::Record(int index, bool partial) {
+int CheckRecorder::JobKeywords() const {
+    return job_.checkIndexes.empty() ? check_.keywordsTotal
+                                     : static_cast<int>(job_.checkIndexes.size());
+}
+
+int CheckRecorder::CheckIndex(int jobIndex) const {
+    return job_.checkIndexes.empty() ? jobIndex : job_.checkIndexes.at(jobIndex);
+}
+
+bool CheckRecorder::Record(int jobIndex, bool partial) {
     TStringList lines;
-    lines.LoadFromFile((folder_ / jobfiles::ResultFileName(check_.engine, index)).string());
+    lines.LoadFromFile((job_.folder / jobfiles::ResultFileName(check_.engine, jobIndex)).string());
     const jobfiles::ResultLines sorted = jobfiles::ResultLines::From(lines.Lines());
     ledger::KeywordResult result;
-    result.index = index;
+    result.index = CheckIndex(jobIndex);
     result.positionsExamined = static_cast<int>(sorted.links.size());
     if (sorted.givenUp) {
         result.state = ledger::KeywordState::GivenUp;
     } else if (partial && result.positionsExamined < check_.options.maxResults) {
+        // Stopped before its first page came: the keyword was not searched.
+        if (result.positionsExamined == 0) return false;
         result.state = ledger::KeywordState::Partial;
     } else {
         result.state = ledger::KeywordState::Done;
@@ -40,12 +53,14 @@ void CheckRecorder::Record(int index, bool partial) {
     result.links = sorted.links;
     result.recordedAt = now_();
     ledger_.RecordKeyword(check_.id, result);
-    if (result.state != ledger::KeywordState::Partial) final_.insert(index);
-    if (result.state == ledger::KeywordState::GivenUp) givenUp_.insert(index);
+    if (result.state == ledger::KeywordState::Partial) return true;
+    final_.insert(jobIndex);
+    if (OnRecorded) OnRecorded(result.index, ledger_.Outcome(check_.id, result.index));
+    return true;
 }
 
-void CheckRecorder::CatchUp(int keywordIndex) {
-    const int end = std::min(keywordIndex, check_.keywordsTotal);
+void CheckRecorder::CatchUp(int jobIndex) {
+    const int end = std::min(jobIndex, JobKeywords());
     for (int i = 0; i < end; ++i) {
         if (!final_.count(i)) Record(i, false);
     }
@@ -53,7 +68,7 @@ void CheckRecorder::CatchUp(int keywordIndex) {
 
 jobfiles::ProgressRecord CheckRecorder::Progress() const {
     return jobfiles::ProgressRecord::Load(
-        (folder_ / jobfiles::ProgressFileName(check_.engine)).string());
+        (job_.folder / jobfiles::ProgressFileName(check_.engine)).string());
 }
 
 void CheckRecorder::OnStatusLine(const jobfiles::StatusLine& line) {
@@ -75,25 +90,28 @@ void CheckRecorder::OnStatusLine(const jobfiles::StatusLine& line) {
     CatchUp(retryingFirstPage ? progress.keywordIndex : progress.keywordIndex + 1);
 }
 
-void CheckRecorder::Finish(bool completed, bool stoppedByUser) {
-    if (pageSeen_) {
-        const int current = Progress().keywordIndex;
-        CatchUp(completed ? current + 1 : current);
-        if (!completed && current >= 0 && current < check_.keywordsTotal &&
-            !final_.count(current)) {
-            Record(current, true);
+void CheckRecorder::Finish(bool completed, ledger::CheckState state, const std::string& reason) {
+    // The check is ended also when its last keywords cannot be read (a progress or result file
+    // the run could not write): it must never be left running.
+    std::string unread;
+    try {
+        if (pageSeen_) {
+            const int current = Progress().keywordIndex;
+            CatchUp(completed ? current + 1 : current);
+            if (!completed && current >= 0 && current < JobKeywords() && !final_.count(current)) {
+                Record(current, true);
+            }
+        } else if (completed) {
+            CatchUp(JobKeywords());
         }
-    } else if (completed) {
-        CatchUp(check_.keywordsTotal);
+    } catch (const std::exception& e) {
+        unread = e.what();
+        if (state == ledger::CheckState::Complete) state = ledger::CheckState::Failed;
     }
-    const ledger::CheckState state = completed       ? ledger::CheckState::Complete
-                                     : stoppedByUser ? ledger::CheckState::Stopped
-                                                     : ledger::CheckState::Failed;
-    ledger_.EndCheck(check_.id, state, now_());
-}
-
-std::vector<int> CheckRecorder::GivenUp() const {
-    return {givenUp_.begin(), givenUp_.end()};
+    ledger_.EndCheck(check_.id, state, now_(), unread.empty() || !reason.empty() ? reason : unread);
+    if (!unread.empty()) {
+        throw std::runtime_error("the last keywords of the run could not be read: " + unread);
+    }
 }
 
 }  // namespace rankcheck

@@ -15,6 +15,7 @@
 #include "host/report/shell_quote.h"
 #include "host/run/check_recorder.h"
 #include "host/run/input_checks.h"
+#include "host/run/job_folder.h"
 #include "host/run/ledger_import.h"
 #include "host/run/preflight.h"
 #include "host/run/stop_signal.h"
@@ -22,6 +23,8 @@
 #include "hostkit/working_directory.h"
 #include "jobfiles/engine_table.h"
 #include "jobfiles/job_files.h"
+#include "ledger/check_inputs.h"
+#include "ledger/check_state_words.h"
 #include "platform/exceptions.h"
 #include "platform/string_list.h"
 #include "platform/sysutils.h"
@@ -52,14 +55,17 @@ std::string Now() {
     return ledger::UtcTimestamp(std::time(nullptr));
 }
 
+std::string Shown(const std::string& keyword) {
+    return TerminalText(AnsiToUtf8(keyword));
+}
+
 // "the order changed (line 3 was "a", is "b")" when the same keywords stand in another order.
 std::string OrderChange(const std::vector<std::string>& before,
                         const std::vector<std::string>& now) {
     for (size_t i = 0; i < now.size(); ++i) {
         if (now[i] != before[i]) {
             return "the order changed (line " + std::to_string(i + 1) + " was \"" +
-                   TerminalText(AnsiToUtf8(before[i])) + "\", is \"" +
-                   TerminalText(AnsiToUtf8(now[i])) + "\")";
+                   Shown(before[i]) + "\", is \"" + Shown(now[i]) + "\")";
         }
     }
     return "";
@@ -77,7 +83,7 @@ std::string KeywordChanges(const std::vector<std::string>& before,
     auto quoted = [](const std::vector<std::string>& words) {
         std::string text;
         for (size_t i = 0; i < words.size() && i < 10; ++i)
-            text += (i == 0 ? "\"" : ", \"") + TerminalText(AnsiToUtf8(words[i])) + "\"";
+            text += (i == 0 ? "\"" : ", \"") + Shown(words[i]) + "\"";
         if (words.size() > 10) text += " and " + std::to_string(words.size() - 10) + " more";
         return text;
     };
@@ -88,31 +94,45 @@ std::string KeywordChanges(const std::vector<std::string>& before,
     return text.empty() ? OrderChange(before, now) : text;
 }
 
-// The summary line of one engine's run.
-std::string Summary(const ledger::CheckInfo& check, const std::vector<std::string>& keywords,
-                    const std::vector<int>& givenUp, std::chrono::steady_clock::duration took,
-                    int topTen) {
-    const int done = check.keywordsDone;
-    const int notReached =
-        check.keywordsTotal - check.keywordsDone - check.keywordsGivenUp - check.keywordsPartial;
-    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(took).count();
-    std::ostringstream line;
-    line << check.engine << " (check " << check.id << "): " << done << " of " << check.keywordsTotal
-         << " keywords done, " << check.keywordsGivenUp << " given up";
-    if (check.keywordsPartial > 0) line << ", " << check.keywordsPartial << " partial";
-    line << ", " << notReached << " not reached; " << topTen << (topTen == 1 ? " rank" : " ranks")
-         << " of your URLs in the top 10; " << seconds / 60 << " min " << seconds % 60 << " s";
-    if (!givenUp.empty()) {
-        line << "\n  given up:";
-        for (size_t i = 0; i < givenUp.size(); ++i) {
-            const int k = givenUp[i];
-            line << (i == 0 ? " " : ", ") << "\""
-                 << (k < static_cast<int>(keywords.size()) ? TerminalText(AnsiToUtf8(keywords[k]))
-                                                           : "?")
-                 << "\"";
+// "a; b; c"
+std::string Joined(const std::vector<std::string>& parts, const char* between) {
+    std::string text;
+    for (const std::string& part : parts)
+        text += (text.empty() ? "" : between) + part;
+    return text;
+}
+
+// The keywords of a check without a trusted outcome, by kind, as the summary names them:
+// "  given up: "a", "b"" and "  suspect: "c" (no results on page 1)".
+std::string FailedKeywords(const ledger::CheckDetail& detail,
+                           const std::vector<ledger::KeywordOutcome>& outcomes) {
+    using ledger::RankStatus;
+    std::vector<std::string> givenUp, suspect, partial;
+    for (size_t i = 0; i < outcomes.size() && i < detail.keywords.size(); ++i) {
+        const std::string keyword = "\"" + Shown(detail.keywords[i].text) + "\"";
+        switch (outcomes[i].status) {
+            case RankStatus::Error:
+                givenUp.push_back(keyword);
+                break;
+            case RankStatus::Suspect:
+                suspect.push_back(keyword + " (" + outcomes[i].note + ")");
+                break;
+            case RankStatus::Partial:
+                partial.push_back(keyword);
+                break;
+            default:
+                break;
         }
     }
-    return line.str();
+    std::string text;
+    if (!givenUp.empty()) text += "\n  given up: " + Joined(givenUp, ", ");
+    if (!suspect.empty()) text += "\n  suspect: " + Joined(suspect, ", ");
+    if (!partial.empty()) text += "\n  partial: " + Joined(partial, ", ");
+    return text;
+}
+
+std::string Keywords(int count) {
+    return std::to_string(count) + (count == 1 ? " keyword" : " keywords");
 }
 
 }  // namespace
@@ -123,35 +143,26 @@ RunSession::~RunSession() = default;
 
 RunVerdict RunSession::Run() {
     if (!Prepare()) return RunVerdict::Refused;
+    if (nothingToDo_) return RunVerdict::Completed;
     StopSignal::Install();
     display_ = std::make_unique<ProgressDisplay>(std::cout, std::cerr, isatty(STDOUT_FILENO) != 0,
                                                  &TerminalColumns);
-    // The plug-ins resolve the names of their job files against the current directory.
-    std::optional<hostkit::ScopedWorkingDirectory> inFolder;
-    try {
-        inFolder.emplace(folder_);
-    } catch (const fs::filesystem_error& e) {
-        std::cerr << "rankcheck: --dir " << options_.dir << ": " << e.code().message() << '\n';
-        return RunVerdict::Refused;
+    std::vector<EngineRun*> engines;
+    for (EngineRun& e : engines_) {
+        if (!e.skipped) engines.push_back(&e);
     }
-    if (engines_.size() > 1 && !options_.sequential) {
-        std::vector<EngineRun*> running;
-        for (EngineRun& e : engines_) {
-            Start(e);
-            if (e.outcome != RunOutcome::StartFailed) running.push_back(&e);
-        }
-        Drive(running);
-        for (EngineRun& e : engines_)
-            Finish(e);
+    if (engines.size() > 1 && !options_.sequential && !options_.recheck) {
+        RunInFolder(engines, folder_);
     } else {
-        for (EngineRun& e : engines_) {
-            Start(e);
-            if (e.outcome != RunOutcome::StartFailed) Drive({&e});
-            Finish(e);
-            if (e.outcome == RunOutcome::Stopped) break;
+        for (EngineRun* e : engines) {
+            if (!options_.recheck) {
+                RunInFolder({e}, folder_);
+            } else if (PrepareRecheckFolder(*e)) {
+                RunInFolder({e}, e->jobFolder);
+            }
+            if (StopWanted()) break;
         }
     }
-    inFolder.reset();
     return Summarise();
 }
 
@@ -173,9 +184,23 @@ bool RunSession::Prepare() {
     inputs_ = FolderInputs::Read(folder_);
     urls_ = LedgerUrls(inputs_.urls);
     std::vector<hostkit::PluginRef> plugins;
-    for (const EngineRun& e : engines_)
+    for (EngineRun& e : engines_) {
         plugins.push_back(e.plugin);
-    return CheckWritable() && CheckInputs(plugins) && OpenLedger();
+        e.settings = options_.settings;
+        e.jobFolder = folder_;
+    }
+    return CheckKeywordsFile() && CheckWritable() && CheckInputs(plugins) && OpenLedger() &&
+           DecideContinuations();
+}
+
+// A keywords.lst without a line gives a run with nothing to search: refused before anything
+// starts. (One that cannot be read is named by the plug-in when it starts.)
+bool RunSession::CheckKeywordsFile() {
+    if (!inputs_.keywordsRead || !inputs_.keywords.empty()) return true;
+    std::cerr << "rankcheck: " << (folder_ / jobfiles::kKeywordFile).string()
+              << " is empty: there is no keyword to search (write one keyword per line); nothing "
+                 "was run and no file changed\n";
+    return false;
 }
 
 // A run writes the job files, its lock and the ledger: a folder or ledger it cannot write (an
@@ -270,16 +295,15 @@ bool RunSession::CheckInputs(const std::vector<hostkit::PluginRef>& plugins) {
     return true;
 }
 
-// The folder lock, the ledger (an older folder imported into it once) and the checks a --resume
-// goes on with.
+// The folder lock and the ledger, whose checks of this folder are the run's (a ledger shared
+// through --db keeps every other folder's apart); an older folder is imported into it once.
 bool RunSession::OpenLedger() {
     try {
         lock_ = FolderLock::Acquire(options_.dir);
-        ledger_ = std::make_unique<ledger::Ledger>(dbPath_.string());
+        ledger::Ledger::Options options;
+        options.folder = folder_.string();
+        ledger_ = std::make_unique<ledger::Ledger>(dbPath_.string(), options);
         ImportFolderOnce(*ledger_, folder_, inputs_);
-        for (EngineRun& e : engines_) {
-            if (options_.settings.resume && !DecideResume(e)) return false;
-        }
     } catch (const std::exception& e) {
         std::cerr << "rankcheck: " << e.what() << '\n';
         return false;
@@ -287,41 +311,164 @@ bool RunSession::OpenLedger() {
     return true;
 }
 
-// The check a --resume of `e` goes on with; false (the reason printed) when there is none, or
-// when keywords.lst has changed since it began.
-bool RunSession::DecideResume(EngineRun& e) {
-    const std::string& engine = e.plugin.engine;
-    e.resumed = ledger_->ResumableCheck(engine);
-    std::error_code ec;
-    e.fromProgress = fs::exists(ProgressFile(engine), ec);
-    const std::string afresh = CommandLine(options_.engine, false);
-    if (!e.resumed) {
-        std::cerr << "rankcheck: there is nothing to resume on " << engine << " (";
-        if (e.fromProgress) {
-            std::cerr << "its latest check in " << dbPath_.string() << " is complete";
-        } else {
-            std::cerr << "no stopped check and no " << jobfiles::ProgressFileName(engine) << " in "
-                      << folder_.string();
+// The check each engine goes on with. With `all`, an engine that has nothing to resume or
+// recheck is left out (and named); the run is refused when none has anything, or when a check's
+// own inputs differ from the folder's.
+bool RunSession::DecideContinuations() {
+    const bool resume = options_.settings.resume;
+    if (!resume && !options_.recheck) return true;
+    std::vector<std::string> nothing;  // "Verrin (its latest check 2 is complete)"
+    bool someWithoutCheck = false;
+    try {
+        for (EngineRun& e : engines_) {
+            std::string why;
+            if (resume ? FindResumable(e, why) : FindRecheck(e, why)) {
+                if (!SameInputs(e, resume ? "resumed" : "rechecked")) return false;
+                continue;
+            }
+            e.skipped = true;
+            someWithoutCheck = someWithoutCheck || !ledger_->LatestCheck(e.plugin.engine);
+            nothing.push_back(e.plugin.engine + " (" + why + ")");
         }
-        std::cerr << "); to start afresh: " << afresh << '\n';
+    } catch (const std::exception& error) {
+        std::cerr << "rankcheck: " << error.what() << '\n';
         return false;
     }
-    std::vector<std::string> checked;
-    for (const auto& keyword : ledger_->LoadCheck(e.resumed->id).keywords)
-        checked.push_back(keyword.text);
-    const std::string changes = KeywordChanges(checked, inputs_.keywords);
-    if (changes.empty()) return true;
-    std::cerr << "rankcheck: keywords.lst has changed since " << engine << "'s check "
-              << e.resumed->id << " began (" << changes
-              << "); a resumed run would record pages under the wrong keywords. Put keywords.lst "
-                 "back, or start afresh: "
-              << afresh << '\n';
+    const char* what = resume ? "resume" : "recheck";
+    const bool any = std::any_of(engines_.begin(), engines_.end(),
+                                 [](const EngineRun& e) { return !e.skipped; });
+    if (!any && (resume || someWithoutCheck)) {
+        // No engine has a check to go on with: a fresh run abandons nothing.
+        std::cerr << "rankcheck: there is nothing to " << what << " on "
+                  << Joined(nothing, " nor on ")
+                  << "; to start afresh: " << CommandLine(options_.engine, Continue::Fresh) << '\n';
+        return false;
+    }
+    if (!any) {
+        std::cerr << "rankcheck: nothing to recheck on " << Joined(nothing, " nor on ") << '\n';
+        nothingToDo_ = true;
+        return true;
+    }
+    for (const std::string& engine : nothing)
+        std::cerr << "rankcheck: nothing to " << what << " on " << engine << '\n';
+    return true;
+}
+
+bool RunSession::FindResumable(EngineRun& e, std::string& why) {
+    const std::string& engine = e.plugin.engine;
+    std::error_code ec;
+    e.fromProgress = fs::exists(ProgressFile(engine), ec);
+    e.reopened = ledger_->ResumableCheck(engine);
+    if (e.reopened) return true;
+    if (const auto latest = ledger_->LatestCheck(engine)) {
+        why = "its latest check " + std::to_string(latest->id) + " is complete";
+    } else {
+        why = "no stopped check and no " + jobfiles::ProgressFileName(engine) + " in " +
+              folder_.string();
+    }
     return false;
+}
+
+bool RunSession::FindRecheck(EngineRun& e, std::string& why) {
+    const auto latest = ledger_->LatestCheck(e.plugin.engine);
+    if (!latest) {
+        why = "no check yet";
+        return false;
+    }
+    e.recheck = ledger_->KeywordsToRecheck(latest->id);
+    if (e.recheck.empty()) {
+        why = "every keyword of its check " + std::to_string(latest->id) + " is trusted";
+        return false;
+    }
+    e.reopened = latest;
+    return true;
+}
+
+// A check owns its inputs: the run goes on with the check's URLs and options, and is refused
+// (nothing changed) when keywords.lst or urls.lst differs from the check's, or an option given
+// differs from the check's own. An option not given is the check's.
+bool RunSession::SameInputs(EngineRun& e, const char* going) {
+    const ledger::CheckDetail detail = ledger_->LoadCheck(e.reopened->id);
+    const std::string check = e.plugin.engine + "'s check " + std::to_string(e.reopened->id);
+    std::vector<std::string> keywords;
+    for (const ledger::CheckedKeyword& keyword : detail.keywords)
+        keywords.push_back(keyword.text);
+    const std::string changes = KeywordChanges(keywords, inputs_.keywords);
+    if (!changes.empty()) {
+        std::cerr << "rankcheck: keywords.lst has changed since " << check << " began (" << changes
+                  << "); a " << going
+                  << " check would record pages under the wrong keywords. Put keywords.lst back "
+                     "as it was to go on with the check; nothing was run and no file changed\n";
+        return false;
+    }
+    const ledger::CheckOptions& own = detail.info.options;
+    const RunSettings& asked = options_.settings;
+    const ledger::CheckOptions wanted{
+        options_.given.maxResults ? asked.maxResults : own.maxResults,
+        options_.given.stopWhenAllFound ? asked.stopWhenAllFound : own.stopWhenAllFound,
+        options_.given.exactMatch ? asked.exactMatch : own.exactMatch};
+    const std::vector<std::string> differences = InputDifferences(detail, urls_, wanted);
+    if (!differences.empty()) {
+        const bool urls =
+            std::any_of(differences.begin(), differences.end(),
+                        [](const std::string& d) { return d.rfind("urls.lst", 0) == 0; });
+        const bool flags = differences.back().rfind("urls.lst", 0) != 0;
+        std::vector<std::string> advice;
+        if (urls) advice.push_back("put urls.lst back as it was");
+        if (flags) advice.push_back("leave the option out (the check's own is taken)");
+        std::cerr << "rankcheck: " << check << " was made with other inputs, and a " << going
+                  << " check goes on with its own: "
+                  << TerminalText(AnsiToUtf8(Joined(differences, "; ")), 2000) << ". To go on "
+                  << "with it, " << Joined(advice, " and ")
+                  << "; nothing was run and no file changed\n";
+        return false;
+    }
+    e.settings = {options_.settings.resume, own.maxResults, own.stopWhenAllFound, own.exactMatch};
+    e.urls = detail.urls;
+    return true;
 }
 
 // ---- start, drive, finish ----
 
-// Loads the plug-in and starts its run, recording into a new check or the resumed one.
+void RunSession::RunInFolder(const std::vector<EngineRun*>& group, const fs::path& folder) {
+    // The plug-ins resolve the names of their job files against the current directory.
+    std::optional<hostkit::ScopedWorkingDirectory> inFolder;
+    try {
+        inFolder.emplace(folder);
+    } catch (const fs::filesystem_error& error) {
+        display_->Note("rankcheck: " + folder.string() + ": " + error.code().message());
+        Worsen(RunVerdict::Refused);
+        return;
+    }
+    std::vector<EngineRun*> running;
+    for (EngineRun* e : group) {
+        Start(*e);
+        if (e->outcome != RunOutcome::StartFailed) running.push_back(e);
+    }
+    Drive(running);
+    for (EngineRun* e : group)
+        Finish(*e);
+}
+
+// A recheck's job folder, jobs/recheck-<engine>/, holding just the keywords it searches again.
+bool RunSession::PrepareRecheckFolder(EngineRun& e) {
+    JobInputs inputs;
+    for (const ledger::RecheckKeyword& keyword : e.recheck)
+        inputs.keywords.push_back(keyword.text);
+    for (const ledger::UserUrl& url : e.urls)
+        inputs.urls.push_back(url.text);
+    try {
+        e.jobFolder = PrepareJobFolder(folder_, RecheckFolderName(e.plugin.engine), inputs);
+        return true;
+    } catch (const std::exception& error) {
+        display_->Note(std::string("rankcheck: the recheck of ") + e.plugin.engine +
+                       " could not begin: " + error.what() + "; nothing was searched");
+        Worsen(RunVerdict::Refused);
+        return false;
+    }
+}
+
+// Loads the plug-in and starts its run, recording into a new check or the reopened one.
 void RunSession::Start(EngineRun& e) {
     e.ran = true;
     try {
@@ -332,9 +479,9 @@ void RunSession::Start(EngineRun& e) {
         return;
     }
     const std::string& engine = e.library->Engine();
-    RunSettings settings = options_.settings;
+    RunSettings settings = e.settings;
     // A check killed before its first page was saved has no progress file: its run starts again
-    // at the first keyword, within the same check.
+    // at the first keyword, within the same check. A recheck starts afresh in its own folder.
     settings.resume = options_.settings.resume && e.fromProgress;
     std::error_code ec;
     if (settings.resume) {
@@ -347,43 +494,73 @@ void RunSession::Start(EngineRun& e) {
     } else {
         // A fresh run starts from nothing; a progress file left by an older run must not be
         // resumed as if it were this check's.
-        fs::remove(ProgressFile(engine), ec);
+        fs::remove(e.jobFolder / jobfiles::ProgressFileName(engine), ec);
     }
-    display_->BeginRun(engine, inputs_.keywords, e.firstKeyword, settings.maxResults);
+    std::vector<std::string> keywords = inputs_.keywords;
+    if (options_.recheck) {
+        keywords.clear();
+        for (const ledger::RecheckKeyword& keyword : e.recheck)
+            keywords.push_back(keyword.text);
+    }
+    display_->BeginRun(engine, keywords, e.firstKeyword, settings.maxResults);
     e.run = std::make_unique<SearchRun>(*e.library, *display_);
     e.started = std::chrono::steady_clock::now();
     e.run->OnStarted = [this, &e] { BeginCheck(e); };
     e.run->OnStatus = [&e](const jobfiles::StatusLine& line) {
         if (e.recorder) e.recorder->OnStatusLine(line);
     };
-    if (!e.run->Start(settings, &doorbell_)) e.outcome = e.run->End();
+    if (e.run->Start(settings, &doorbell_)) {
+        e.driving = true;
+    } else {
+        e.outcome = e.run->End();
+    }
 }
 
 void RunSession::BeginCheck(EngineRun& e) {
     const std::string& engine = e.library->Engine();
     ledger::CheckInfo check;
-    if (e.resumed) {
-        ledger_->ReopenCheck(e.resumed->id);
-        check = ledger_->Check(e.resumed->id);
+    if (e.reopened) {
+        ledger_->ReopenCheck(e.reopened->id,
+                             options_.recheck ? ledger::Reopen::Recheck : ledger::Reopen::Resume);
+        check = ledger_->Check(e.reopened->id);
     } else {
         // A check left running by a rankcheck that was killed: nobody runs it any more (this run
-        // holds the folder), so it is stopped, and a --resume would go on with it.
+        // holds the folder), and this fresh run begins another: it is stopped as it is.
         if (auto stale = ledger_->LatestCheck(engine);
             stale && stale->state == ledger::CheckState::Running) {
-            ledger_->EndCheck(stale->id, ledger::CheckState::Stopped, Now());
+            ledger_->EndCheck(stale->id, ledger::CheckState::Stopped, Now(),
+                              "interrupted: its run ended without closing it");
         }
         ledger::CheckStart begin;
         begin.engine = engine;
         begin.startedAt = Now();
-        begin.options = {options_.settings.maxResults, options_.settings.stopWhenAllFound,
-                         options_.settings.exactMatch};
+        begin.options = {e.settings.maxResults, e.settings.stopWhenAllFound, e.settings.exactMatch};
         begin.keywordsHash = inputs_.keywordsHash;
         begin.keywords = inputs_.keywords;
         begin.urls = urls_;
+        e.urls = urls_;
         check = ledger_->Check(ledger_->BeginCheck(begin));
     }
-    e.recorder = std::make_unique<CheckRecorder>(*ledger_, check, folder_, urls_, &Now);
-    if (e.resumed) e.recorder->CatchUp(e.firstKeyword);
+    CheckRecorder::Job job{e.jobFolder};
+    for (const ledger::RecheckKeyword& keyword : e.recheck)
+        job.checkIndexes.push_back(keyword.index);
+    e.recorder = std::make_unique<CheckRecorder>(*ledger_, check, job, e.urls, &Now);
+    if (e.reopened && !options_.recheck) e.recorder->CatchUp(e.firstKeyword);
+    if (options_.giveUpLimit > 0) {
+        e.breaker = std::make_unique<GiveUpBreaker>(options_.giveUpLimit, engine,
+                                                    static_cast<RunStop&>(*this));
+        e.recorder->OnRecorded = [&e](int, const ledger::KeywordOutcome& outcome) {
+            e.breaker->OnOutcome(outcome);
+        };
+    }
+}
+
+void RunSession::StopRun(const std::string& engine, const std::string& reason) {
+    for (EngineRun& e : engines_) {
+        if (!e.driving || e.stopReason || (!engine.empty() && e.library->Engine() != engine))
+            continue;
+        e.stopReason = reason;
+    }
 }
 
 // Services the runs under way on this thread until each has finished.
@@ -391,13 +568,39 @@ void RunSession::Drive(std::vector<EngineRun*> running) {
     while (!running.empty()) {
         const uint64_t rung = doorbell_.Count();
         std::erase_if(running, [&](EngineRun* e) {
+            if (e->stopReason) {
+                e->run->Stop("rankcheck: stopping " + e->library->Engine() + " after the page " +
+                             "under way has been saved: " + *e->stopReason);
+            }
             if (e->run->Service(StopWanted())) return false;
             e->outcome = e->run->End();
+            e->driving = false;
             return true;
         });
         display_->Tick();
         if (!running.empty()) doorbell_.WaitSince(rung, 100);
     }
+}
+
+std::pair<ledger::CheckState, std::string> RunSession::EndOf(const EngineRun& e) const {
+    using ledger::CheckState;
+    std::pair<CheckState, std::string> end{CheckState::Complete, ""};
+    switch (e.outcome) {
+        case RunOutcome::Completed:
+            return end;
+        case RunOutcome::Stopped:
+            end = {CheckState::Stopped, e.stopReason.value_or(StopSignal::FirstInWords())};
+            break;
+        case RunOutcome::Failed:
+        case RunOutcome::StartFailed:
+            end = {CheckState::Failed, e.run ? e.run->Message() : ""};
+            break;
+    }
+    // A recheck cut short leaves a complete check complete: every keyword was searched.
+    if (options_.recheck && e.reopened && e.reopened->state == CheckState::Complete) {
+        end = {CheckState::Complete, ""};
+    }
+    return end;
 }
 
 // The run is over: the keyword under way recorded, the check ended, its summary made.
@@ -407,25 +610,35 @@ void RunSession::Finish(EngineRun& e) {
         return;
     }
     const std::string& engine = e.library->Engine();
-    std::vector<int> givenUp;
     if (e.recorder) {
+        const auto [state, reason] = EndOf(e);
         try {
-            e.recorder->Finish(e.outcome == RunOutcome::Completed,
-                               e.outcome == RunOutcome::Stopped);
-            givenUp = e.recorder->GivenUp();
-            const ledger::CheckInfo check = ledger_->Check(e.recorder->Check().id);
-            summaries_.push_back(Summary(check, inputs_.keywords, givenUp,
-                                         std::chrono::steady_clock::now() - e.started,
-                                         TopTenCount(*ledger_, check.id)));
+            e.recorder->Finish(e.outcome == RunOutcome::Completed, state, reason);
         } catch (const std::exception& error) {
-            display_->Note(std::string("rankcheck: the ledger could not be written: ") +
-                           error.what());
+            display_->Note(std::string("rankcheck: ") + engine + "'s check " +
+                           std::to_string(e.recorder->Check().id) +
+                           " could not be recorded whole: " + error.what());
+            e.ledgerLost = true;
+            Worsen(RunVerdict::Failed);
+        }
+        try {
+            const ledger::CheckInfo check = ledger_->Check(e.recorder->Check().id);
+            summaries_.push_back(Summary(e, check));
+            if (check.state != ledger::CheckState::Complete) e.goOn = true;
+            if (e.outcome == RunOutcome::Completed && check.KeywordsFailed() > 0) {
+                Worsen(RunVerdict::KeywordsFailed);
+            }
+        } catch (const std::exception& error) {
+            if (!e.ledgerLost) {
+                display_->Note(std::string("rankcheck: the ledger could not be read: ") +
+                               error.what());
+            }
+            e.ledgerLost = true;
             Worsen(RunVerdict::Failed);
         }
     }
     switch (e.outcome) {
         case RunOutcome::Completed:
-            if (!givenUp.empty()) Worsen(RunVerdict::KeywordsGivenUp);
             break;
         case RunOutcome::StartFailed:
             display_->Note("rankcheck: " + engine + " could not start: " + e.run->Message());
@@ -436,8 +649,33 @@ void RunSession::Finish(EngineRun& e) {
             Worsen(RunVerdict::Failed);
             break;
         case RunOutcome::Stopped:
+            Worsen(e.stopReason ? RunVerdict::Halted : RunVerdict::Stopped);
             break;
     }
+    // A check reopened or begun that could not be ended is still open: it goes on by a resume.
+    if (e.ledgerLost || (e.outcome == RunOutcome::Failed && (e.reopened || e.recorder))) {
+        e.goOn = true;
+    }
+}
+
+// The summary line of one engine's run, with its check's state in the words every output uses,
+// and the keywords that failed.
+std::string RunSession::Summary(const EngineRun& e, const ledger::CheckInfo& check) {
+    const ledger::CheckDetail detail = ledger_->LoadCheck(check.id);
+    const std::vector<ledger::KeywordOutcome> outcomes = ledger_->Outcomes(check.id);
+    const int topTen = TopTenCount(*ledger_, check.id);
+    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                                  std::chrono::steady_clock::now() - e.started)
+                                  .count();
+    std::ostringstream line;
+    line << check.engine << " (check " << check.id;
+    if (options_.recheck)
+        line << ", " << Keywords(static_cast<int>(e.recheck.size())) << " rechecked";
+    line << "): " << ledger::StateWords(check, false).text << "; " << check.KeywordsTrusted()
+         << " of " << Keywords(check.keywordsTotal) << " trusted; " << topTen
+         << (topTen == 1 ? " rank" : " ranks") << " of your URLs in the top 10; " << seconds / 60
+         << " min " << seconds % 60 << " s" << FailedKeywords(detail, outcomes);
+    return line.str();
 }
 
 // ---- summarise ----
@@ -445,47 +683,60 @@ void RunSession::Finish(EngineRun& e) {
 RunVerdict RunSession::Summarise() {
     for (const std::string& summary : summaries_)
         display_->Note("rankcheck: " + summary);
-    const auto stopped = [](const EngineRun& e) { return e.outcome == RunOutcome::Stopped; };
-    if (std::none_of(engines_.begin(), engines_.end(), stopped)) {
+    std::vector<const EngineRun*> again;  // the engines to go on with, in order
+    for (const EngineRun& e : engines_) {
+        const bool notRun = !e.ran && !e.skipped && StopWanted();
+        if (e.goOn || notRun) again.push_back(&e);
+    }
+    if (again.empty()) {
         if (!summaries_.empty()) {
             display_->Note("rankcheck: the ranks: " + ShellQuote(options_.program) + " report" +
                            (options_.dir == "." ? "" : " --dir " + ShellQuote(options_.dir)));
         }
         return verdict_;
     }
-    // Stopped by the user: how to go on with each engine stopped, and those not run yet.
-    std::vector<std::string> again;
-    if (engines_.size() > 1 && std::all_of(engines_.begin(), engines_.end(), stopped)) {
-        again.push_back(CommandLine(options_.engine, true));
+    // How to go on with each check left unfinished, and with the engines not run yet; never a
+    // fresh run of an engine whose check is left unfinished.
+    const Continue how = options_.recheck ? Continue::Recheck : Continue::Resume;
+    std::vector<std::string> lines;
+    const bool everyEngine =
+        engines_.size() > 1 && again.size() == engines_.size() &&
+        std::all_of(again.begin(), again.end(), [](const EngineRun* e) { return e->ran; });
+    if (everyEngine) {
+        lines.push_back(CommandLine(options_.engine, how));
     } else {
-        for (const EngineRun& e : engines_) {
-            if (!e.ran) {
-                again.push_back(CommandLine(e.argument, options_.settings.resume));
-            } else if (stopped(e)) {
-                again.push_back(CommandLine(e.argument, true));
-            }
+        for (const EngineRun* e : again) {
+            const Continue next =
+                e->ran || options_.settings.resume || options_.recheck ? how : Continue::Fresh;
+            lines.push_back(CommandLine(e->argument, next));
         }
     }
-    std::string hint = "rankcheck: stopped. To go on where it left off:";
-    for (const std::string& line : again)
+    std::string hint =
+        StopWanted() ? "rankcheck: stopped." : "rankcheck: not every check is finished.";
+    hint += " To go on where it left off:";
+    for (const std::string& line : lines)
         hint += "\n  " + line;
     display_->Note(hint);
-    return RunVerdict::Stopped;
+    return verdict_;
 }
 
 void RunSession::Worsen(RunVerdict verdict) {
     verdict_ = std::max(verdict_, verdict);
 }
 
-std::string RunSession::CommandLine(const std::string& engine, bool resume) const {
+std::string RunSession::CommandLine(const std::string& engine, Continue how) const {
     std::string line = ShellQuote(options_.program) + " run " + ShellQuote(engine);
     if (options_.dir != ".") line += " --dir " + ShellQuote(options_.dir);
+    if (!options_.db.empty()) line += " --db " + ShellQuote(options_.db);
     if (!options_.pluginDir.empty()) line += " --plugin-dir " + ShellQuote(options_.pluginDir);
     if (options_.settings.maxResults != RunSettings{}.maxResults)
         line += " --max-results " + std::to_string(options_.settings.maxResults);
     if (options_.settings.stopWhenAllFound) line += " --stop-when-all-found";
     if (options_.settings.exactMatch) line += " --exact-match";
-    if (resume) line += " --resume";
+    if (options_.giveUpLimit != GiveUpBreaker::kDefaultLimit)
+        line += " --give-up-limit " + std::to_string(options_.giveUpLimit);
+    if (how == Continue::Resume) line += " --resume";
+    if (how == Continue::Recheck) line += " --recheck";
     return line;
 }
 

@@ -58,14 +58,18 @@ bool SearchRun::Service(bool stopWanted) {
         stopAsked_ = true;
         plugin_.Stop();
     }
-    if (!stopAsked_ && stopWanted) {
-        stopAsked_ = true;
-        plugin_.Stop();
-        display_.Note("rankcheck: stopping " + plugin_.Engine() +
-                      " after the page under way has been saved (press Ctrl-C again to quit at "
-                      "once)");
+    if (stopWanted) {
+        Stop("rankcheck: stopping " + plugin_.Engine() +
+             " after the page under way has been saved (press Ctrl-C again to quit at once)");
     }
     return true;
+}
+
+void SearchRun::Stop(const std::string& note) {
+    if (!started_ || stopAsked_) return;
+    stopAsked_ = true;
+    plugin_.Stop();
+    display_.Note(note);
 }
 
 RunOutcome SearchRun::End() {

@@ -31,7 +31,7 @@ enum class RunOutcome {
     Completed,    // the closing line came and no stop was asked for
     Failed,       // a "Search on <engine> stopped:" line, or no closing line
     StartFailed,  // the plug-in could not start; Message() holds its reason
-    Stopped,      // the user asked the run to stop, and it did
+    Stopped,      // a stop was asked for (a signal, or Stop), and the run stopped
 };
 
 class SearchRun {
@@ -43,9 +43,12 @@ class SearchRun {
     // rung with each synchronize request of this run.
     // Start returns false when the plug-in could not start (End then says StartFailed).
     bool Start(const RunSettings& settings, hostkit::Doorbell* doorbell = nullptr);
-    // Runs the pending synchronize requests; asks the plug-in to stop when `stopWanted` (once).
-    // False once the plug-in has finished.
+    // Runs the pending synchronize requests; asks the plug-in to stop when `stopWanted` (once:
+    // a stop signal came). False once the plug-in has finished.
     bool Service(bool stopWanted);
+    // Asks the plug-in to stop after the page under way, once, showing `note` (a stop with a
+    // reason of rankcheck's own); the run then ends as Stopped.
+    void Stop(const std::string& note);
     RunOutcome End();
 
     // Called once the plug-in has started, before its first status line is taken.

@@ -1,4 +1,4 @@
-#include "host/cli/new_file.h"
+#include "host/run/new_file.h"
 
 #include <fcntl.h>
 #include <stdio.h>
