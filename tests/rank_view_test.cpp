@@ -40,8 +40,8 @@ std::string Day(int day) {  // 2026-12-01 plus `day` days, at 04:00 UTC
 }
 
 TEST(UrlMatch, FirstMatchWithOrWithoutSchemeInBothModes) {
-    const auto urls = LedgerUrls({"https://www.mine.example/", "mine.example/shop", "HTTP://x.example",
-                                  "   "});
+    const auto urls =
+        LedgerUrls({"https://www.mine.example/", "mine.example/shop", "HTTP://x.example", "   "});
     // Keys: normalised and upper-cased; "HTTP://" is not a scheme the rule drops (case-sensitive).
     EXPECT_EQ(urls[0].Key(), "WWW.MINE.EXAMPLE");
     EXPECT_EQ(urls[1].Key(), "MINE.EXAMPLE/SHOP");
@@ -89,7 +89,8 @@ class LedgerFixture : public ::testing::Test {
     static V Links(int count, int mineAt) {
         V links;
         for (int i = 1; i <= count; ++i)
-            links.push_back(i == mineAt ? "mine.example/" : "site" + std::to_string(i) + ".example/");
+            links.push_back(i == mineAt ? "mine.example/"
+                                        : "site" + std::to_string(i) + ".example/");
         return links;
     }
     void Record(int64_t id, const ledger::CheckStart& start, int index, KeywordState state,
@@ -287,7 +288,8 @@ TEST_F(FormatFixture, JsonCarriesTheSameFieldsAndTheChecks) {
     EXPECT_EQ(first["rank"], 3);
     EXPECT_EQ(first["status"], "ranked");
     EXPECT_TRUE(first["previous_rank"].is_null());
-    EXPECT_EQ(first["change"], "new");
+    EXPECT_TRUE(first["change"].is_null());
+    EXPECT_EQ(first["change_text"], "new");
     EXPECT_TRUE(doc["rows"][1]["change"].is_null());  // nothing to compare with
     EXPECT_EQ(first["check_id"], 2);
     EXPECT_EQ(first["checked_at"], Day(1));
@@ -362,7 +364,8 @@ TEST_F(FormatFixture, HtmlIsSelfContainedEscapedAndBanded) {
     const std::string html = out.str();
     EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
     // Links only within the page.
-    EXPECT_FALSE(std::regex_search(html, std::regex(R"(src\s*=|href\s*=\s*"[^#])", std::regex::icase)));
+    EXPECT_FALSE(
+        std::regex_search(html, std::regex(R"(src\s*=|href\s*=\s*"[^#])", std::regex::icase)));
     // Nothing from elsewhere: no style sheet or script file; the one script is the page's own.
     EXPECT_FALSE(std::regex_search(html, std::regex(R"(<link|<script[^>]|@import|url\((?!#))")));
     EXPECT_EQ(html.find("<script>"), html.rfind("<script>"));
@@ -402,7 +405,8 @@ TEST_F(LedgerFixture, RecorderFollowsTheRunThroughItsStatusLinesAndFiles) {
     // A progress file from an older run is never taken for this run's before its first page.
     progress(2, 3, 20);
     line("Start Quillon search for keyword \"a\"");
-    EXPECT_EQ(states(), (std::vector<KS>{KS::NotReached, KS::NotReached, KS::NotReached, KS::NotReached}));
+    EXPECT_EQ(states(),
+              (std::vector<KS>{KS::NotReached, KS::NotReached, KS::NotReached, KS::NotReached}));
 
     V links = Links(100, 4);
     links[3] = "www.mine.example/";

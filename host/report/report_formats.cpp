@@ -43,9 +43,11 @@ const char* StatusOf(const std::optional<ReportRow>& cell) {
 }
 
 // JSON's change: a number of places (previous - rank), "new", "lost", or null.
+// JSON's change is the number of places moved (up positive), or null where there is none to
+// give: nothing compared, or a new or lost pair, which change_text says as the CSV does.
 json ChangeJson(const std::optional<ReportRow>& cell) {
     if (!cell || cell->change.empty()) return nullptr;
-    if (cell->change == "new" || cell->change == "lost") return cell->change;
+    if (cell->change == "new" || cell->change == "lost") return nullptr;
     return std::stoi(cell->change);
 }
 
@@ -228,6 +230,7 @@ void WriteJson(const RankView& view, std::ostream& out) {
         row["previous_rank"] =
             cell && cell->previousRank ? json(*cell->previousRank) : json(nullptr);
         row["change"] = ChangeJson(cell);
+        row["change_text"] = cell && !cell->change.empty() ? json(cell->change) : json(nullptr);
         row["check_id"] = r.engine->check ? json(r.engine->check->id) : json(nullptr);
         row["checked_at"] = r.engine->check ? json(r.engine->check->startedAt) : json(nullptr);
         row["note"] = cell && !cell->note.empty() ? json(cell->note) : json(nullptr);
