@@ -167,6 +167,137 @@ CheckReport Ledger::Report(int64_t check, RankMode mode) {
     return Report(check, options);
 }
 
+namespace {
+
+// The keyword texts and URL keys of a check named to compare with, each with its side (a
+// keyword or URL it lists twice counts by its first line).
+using NamedSides = std::map<std::pair<int64_t, std::string>, Side>;
+
+NamedSides SidesOf(std::vector<Pair> pairs, const std::vector<KeywordOutcome>& outcomes) {
+    NamedSides sides;
+    for (Pair& p : pairs) {
+        const KeywordOutcome& o = outcomes.at(static_cast<size_t>(p.keywordIndex));
+        sides.try_emplace({p.keywordId, std::move(p.urlKey)},
+                          Side{p.rank ? RankStatus::Ranked : o.status, p.rank, o.depth});
+    }
+    return sides;
+}
+
+// A keyword's entry in the latest earlier check, with that check's ranks for its URLs.
+struct Seed {
+    KeywordEntry entry;
+    int keywordIndex;
+    std::optional<StoredTrust> trust;
+    KeywordHistory::UrlRanks ranks;
+};
+
+// The latest earlier check of the engine in the folder usually answers every question of the
+// walks back: it is read whole at once and given to each keyword's history. Empty when the
+// check is the engine's first in the folder.
+std::optional<std::unordered_map<int64_t, Seed>> LoadSeeds(SqliteDb& db, const CheckInfo& info,
+                                                           const std::string& folder,
+                                                           RankMode mode, int top) {
+    SqliteStatement s(db,
+                      "SELECT c.id, c.started_at, c.max_results FROM checks c WHERE "
+                      "c.engine = ?1 AND c.id < ?2 AND " +
+                          InFolder(3) + " ORDER BY c.id DESC LIMIT 1");
+    s.BindText(1, info.engine).BindInt(2, info.id).BindBlob(3, folder);
+    if (!s.Step()) return std::nullopt;
+    const int64_t latest = s.Int(0);
+    const std::string startedAt = s.String(1);
+    const int maxResults = static_cast<int>(s.Int(2));
+    s.Reset();
+    std::unordered_map<int64_t, Seed> seeds;
+    for (Pair& p : LoadPairs(db, latest, mode, top)) {
+        auto [at, fresh] = seeds.try_emplace(
+            p.keywordId,
+            Seed{{latest, startedAt, p.state, p.positionsExamined, maxResults}, p.keywordIndex,
+                 p.trust, {}});
+        if (!fresh && at->second.keywordIndex != p.keywordIndex) continue;
+        KeywordHistory::UrlRanks& ranks = at->second.ranks;
+        const bool seen = std::any_of(ranks.begin(), ranks.end(),
+                                      [&](const auto& r) { return r.first == p.urlKey; });
+        if (!seen) ranks.emplace_back(std::move(p.urlKey), p.rank);
+    }
+    return seeds;
+}
+
+// A row's own side: its rank, or the keyword's outcome for a URL without one.
+ReportRow RowOf(const Pair& p, const KeywordOutcome& outcome) {
+    ReportRow row;
+    row.keywordIndex = p.keywordIndex;
+    row.keyword = p.keyword;
+    row.urlIndex = p.urlIndex;
+    row.url = p.url;
+    row.keywordState = p.state;
+    row.positionsExamined = p.positionsExamined;
+    row.rank = p.rank;
+    row.status = p.rank ? RankStatus::Ranked : outcome.status;
+    if (!p.rank) row.note = outcome.note;
+    return row;
+}
+
+// Compares a row with the check the report was asked to compare with. Not found at a depth the
+// other side went beyond is "beyond", on either side.
+void CompareWithNamed(ReportRow& row, const CheckInfo& named, const NamedSides& sides,
+                      const Pair& p, int depth) {
+    row.comparedCheck = named.id;
+    row.comparedAt = named.startedAt;
+    const auto found = sides.find({p.keywordId, p.urlKey});
+    if (found == sides.end()) {
+        row.previousStatus = RankStatus::NotSearched;
+        return;
+    }
+    const Side& side = found->second;
+    row.previousStatus = side.status;
+    row.previousRank = side.rank;
+    if (side.status == RankStatus::NotFound && side.depth < depth) {
+        row.previousStatus = RankStatus::Beyond;
+    }
+    if (row.status == RankStatus::NotFound && side.depth > depth) {
+        row.status = RankStatus::Beyond;
+    }
+}
+
+// Walks back through the keyword's history: like with like when no check was named to compare
+// with, and the last trusted rank of a row that is not trusted itself.
+void CompareWithHistory(ReportRow& row, KeywordHistory& history, const Pair& p, int depth,
+                        bool named, bool anyEarlier) {
+    if (named && Trusted(row.status)) return;
+    const Walk walk = WalkBack(history, p.urlKey, depth);
+    if (!named && walk.compared) {
+        const size_t k = *walk.compared;
+        const KeywordEntry entry = history.Entry(k);
+        row.comparedCheck = entry.check;
+        row.comparedAt = entry.checkedAt;
+        row.previousRank = *history.Rank(k, p.urlKey);
+        row.previousStatus = row.previousRank ? RankStatus::Ranked : RankStatus::NotFound;
+        if (row.status == RankStatus::NotFound && history.Outcome(k).depth > depth) {
+            row.status = RankStatus::Beyond;
+        }
+    } else if (!named && anyEarlier && !walk.searched) {
+        row.previousStatus = RankStatus::NotSearched;
+    }
+    if (!Trusted(row.status) && walk.lastKnown) {
+        const size_t k = *walk.lastKnown;
+        const KeywordEntry entry = history.Entry(k);
+        row.lastKnownCheck = entry.check;
+        row.lastKnownAt = entry.checkedAt;
+        row.lastKnownRank = *history.Rank(k, p.urlKey);
+    }
+}
+
+// The check most rows were compared with; the latest among those that tie (the map runs by id).
+int64_t MostCompared(const std::map<int64_t, int>& comparedWith) {
+    auto most = comparedWith.begin();
+    for (auto at = comparedWith.begin(); at != comparedWith.end(); ++at) {
+        if (at->second >= most->second) most = at;
+    }
+    return most->first;
+}
+
+}  // namespace
+
 CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
     SqliteTransaction read(*db_, Kind::Read);
     CheckReport report;
@@ -177,10 +308,8 @@ CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
     const int top = options.top;
     const std::string folder = FolderOf(info);
 
-    // A check named to compare with: its side of every keyword text and URL key (a keyword or
-    // URL it lists twice counts by its first line).
     std::optional<CheckInfo> named;
-    std::map<std::pair<int64_t, std::string>, Side> namedSides;
+    NamedSides namedSides;
     if (options.compareWith) {
         named = RequireCheck(*options.compareWith);
         if (named->engine != info.engine) {
@@ -188,49 +317,11 @@ CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
                    info.engine + "'s check " + std::to_string(check) +
                    " can only be compared with a check of " + info.engine);
         }
-        const std::vector<KeywordOutcome> outcomes = OutcomesOf(*named, top);
-        for (Pair& p : LoadPairs(*db_, named->id, options.mode, top)) {
-            const KeywordOutcome& o = outcomes.at(static_cast<size_t>(p.keywordIndex));
-            namedSides.try_emplace({p.keywordId, std::move(p.urlKey)},
-                                   Side{p.rank ? RankStatus::Ranked : o.status, p.rank, o.depth});
-        }
+        namedSides =
+            SidesOf(LoadPairs(*db_, named->id, options.mode, top), OutcomesOf(*named, top));
     }
-    // The latest earlier check of the engine in the folder usually answers every question of
-    // the walks back: it is read whole at once and given to each keyword's history.
-    struct Seed {
-        KeywordEntry entry;
-        int keywordIndex;
-        std::optional<StoredTrust> trust;
-        KeywordHistory::UrlRanks ranks;
-    };
-    std::unordered_map<int64_t, Seed> seeds;
-    bool anyEarlier = false;
-    {
-        SqliteStatement s(*db_,
-                          "SELECT c.id, c.started_at, c.max_results FROM checks c WHERE "
-                          "c.engine = ?1 AND c.id < ?2 AND " +
-                              InFolder(3) + " ORDER BY c.id DESC LIMIT 1");
-        s.BindText(1, info.engine).BindInt(2, check).BindBlob(3, folder);
-        if (s.Step()) {
-            anyEarlier = true;
-            const int64_t latest = s.Int(0);
-            const std::string startedAt = s.String(1);
-            const int maxResults = static_cast<int>(s.Int(2));
-            s.Reset();
-            for (Pair& p : LoadPairs(*db_, latest, options.mode, top)) {
-                auto [at, fresh] = seeds.try_emplace(
-                    p.keywordId, Seed{{latest, startedAt, p.state, p.positionsExamined, maxResults},
-                                      p.keywordIndex,
-                                      p.trust,
-                                      {}});
-                if (!fresh && at->second.keywordIndex != p.keywordIndex) continue;
-                KeywordHistory::UrlRanks& ranks = at->second.ranks;
-                const bool seen = std::any_of(ranks.begin(), ranks.end(),
-                                              [&](const auto& r) { return r.first == p.urlKey; });
-                if (!seen) ranks.emplace_back(std::move(p.urlKey), p.rank);
-            }
-        }
-    }
+    std::optional<std::unordered_map<int64_t, Seed>> seeds =
+        LoadSeeds(*db_, info, folder, options.mode, top);
 
     KeywordHistory::Reader reader(*db_, info.engine, folder, options.mode, top);
     std::unordered_map<int64_t, KeywordHistory> histories;
@@ -240,8 +331,8 @@ CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
         const Pair& line = pairs[i];
         auto [known, fresh] = histories.try_emplace(line.keywordId, reader, line.keywordId, check);
         KeywordHistory& history = known->second;
-        if (fresh) {
-            if (const auto seed = seeds.find(line.keywordId); seed != seeds.end()) {
+        if (fresh && seeds) {
+            if (const auto seed = seeds->find(line.keywordId); seed != seeds->end()) {
                 history.Seed(seed->second.entry, seed->second.keywordIndex, seed->second.trust,
                              std::move(seed->second.ranks));
             }
@@ -256,61 +347,10 @@ CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
         suspects += outcome.status == RankStatus::Suspect;
         for (; i < pairs.size() && pairs[i].keywordIndex == line.keywordIndex; ++i) {
             const Pair& p = pairs[i];
-            ReportRow row;
-            row.keywordIndex = p.keywordIndex;
-            row.keyword = p.keyword;
-            row.urlIndex = p.urlIndex;
-            row.url = p.url;
-            row.keywordState = p.state;
-            row.positionsExamined = p.positionsExamined;
-            row.rank = p.rank;
-            row.status = p.rank ? RankStatus::Ranked : outcome.status;
-            if (!p.rank) row.note = outcome.note;
-            const int depth = outcome.depth;
-
-            if (named) {
-                row.comparedCheck = named->id;
-                row.comparedAt = named->startedAt;
-                const auto found = namedSides.find({p.keywordId, p.urlKey});
-                if (found == namedSides.end()) {
-                    row.previousStatus = RankStatus::NotSearched;
-                } else {
-                    const Side& side = found->second;
-                    row.previousStatus = side.status;
-                    row.previousRank = side.rank;
-                    if (side.status == RankStatus::NotFound && side.depth < depth) {
-                        row.previousStatus = RankStatus::Beyond;
-                    }
-                    if (row.status == RankStatus::NotFound && side.depth > depth) {
-                        row.status = RankStatus::Beyond;
-                    }
-                }
-            }
-            const bool needLastKnown = !Trusted(row.status);
-            if (!named || needLastKnown) {
-                const Walk walk = WalkBack(history, p.urlKey, depth);
-                if (!named && walk.compared) {
-                    const size_t k = *walk.compared;
-                    const KeywordEntry entry = history.Entry(k);
-                    row.comparedCheck = entry.check;
-                    row.comparedAt = entry.checkedAt;
-                    row.previousRank = *history.Rank(k, p.urlKey);
-                    row.previousStatus =
-                        row.previousRank ? RankStatus::Ranked : RankStatus::NotFound;
-                    if (row.status == RankStatus::NotFound && history.Outcome(k).depth > depth) {
-                        row.status = RankStatus::Beyond;
-                    }
-                } else if (!named && anyEarlier && !walk.searched) {
-                    row.previousStatus = RankStatus::NotSearched;
-                }
-                if (!Trusted(row.status) && walk.lastKnown) {
-                    const size_t k = *walk.lastKnown;
-                    const KeywordEntry entry = history.Entry(k);
-                    row.lastKnownCheck = entry.check;
-                    row.lastKnownAt = entry.checkedAt;
-                    row.lastKnownRank = *history.Rank(k, p.urlKey);
-                }
-            }
+            ReportRow row = RowOf(p, outcome);
+            if (named) CompareWithNamed(row, *named, namedSides, p, outcome.depth);
+            CompareWithHistory(row, history, p, outcome.depth, named.has_value(),
+                               seeds.has_value());
             row.change = ChangeText(row.status, row.rank, row.previousStatus, row.previousRank);
             if (row.comparedCheck) ++comparedWith[*row.comparedCheck];
             report.rows.push_back(std::move(row));
@@ -325,12 +365,7 @@ CheckReport Ledger::Report(int64_t check, const ReportOptions& options) {
     if (named) {
         report.compared = std::move(named);
     } else if (!comparedWith.empty()) {
-        // The most rows; the latest check among those that tie (the map runs by id).
-        auto most = comparedWith.begin();
-        for (auto at = comparedWith.begin(); at != comparedWith.end(); ++at) {
-            if (at->second >= most->second) most = at;
-        }
-        report.compared = RequireCheck(most->first);
+        report.compared = RequireCheck(MostCompared(comparedWith));
     }
     read.Commit();
     return report;
