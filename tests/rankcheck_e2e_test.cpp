@@ -128,7 +128,7 @@ TEST_F(RankcheckE2E, RunAllThenReportsShowThePlacedRanks) {
     // Quillon gave "broken oven" up: the run completed, with a keyword given up.
     ASSERT_EQ(run.status, 3) << run.out << run.err;
     EXPECT_TRUE(std::regex_search(run.err, std::regex("Quillon \\(check 1\\): complete with 1 "
-                                                      "failed \\(1 given up\\); 3 of 4 keywords "
+                                                      "failed \\(1 given up\\)\n  3 of 4 keywords "
                                                       "trusted.*\n  given up: \"broken oven\"")))
         << run.err;
     // Quillon's run ends before Verrin's begins, each with its closing line.
@@ -160,9 +160,8 @@ TEST_F(RankcheckE2E, RunAllThenReportsShowThePlacedRanks) {
     Expected fromJson;
     for (const auto& row : doc["rows"]) {
         auto& cell = fromJson[row["keyword"]][row["url"]];
-        (row["engine"] == "Quillon" ? cell.first : cell.second) =
-            CellOf(row["rank"].is_null() ? "" : std::to_string(row["rank"].get<int>()),
-                   row["status"]);
+        (row["engine"] == "Quillon" ? cell.first : cell.second) = CellOf(
+            row["rank"].is_null() ? "" : std::to_string(row["rank"].get<int>()), row["status"]);
     }
     EXPECT_EQ(fromJson, kExpected);
     EXPECT_EQ(doc["engines"][0]["check"]["keywords_given_up"], 1);
@@ -189,7 +188,8 @@ TEST_F(RankcheckE2E, RunAllThenReportsShowThePlacedRanks) {
     EXPECT_NE(html.err.find(htmlFile), std::string::npos) << html.err;  // says where it is
     const std::string page = ReadFile(htmlFile);
     // Links only within the page.
-    EXPECT_FALSE(std::regex_search(page, std::regex(R"(src\s*=|href\s*=\s*"[^#])", std::regex::icase)));
+    EXPECT_FALSE(
+        std::regex_search(page, std::regex(R"(src\s*=|href\s*=\s*"[^#])", std::regex::icase)));
     // Nothing from elsewhere: no style sheet or script file; the one script is the page's own.
     EXPECT_FALSE(std::regex_search(page, std::regex(R"(<link|<script[^>]|@import|url\((?!#))")));
     EXPECT_EQ(page.find("<script>"), page.rfind("<script>"));
@@ -299,11 +299,11 @@ TEST_F(RankcheckE2E, RunAllRunsBothEnginesAtOnceAndOneCtrlCStopsBoth) {
     // The two engines' lines are interleaved: Verrin began before Quillon finished.
     EXPECT_LT(resumed.out.find("pos. on Verrin"), resumed.out.find("Finished search on Quillon"))
         << resumed.out;
-    EXPECT_NE(resumed.err.find("Quillon (check 1): complete with 1 failed (1 given up); 3 of 4 "
+    EXPECT_NE(resumed.err.find("Quillon (check 1): complete with 1 failed (1 given up)\n  3 of 4 "
                                "keywords trusted"),
               std::string::npos)
         << resumed.err;
-    EXPECT_NE(resumed.err.find("Verrin (check 2): complete; 4 of 4 keywords trusted"),
+    EXPECT_NE(resumed.err.find("Verrin (check 2): complete\n  4 of 4 keywords trusted"),
               std::string::npos)
         << resumed.err;
     const Result csv = Rankcheck({"report", "--dir", folder_, "--format", "csv"});
@@ -319,11 +319,12 @@ TEST_F(RankcheckE2E, ATerminalShowsBothEnginesAndTheTimeLeft) {
     std::string scenario = kScenario;
     scenario.replace(scenario.rfind('}'), 1, R"(, "faults": [{"kind": "delay", "ms": 40}]})");
     StartSim(scenario);
-    const Result shown = Rankcheck({"run", "all", "--dir", folder_}, ChildProcess::Output::Terminal);
+    const Result shown =
+        Rankcheck({"run", "all", "--dir", folder_}, ChildProcess::Output::Terminal);
     ASSERT_EQ(shown.status, 3) << shown.out;
-    EXPECT_TRUE(std::regex_search(shown.out,
-                                  std::regex("Quillon: keyword \\d of 4, \\d+ pos\\.[^\r]* \\| "
-                                             "Verrin: keyword \\d of 4, \\d+ pos\\.")))
+    EXPECT_TRUE(
+        std::regex_search(shown.out, std::regex("Quillon: keyword \\d of 4, \\d+ pos\\.[^\r]* \\| "
+                                                "Verrin: keyword \\d of 4, \\d+ pos\\.")))
         << shown.out;
     EXPECT_TRUE(std::regex_search(shown.out, std::regex("about \\d+:\\d\\d left")));
 }
@@ -513,9 +514,8 @@ TEST_F(RankcheckE2E, TheExampleScenarioReportsThePlacedRanks) {
                 }
             }
         }
-        const std::string got = row["status"] == "ranked"
-                                    ? std::to_string(row["rank"].get<int>())
-                                    : row["status"].get<std::string>();
+        const std::string got = row["status"] == "ranked" ? std::to_string(row["rank"].get<int>())
+                                                          : row["status"].get<std::string>();
         EXPECT_EQ(got, best > 0 ? std::to_string(best) : "not_found")
             << keyword << " / " << url << " on " << enginesim::EngineName(engine);
         if (best > 0) ++foundCells;
