@@ -160,8 +160,9 @@ TEST_F(RankcheckE2E, RunAllThenReportsShowThePlacedRanks) {
     Expected fromJson;
     for (const auto& row : doc["rows"]) {
         auto& cell = fromJson[row["keyword"]][row["url"]];
-        (row["engine"] == "Quillon" ? cell.first : cell.second) = CellOf(
-            row["rank"].is_null() ? "" : std::to_string(row["rank"].get<int>()), row["status"]);
+        (row["engine"] == "Quillon" ? cell.first : cell.second) =
+            CellOf(row["rank"].is_null() ? "" : std::to_string(row["rank"].get<int>()),
+                   row["status"]);
     }
     EXPECT_EQ(fromJson, kExpected);
     EXPECT_EQ(doc["engines"][0]["check"]["keywords_given_up"], 1);
@@ -188,8 +189,7 @@ TEST_F(RankcheckE2E, RunAllThenReportsShowThePlacedRanks) {
     EXPECT_NE(html.err.find(htmlFile), std::string::npos) << html.err;  // says where it is
     const std::string page = ReadFile(htmlFile);
     // Links only within the page.
-    EXPECT_FALSE(
-        std::regex_search(page, std::regex(R"(src\s*=|href\s*=\s*"[^#])", std::regex::icase)));
+    EXPECT_FALSE(std::regex_search(page, std::regex(R"(src\s*=|href\s*=\s*"[^#])", std::regex::icase)));
     // Nothing from elsewhere: no style sheet or script file; the one script is the page's own.
     EXPECT_FALSE(std::regex_search(page, std::regex(R"(<link|<script[^>]|@import|url\((?!#))")));
     EXPECT_EQ(page.find("<script>"), page.rfind("<script>"));
@@ -319,12 +319,11 @@ TEST_F(RankcheckE2E, ATerminalShowsBothEnginesAndTheTimeLeft) {
     std::string scenario = kScenario;
     scenario.replace(scenario.rfind('}'), 1, R"(, "faults": [{"kind": "delay", "ms": 40}]})");
     StartSim(scenario);
-    const Result shown =
-        Rankcheck({"run", "all", "--dir", folder_}, ChildProcess::Output::Terminal);
+    const Result shown = Rankcheck({"run", "all", "--dir", folder_}, ChildProcess::Output::Terminal);
     ASSERT_EQ(shown.status, 3) << shown.out;
-    EXPECT_TRUE(
-        std::regex_search(shown.out, std::regex("Quillon: keyword \\d of 4, \\d+ pos\\.[^\r]* \\| "
-                                                "Verrin: keyword \\d of 4, \\d+ pos\\.")))
+    EXPECT_TRUE(std::regex_search(shown.out,
+                                  std::regex("Quillon: keyword \\d of 4, \\d+ pos\\.[^\r]* \\| "
+                                             "Verrin: keyword \\d of 4, \\d+ pos\\.")))
         << shown.out;
     EXPECT_TRUE(std::regex_search(shown.out, std::regex("about \\d+:\\d\\d left")));
 }
@@ -514,8 +513,9 @@ TEST_F(RankcheckE2E, TheExampleScenarioReportsThePlacedRanks) {
                 }
             }
         }
-        const std::string got = row["status"] == "ranked" ? std::to_string(row["rank"].get<int>())
-                                                          : row["status"].get<std::string>();
+        const std::string got = row["status"] == "ranked"
+                                    ? std::to_string(row["rank"].get<int>())
+                                    : row["status"].get<std::string>();
         EXPECT_EQ(got, best > 0 ? std::to_string(best) : "not_found")
             << keyword << " / " << url << " on " << enginesim::EngineName(engine);
         if (best > 0) ++foundCells;

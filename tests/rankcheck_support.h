@@ -43,8 +43,7 @@ struct Result {
     std::string err;
 };
 
-inline Result Rankcheck(const std::vector<std::string>& args,
-                        ChildProcess::Output output = ChildProcess::Output::Pipe) {
+inline Result Rankcheck(const std::vector<std::string>& args, ChildProcess::Output output = ChildProcess::Output::Pipe) {
     std::vector<std::string> argv{kRankcheck};
     argv.insert(argv.end(), args.begin(), args.end());
     ChildProcess child(argv, output);

@@ -169,9 +169,9 @@ TEST_P(TruthByEngine, PagesThatAreNoAnswerAreSuspectWithTheLastTrustedRankAndNev
                                  std::regex(R"(results ended at 1[05], 30 on \d{4}-\d\d-\d\d)")));
 
     const Result table = Rankcheck({"report", "--dir", folder_, "--engines", Engine()});
-    EXPECT_TRUE(
-        std::regex_search(table.out, std::regex("\nblocked +www\\.my-bakery\\.example +susp \\(3, "
-                                                "\\d\\d-\\d\\d\\)\n")))
+    EXPECT_TRUE(std::regex_search(
+        table.out, std::regex("\nblocked +www\\.my-bakery\\.example +susp \\(3, "
+                              "\\d\\d-\\d\\d\\)\n")))
         << table.out;
     EXPECT_EQ(table.out.find("- lost"), std::string::npos) << table.out;
 
@@ -219,9 +219,8 @@ TEST_P(TruthByEngine, AnOutageTripsTheBreakerAndResumeAndRecheckCompleteOneCheck
     StartSim(bad, {{"faults", {{{"kind", "drop"}, {"fromRequest", 4}}}}});
     const Result halted = Run(Engine(), {"--max-results", "10"});
     EXPECT_EQ(halted.status, 4) << halted.out << halted.err;
-    EXPECT_NE(Unwrapped(halted.err)
-                  .find("stopped after 6 of 8 keywords (3 keywords in a row failed: the "
-                        "engine or the proxy is not answering)"),
+    EXPECT_NE(Unwrapped(halted.err).find("stopped after 6 of 8 keywords (3 keywords in a row failed: the "
+                              "engine or the proxy is not answering)"),
               std::string::npos)
         << halted.err;
     EXPECT_NE(halted.err.find("To go on where it left off:\n  " + kRankcheck + " run " + Engine() +
