@@ -302,7 +302,7 @@ TEST_F(FormatFixture, JsonCarriesTheSameFieldsAndTheChecks) {
 
 TEST_F(FormatFixture, TableColumnsLineUpUnderTheCheckLines) {
     std::ostringstream out;
-    WriteTable(View(), out);
+    WriteTable(View(), out, 200);  // a wide terminal: each check on one line
     std::istringstream lines(out.str());
     std::string line;
     std::getline(lines, line);

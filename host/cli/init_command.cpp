@@ -14,6 +14,7 @@
 
 #include "host/cli/commands.h"
 #include "host/report/shell_quote.h"
+#include "host/report/text_table.h"
 #include "host/run/new_file.h"
 #include "jobfiles/job_files.h"
 #include "platform/exceptions.h"
@@ -236,15 +237,15 @@ bool ReplaceProxyFile(const fs::path& dir, const jobfiles::ProxySettings& proxy,
 
 void PrintNextSteps(const InitCommandOptions& options, const jobfiles::ProxySettings& proxy) {
     const std::string where = options.dir == "." ? "" : " --dir " + ShellQuote(options.dir);
-    std::cout << "Wrote a new project in " << fs::absolute(options.dir).lexically_normal().string()
-              << ":\n"
-              << "  keywords.lst  three example keywords: put yours there, one per line (at most "
-                 "500)\n"
-              << "  urls.lst      www.example.com: put your own site's URLs there, one per line\n"
-              << "  proxy.def     " << ProxyWords(proxy)
-              << "\n\nThen search every keyword on both engines:\n  " << ShellQuote(options.program)
-              << " run all" << where << "\nand see where your URLs rank:\n  "
-              << ShellQuote(options.program) << " report" << where << '\n';
+    std::cout
+        << "Wrote a new project in " << fs::absolute(options.dir).lexically_normal().string()
+        << ":\n"
+        << "  keywords.lst  three example keywords: put yours there, one a line, 500 at most\n"
+        << "  urls.lst      www.example.com: put your own site's URLs there, one per line\n"
+        << "  proxy.def     " << ProxyWords(proxy)
+        << "\n\nThen search every keyword on both engines:\n  " << ShellQuote(options.program)
+        << " run all" << where << "\nand see where your URLs rank:\n  "
+        << ShellQuote(options.program) << " report" << where << '\n';
 }
 
 }  // namespace
@@ -258,10 +259,12 @@ ExitStatus InitCommand(const InitCommandOptions& options) {
         bool hadOld = false;
         if (!ReplaceProxyFile(options.dir, proxy, hadOld)) return ExitStatus::Refused;
         const fs::path dir = fs::absolute(options.dir).lexically_normal();
-        std::cout << (hadOld ? "Replaced " : "Wrote ") << (dir / jobfiles::kProxyFile).string()
-                  << ": " << ProxyWords(proxy)
-                  << (hadOld ? "; the old one is kept as proxy.def.bak" : "")
-                  << ". The other files of the project are as they were.\n";
+        const std::string said = (hadOld ? "Replaced " : "Wrote ") +
+                                 (dir / jobfiles::kProxyFile).string() + ": " + ProxyWords(proxy) +
+                                 ".\n" +
+                                 (hadOld ? "The old one is kept as proxy.def.bak; the" : "The") +
+                                 " other files of the project are as they were.";
+        std::cout << WrapText(said, OutputColumns(STDOUT_FILENO), 2) << '\n';
         return ExitStatus::Success;
     }
     if (!WriteInputFiles(options.dir, proxy)) return ExitStatus::Refused;
