@@ -26,9 +26,10 @@ class ChildProcess {
   public:
     enum class Output { Pipe, Terminal };
 
-    // Starts `argv` in `workDir` (empty: the test's current directory).
+    // Starts `argv` in `workDir` (empty: the test's current directory); a pseudo-terminal is
+    // `columns` wide.
     ChildProcess(const std::vector<std::string>& argv, Output output = Output::Pipe,
-                 const std::string& workDir = "")
+                 const std::string& workDir = "", unsigned short columns = 100)
         : stderrFile_(TempName()) {
         std::vector<char*> args;
         for (const auto& a : argv)
@@ -38,7 +39,7 @@ class ChildProcess {
         if (output == Output::Terminal) {
             winsize size{};
             size.ws_row = 24;
-            size.ws_col = 100;
+            size.ws_col = columns;
             pid_ = forkpty(&outFd_, nullptr, nullptr, &size);
             if (pid_ == 0) ExecChild(args, workDir);
         } else {

@@ -32,6 +32,26 @@ TEST(TextTable, UtfEightCellsAlignByTheirCharacters) {
               "x\n");
 }
 
+TEST(TextTable, WideCharactersTakeTwoColumnsAndLongTextWrapsAtWords) {
+    using rankcheck::WrapText;
+    EXPECT_EQ(rankcheck::DisplayWidth("\u30D1\u30F3\u5C4B"), 6u);
+    EXPECT_EQ(rankcheck::DisplayWidth("e\u0301"), 1u);  // a combining accent
+    EXPECT_EQ(rankcheck::FitColumns("\u30D1\u30F3\u5C4B", 5), "\u30D1\u30F3");
+    EXPECT_EQ(WrapText("one two three four", 9, 2), "one two\n  three\n  four");
+    // A word wider than the line (a URL, a command) stays whole.
+    EXPECT_EQ(WrapText("see www.long-host.example now", 10, 2),
+              "see\n  www.long-host.example\n  now");
+    EXPECT_EQ(WrapText("a b\n  c d", 3, 4), "a b\n  c\n    d");
+    EXPECT_EQ(WrapText("kk\u2026(123 bytes) x", 5), "kk\u2026(123 bytes)\nx");  // a cut value
+    // Too wide for its columns: the wrapping column continues on further lines.
+    EXPECT_EQ(rankcheck::AlignedTable({"K", "V"}, {{"gluten free bread", "x"}}, {12, {0}}),
+              "K          V\n"
+              "---------  -\n"
+              "gluten     x\n"
+              "free\n"
+              "bread\n");
+}
+
 TEST(TextTable, CsvQuotesOnlyWhatNeedsIt) {
     EXPECT_EQ(rankcheck::CsvField("plain text"), "plain text");
     EXPECT_EQ(rankcheck::CsvField("a,b"), "\"a,b\"");

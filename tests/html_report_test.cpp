@@ -88,7 +88,7 @@ TEST_F(HtmlPage, HistoryHoldsEveryCheckOfEachKeywordAndUrlOldestFirst) {
 
     // --check shows an earlier check: nothing after it is drawn.
     RankViewRequest request;
-    request.check = 2;
+    request.checks = {{"", 2}};
     const RankView earlier = RankView::Build(Ledger(), request);
     EXPECT_EQ(Texts(History(earlier).Series(0, kScript, mine)), (V{"7", "5"}));
 

@@ -135,12 +135,12 @@ TEST_F(LedgerFixture, RanksStayWithTheirKeywordWhenTheListIsEdited) {
     // --compare picks the check to compare with; a check of the other engine is refused.
     const int64_t verrin = Made({"fresh bread"}, {2}, 1, "Verrin");
     RankViewRequest request = Engines({"Quillon"});
-    request.check = 2;
-    request.compare = 2;
+    request.checks = {{"", 2}};
+    request.compare = {{"", 2}};
     EXPECT_EQ(ChangeMark(*RowOf(View(request), "fresh bread").cells[0]), "=");
-    request.compare = verrin;
+    request.compare = {{"", verrin}};
     EXPECT_THROW(View(request), ledger::LedgerError);
-    request.compare = 99;
+    request.compare = {{"", 99}};
     EXPECT_THROW(View(request), ledger::LedgerError);
 }
 
@@ -302,7 +302,7 @@ TEST_F(FormatFixture, JsonCarriesTheSameFieldsAndTheChecks) {
 
 TEST_F(FormatFixture, TableColumnsLineUpUnderTheCheckLines) {
     std::ostringstream out;
-    WriteTable(View(), out);
+    WriteTable(View(), out, 200);  // a wide terminal: each check on one line
     std::istringstream lines(out.str());
     std::string line;
     std::getline(lines, line);

@@ -128,7 +128,7 @@ TEST_F(RankcheckE2E, RunAllThenReportsShowThePlacedRanks) {
     // Quillon gave "broken oven" up: the run completed, with a keyword given up.
     ASSERT_EQ(run.status, 3) << run.out << run.err;
     EXPECT_TRUE(std::regex_search(run.err, std::regex("Quillon \\(check 1\\): complete with 1 "
-                                                      "failed \\(1 given up\\); 3 of 4 keywords "
+                                                      "failed \\(1 given up\\)\n  3 of 4 keywords "
                                                       "trusted.*\n  given up: \"broken oven\"")))
         << run.err;
     // Quillon's run ends before Verrin's begins, each with its closing line.
@@ -299,11 +299,11 @@ TEST_F(RankcheckE2E, RunAllRunsBothEnginesAtOnceAndOneCtrlCStopsBoth) {
     // The two engines' lines are interleaved: Verrin began before Quillon finished.
     EXPECT_LT(resumed.out.find("pos. on Verrin"), resumed.out.find("Finished search on Quillon"))
         << resumed.out;
-    EXPECT_NE(resumed.err.find("Quillon (check 1): complete with 1 failed (1 given up); 3 of 4 "
+    EXPECT_NE(resumed.err.find("Quillon (check 1): complete with 1 failed (1 given up)\n  3 of 4 "
                                "keywords trusted"),
               std::string::npos)
         << resumed.err;
-    EXPECT_NE(resumed.err.find("Verrin (check 2): complete; 4 of 4 keywords trusted"),
+    EXPECT_NE(resumed.err.find("Verrin (check 2): complete\n  4 of 4 keywords trusted"),
               std::string::npos)
         << resumed.err;
     const Result csv = Rankcheck({"report", "--dir", folder_, "--format", "csv"});

@@ -65,7 +65,7 @@ TEST_F(FirstUse, InitWritesAProjectThatRunsAndNeverOverwrites) {
     // A second init changes nothing and names the file in the way.
     WriteFile("shop/urls.lst", "www.mine.example\r\n");
     const auto before = Snapshot("shop");
-    const Result again = Rankcheck({"init", "--dir", "shop", "--proxy", "p.example:3128"});
+    const Result again = Rankcheck({"init", "--dir", "shop"});
     EXPECT_EQ(again.status, 2);
     EXPECT_NE(again.err.find("shop/keywords.lst exists already"), std::string::npos) << again.err;
     EXPECT_EQ(Snapshot("shop"), before);
@@ -78,8 +78,8 @@ TEST_F(FirstUse, InitWritesAProjectThatRunsAndNeverOverwrites) {
 
 TEST_F(FirstUse, InitWritesTheProxyFormWithThePasswordFromAFileOrTheTerminal) {
     WriteFile("secret", "s3cret word\n");
-    Result r = Rankcheck({"init", "--dir", "a", "--proxy", "proxy.lan:3128", "--proxy-user",
-                          "demo", "--proxy-password-file", "secret"});
+    Result r = Rankcheck({"init", "--dir", "a", "--proxy", "proxy.lan:3128", "--proxy-user", "demo",
+                          "--proxy-password-file", "secret"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadLines("a/proxy.def"), (V{"1", "1", "proxy.lan", "3128", "demo", "s3cret word"}));
     EXPECT_EQ(fs::status("a/proxy.def").permissions() & fs::perms::all,
@@ -111,6 +111,43 @@ TEST_F(FirstUse, InitWritesTheProxyFormWithThePasswordFromAFileOrTheTerminal) {
         EXPECT_NE(bad.err.find(said), std::string::npos) << bad.err;
         EXPECT_FALSE(fs::exists("e/proxy.def"));
     }
+}
+
+TEST_F(FirstUse, InitInAProjectReplacesProxyDefAlone) {
+    WriteFile("secret", "pw\n");
+    ASSERT_EQ(Rankcheck({"init", "--dir", "p", "--proxy", "old.lan:3128", "--proxy-user", "u",
+                         "--proxy-password-file", "secret"})
+                  .status,
+              0);
+    WriteFile("p/keywords.lst", "my keyword\r\n");
+    WriteFile("p/rankcheck.db", "not touched");
+    const auto mode = [](const char* file) {
+        return fs::status(file).permissions() & fs::perms::all;
+    };
+    const auto others = [] {
+        auto files = Snapshot("p");
+        for (const char* name : {"p/proxy.def", "p/proxy.def.bak"})
+            files.erase(name);
+        return files;
+    };
+    const auto before = others();
+
+    Result r = Rankcheck({"init", "--dir", "p", "--proxy", "127.0.0.1:8765"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("proxy.def.bak"), std::string::npos) << r.out;
+    EXPECT_EQ(ReadLines("p/proxy.def"), (V{"1", "0", "127.0.0.1", "8765"}));
+    EXPECT_EQ(ReadLines("p/proxy.def.bak"), (V{"1", "1", "old.lan", "3128", "u", "pw"}));
+    EXPECT_EQ(mode("p/proxy.def.bak"), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(others(), before);
+
+    // --direct the same way; the .bak is now the proxy form without a password.
+    r = Rankcheck({"init", "--dir", "p", "--direct"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadLines("p/proxy.def"), (V{"0"}));
+    EXPECT_EQ(ReadLines("p/proxy.def.bak"), (V{"1", "0", "127.0.0.1", "8765"}));
+    EXPECT_EQ(others(), before);
+    EXPECT_EQ(Rankcheck({"init", "--dir", "p", "--direct", "--proxy", "h:1"}).status, 2);
+    EXPECT_EQ(ReadLines("p/proxy.def"), (V{"0"}));
 }
 
 TEST_F(FirstUse, AnUnreachableProxyStopsTheRunBeforeAnyFileChanges) {

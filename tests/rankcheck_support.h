@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <regex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -48,6 +49,12 @@ inline Result Rankcheck(const std::vector<std::string>& args, ChildProcess::Outp
     ChildProcess child(argv, output);
     const int status = child.Wait(120000);
     return {status, child.Out(), child.Err()};
+}
+
+// `text` with the lines that rankcheck wrapped to the terminal's columns joined again: a line end
+// and the four blanks that indent a continuation become one blank.
+inline std::string Unwrapped(const std::string& text) {
+    return std::regex_replace(text, std::regex("\n    "), " ");
 }
 
 // Records of a CSV text (fields may be quoted; records end in CR LF).

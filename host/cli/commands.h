@@ -21,6 +21,7 @@ struct InitCommandOptions {
     std::string program = "rankcheck";
     std::string dir = ".";
     std::string proxy;              // HOST:PORT; empty: a direct connection
+    bool direct = false;            // a direct connection, said explicitly
     std::string proxyUser;          // with a password from the terminal or proxyPasswordFile
     std::string proxyPasswordFile;  // its first line is the password
 };
@@ -43,10 +44,11 @@ struct ReportCommandOptions {
     int top = 0;
     bool exactMatch = false;
     std::vector<std::string> engines = jobfiles::EngineNames();
-    long long check = 0;    // > 0: show this check
-    long long compare = 0;  // > 0: compare with this check
-    bool changes = false;   // only what changed (ledger/change_alerts.h)
-    int minChange = 1;      // with `changes`: moves of at least this many places
+    std::vector<std::string> check;    // ID or ENGINE=ID: show these checks
+    std::string at;                    // YYYY-MM-DD: each engine's latest check by then
+    std::vector<std::string> compare;  // ID or ENGINE=ID: compare with these checks
+    bool changes = false;              // only what changed (ledger/change_alerts.h)
+    int minChange = 1;                 // with `changes`: moves of at least this many places
 };
 
 struct HistoryCommandOptions {
@@ -55,6 +57,7 @@ struct HistoryCommandOptions {
     std::string keyword;  // empty: every keyword
     std::string url;      // empty: every URL
     std::string engine;   // empty: every engine
+    std::string at;       // YYYY-MM-DD: only the checks begun on or before that day
     bool exactMatch = false;
 };
 
@@ -63,8 +66,9 @@ struct ChecksCommandOptions {
     OutputOptions out;
 };
 
-// Success: the three input files written; Refused: bad options, or a file exists already
-// (nothing written).
+// Success: the three input files written, or in a folder that is a project already, with
+// --proxy or --direct, proxy.def alone replaced (the old one kept as proxy.def.bak); Refused:
+// bad options, or a file exists already (nothing written).
 ExitStatus InitCommand(const InitCommandOptions& options);
 // Success: report written (with `changes`: nothing at all when nothing changed); Refused: there is
 // no ledger with a check to report, a check named does not exist, or the output cannot be written.

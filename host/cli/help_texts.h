@@ -23,12 +23,16 @@ Files in the working folder (--dir), lines ending in CR LF:
 <Engine> is Quillon or Verrin.)";
 
 inline constexpr char kInitFooter[] = R"(
-An existing file is never overwritten: init then writes nothing and exits with status 2.)";
+An existing file is never overwritten: init then writes nothing and exits with status 2. In a
+folder that is a project already (keywords.lst or urls.lst there), --proxy HOST:PORT or
+--direct replaces proxy.def alone: the old one is kept as proxy.def.bak (with its mode), and
+no other file is touched.)";
 
 inline constexpr char kRunFooter[] = R"(
 Each status line of the plug-in is printed as it arrives, oldest first. On a terminal a
 progress line (keyword i of n, the keyword, its positions so far, the time taken) follows
-them; piped output holds the status lines only.
+them; piped output holds the status lines only. A summary per engine ends the run (on
+standard error). --quiet (-q) prints only the summary and the errors.
 
 Each run of an engine is one check in the ledger (rankcheck.db, or --db): every keyword is
 recorded there as it completes. A check owns its inputs: --resume goes on with the engine's
@@ -63,12 +67,17 @@ earlier check whose outcome for it was trusted and that examined it at least as 
 cell is the best (first) position of the URL among the keyword's results, with the change
 since the compared check (up 3, down 2, new, lost), or: "-" (not found among every position
 requested), "beyond 20" (not among the 20 positions examined, fewer than the compared check),
-"suspect (last 3 on 2026-12-06)" (the engine's results ended early, as a block page looks;
-the last trusted rank), "error (last 7 on 2026-12-06)" (the engine gave the keyword up),
-"partial (30 of 100)" (the run stopped with it under way) or "not searched". Only ranks and
+"susp (3, 12-06)" (suspect: the engine's results ended early, as a block page looks; the last
+trusted rank and its date), "err (7, 12-06)" (error: the engine gave the keyword up),
+"part (30/100)" (partial: the run stopped with it under way) or "not searched". Only ranks and
 "-" are ever counted as a move, new or lost. Keywords are followed by their text, whatever
 their line in keywords.lst. URLs match with or without http:// or https://, ignoring case,
 with blanks and one trailing "/" dropped; www. counts.
+
+--check ID shows that check (its engine alone); --check quillon=12 --check verrin=13 shows
+both engines at those checks; --at 2026-12-06 each engine's latest check begun on or before
+that day (--check then picks for its engine). --compare ID or ENGINE=ID, once per engine,
+compares with that check. The table fits the terminal (COLUMNS, else its width, else 80).
 
 CSV and JSON: one record per keyword, URL and engine with keyword, url, engine, rank, status
 (ranked, not_found, beyond, suspect, error, partial, not_searched), previous_rank, change

@@ -4,12 +4,17 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <string_view>
 
 #include "host/cli/commands.h"
 #include "host/report/shell_quote.h"
+#include "host/report/text_table.h"
 #include "host/run/new_file.h"
 #include "jobfiles/job_files.h"
 #include "platform/exceptions.h"
@@ -150,7 +155,11 @@ bool WriteInputFiles(const fs::path& dir, const jobfiles::ProxySettings& proxy) 
     for (const char* name : {jobfiles::kKeywordFile, jobfiles::kUrlFile, jobfiles::kProxyFile}) {
         if (exists(dir / name)) {
             std::cerr << "rankcheck: " << (dir / name).string()
-                      << " exists already; init never overwrites a file (nothing was written)\n";
+                      << " exists already; init never overwrites a file (nothing was written)";
+            if (std::string_view(name) != jobfiles::kProxyFile)
+                std::cerr << "; in a project, init --proxy HOST:PORT or init --direct replaces "
+                             "proxy.def alone";
+            std::cerr << '\n';
             return false;
         }
     }
@@ -170,30 +179,95 @@ bool WriteInputFiles(const fs::path& dir, const jobfiles::ProxySettings& proxy) 
     return true;
 }
 
+// Whether `dir` holds a project already: its keywords.lst or its urls.lst.
+bool IsProject(const fs::path& dir) {
+    std::error_code ec;
+    for (const char* name : {jobfiles::kKeywordFile, jobfiles::kUrlFile}) {
+        if (fs::symlink_status(dir / name, ec).type() != fs::file_type::not_found) return true;
+    }
+    return false;
+}
+
+// "the proxy HOST:PORT with user U" or "a direct connection".
+std::string ProxyWords(const jobfiles::ProxySettings& proxy) {
+    if (!proxy.useProxy) return "a direct connection";
+    return "the proxy " + proxy.host + ":" + std::to_string(proxy.port) +
+           (proxy.credentials ? " with user " + proxy.user : "");
+}
+
+// A project's proxy.def replaced by `proxy`, nothing else touched: the new one written whole
+// beside it (0600 from its first byte when it holds a password), the old one hard-linked as
+// proxy.def.bak (the same file: its mode kept), then the new one renamed over it, so that
+// proxy.def is whole at every moment. `hadOld`: there was a proxy.def. False when it cannot be
+// done (the reason printed; proxy.def as it was).
+bool ReplaceProxyFile(const fs::path& dir, const jobfiles::ProxySettings& proxy, bool& hadOld) {
+    const fs::path target = dir / jobfiles::kProxyFile;
+    const fs::path backup = dir / (std::string(jobfiles::kProxyFile) + ".bak");
+    const fs::path fresh = dir / (std::string(".") + jobfiles::kProxyFile + ".new");
+    std::error_code ec;
+    const fs::file_type type = fs::symlink_status(target, ec).type();
+    hadOld = type != fs::file_type::not_found;
+    if (hadOld && type != fs::file_type::regular) {
+        std::cerr << "rankcheck: " << target.string()
+                  << " is not a plain file; init replaces only a plain proxy.def (nothing was "
+                     "changed)\n";
+        return false;
+    }
+    const auto fail = [&](const std::string& what) {
+        std::cerr << "rankcheck: " << what << " (" << target.string() << " is as it was)\n";
+        ::unlink(fresh.c_str());
+        return false;
+    };
+    ::unlink(fresh.c_str());  // left by an init that was killed
+    try {
+        WriteNewFile(fresh, proxy.Lines().Text(), proxy.credentials ? 0600 : 0666);
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    }
+    if (hadOld) {
+        if (::unlink(backup.c_str()) != 0 && errno != ENOENT)
+            return fail(backup.string() + ": cannot be replaced: " + std::strerror(errno));
+        if (::link(target.c_str(), backup.c_str()) != 0)
+            return fail(backup.string() + ": cannot be written: " + std::strerror(errno));
+    }
+    if (::rename(fresh.c_str(), target.c_str()) != 0)
+        return fail(target.string() + ": cannot be replaced: " + std::strerror(errno));
+    return true;
+}
+
 void PrintNextSteps(const InitCommandOptions& options, const jobfiles::ProxySettings& proxy) {
     const std::string where = options.dir == "." ? "" : " --dir " + ShellQuote(options.dir);
-    std::cout << "Wrote a new project in " << fs::absolute(options.dir).lexically_normal().string()
-              << ":\n"
-              << "  keywords.lst  three example keywords: put yours there, one per line (at most "
-                 "500)\n"
-              << "  urls.lst      www.example.com: put your own site's URLs there, one per line\n"
-              << "  proxy.def     "
-              << (proxy.useProxy ? "the proxy " + proxy.host + ":" + std::to_string(proxy.port) +
-                                       (proxy.credentials ? " with user " + proxy.user : "")
-                                 : std::string("a direct connection"))
-              << "\n\nThen search every keyword on both engines:\n  " << ShellQuote(options.program)
-              << " run all" << where << "\nand see where your URLs rank:\n  "
-              << ShellQuote(options.program) << " report" << where << '\n';
+    std::cout
+        << "Wrote a new project in " << fs::absolute(options.dir).lexically_normal().string()
+        << ":\n"
+        << "  keywords.lst  three example keywords: put yours there, one a line, 500 at most\n"
+        << "  urls.lst      www.example.com: put your own site's URLs there, one per line\n"
+        << "  proxy.def     " << ProxyWords(proxy)
+        << "\n\nThen search every keyword on both engines:\n  " << ShellQuote(options.program)
+        << " run all" << where << "\nand see where your URLs rank:\n  "
+        << ShellQuote(options.program) << " report" << where << '\n';
 }
 
 }  // namespace
 
 ExitStatus InitCommand(const InitCommandOptions& options) {
     jobfiles::ProxySettings proxy;
-    if (!ParseProxy(options.proxy, proxy) || !ReadCredentials(options, proxy) ||
-        !WriteInputFiles(options.dir, proxy)) {
+    if (!ParseProxy(options.proxy, proxy) || !ReadCredentials(options, proxy))
         return ExitStatus::Refused;
+    const bool replacing = !options.proxy.empty() || options.direct;
+    if (replacing && IsProject(options.dir)) {
+        bool hadOld = false;
+        if (!ReplaceProxyFile(options.dir, proxy, hadOld)) return ExitStatus::Refused;
+        const fs::path dir = fs::absolute(options.dir).lexically_normal();
+        const std::string said = (hadOld ? "Replaced " : "Wrote ") +
+                                 (dir / jobfiles::kProxyFile).string() + ": " + ProxyWords(proxy) +
+                                 ".\n" +
+                                 (hadOld ? "The old one is kept as proxy.def.bak; the" : "The") +
+                                 " other files of the project are as they were.";
+        std::cout << WrapText(said, OutputColumns(STDOUT_FILENO), 2) << '\n';
+        return ExitStatus::Success;
     }
+    if (!WriteInputFiles(options.dir, proxy)) return ExitStatus::Refused;
     PrintNextSteps(options, proxy);
     return ExitStatus::Success;
 }

@@ -64,9 +64,16 @@ CLI::App* AddInit(CLI::App& app, InitCommandOptions& init) {
         "init", "Start a project: write keywords.lst and urls.lst with an example, and proxy.def");
     command->add_option("--dir", init.dir, "the project folder (made when missing)")
         ->capture_default_str();
-    command->add_option("--proxy", init.proxy,
-                        "HOST:PORT of an HTTP proxy to reach the engines through (default: a "
-                        "direct connection)");
+    CLI::Option* proxy =
+        command->add_option("--proxy", init.proxy,
+                            "HOST:PORT of an HTTP proxy to reach the engines through (default: a "
+                            "direct connection); in a folder that is a project already, replaces "
+                            "proxy.def alone (the old one kept as proxy.def.bak)");
+    command
+        ->add_flag("--direct", init.direct,
+                   "a direct connection; in a folder that is a project already, replaces "
+                   "proxy.def alone (the old one kept as proxy.def.bak)")
+        ->excludes(proxy);
     command->add_option("--proxy-user", init.proxyUser,
                         "the proxy's user name; the password is asked for at the terminal");
     command->add_option("--proxy-password-file", init.proxyPasswordFile,
@@ -83,6 +90,8 @@ CLI::App* AddRun(CLI::App& app, RunOptions& run) {
                      "quillon, verrin, all (both at the same time), the word of another "
                      "lib<word>.so in the plug-in folders, or the path of a plug-in library")
         ->required();
+    command->add_flag("--quiet,-q", run.quiet,
+                      "print only the summary and the errors: no status lines, no progress line");
     command->add_flag("--sequential", run.sequential,
                       "with all: run Quillon, then Verrin, instead of both at the same time");
     CLI::Option* resume = command->add_flag(
@@ -136,15 +145,16 @@ CLI::App* AddReport(CLI::App& app, ReportCommandOptions& report) {
                      "table (aligned text), csv, json, or html (one self-contained page with the "
                      "table coloured by rank band and a chart per URL)",
                      "write the report to this file instead of standard output");
-    command
-        ->add_option("--check", report.check,
-                     "show this check (its id, see `rankcheck checks`) instead of each engine's "
-                     "latest")
-        ->check(CLI::PositiveNumber);
-    command
-        ->add_option("--compare", report.compare,
-                     "compare with this check instead of the engine's previous complete check")
-        ->check(CLI::PositiveNumber);
+    command->add_option("--check", report.check,
+                        "show this check instead of the engine's latest: its id (see `rankcheck "
+                        "checks`) or ENGINE=ID, once per engine (--check quillon=12 --check "
+                        "verrin=13); without --at only the engines named are shown");
+    command->add_option("--at", report.at,
+                        "YYYY-MM-DD: show each engine's latest check begun on or before that day "
+                        "(UTC)");
+    command->add_option("--compare", report.compare,
+                        "compare with this check instead of the engine's previous complete "
+                        "check: its id or ENGINE=ID, once per engine");
     command->add_option("--top", report.top, "count positions beyond N as not found")
         ->check(CLI::Range(1, INT_MAX));
     command->add_flag("--exact-match", report.exactMatch,
@@ -176,6 +186,8 @@ CLI::App* AddHistory(CLI::App& app, HistoryCommandOptions& history) {
     command->add_option("--keyword", history.keyword, "only this keyword (its exact text)");
     command->add_option("--url", history.url, "only this URL of urls.lst");
     command->add_option("--engine", history.engine, "only this engine (quillon, verrin)");
+    command->add_option("--at", history.at,
+                        "YYYY-MM-DD: only the checks begun on or before that day (UTC)");
     command->add_flag("--exact-match", history.exactMatch, "a URL must equal the whole link");
     AddOutputOptions(command, history.out, {"table", "csv", "json"},
                      "table, or csv (engine,check_id,checked_at,keyword,url,rank,status), or json",

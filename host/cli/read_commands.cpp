@@ -1,4 +1,6 @@
 // rankcheck report, history and checks: the commands that read a folder's check ledger.
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -15,7 +17,9 @@
 #include "host/report/ledger_urls.h"
 #include "host/report/rank_view.h"
 #include "host/report/report_formats.h"
+#include "host/report/safe_text.h"
 #include "host/report/shell_quote.h"
+#include "host/report/text_table.h"
 #include "host/run/folder_inputs.h"
 #include "host/run/folder_lock.h"
 #include "host/run/ledger_import.h"
@@ -131,7 +135,7 @@ std::string ReportText(const RankView& view, const std::optional<ReportHistory>&
                 lockFree = FolderLock::HolderPid(options.ledger.dir) == 0;
         WriteHtml(view, *history, text, folder.string(), lockFree);
     } else {
-        WriteTable(view, text);
+        WriteTable(view, text, OutputColumns(STDOUT_FILENO));
     }
     return text.str();
 }
@@ -140,22 +144,50 @@ std::string ReportText(const RankView& view, const std::optional<ReportHistory>&
 // with, told only where something happened.
 std::string ChangesReport(ledger::Ledger& ledger, const RankViewRequest& request, int minChange) {
     std::vector<EngineChanges> engines;
-    for (const std::string& name : request.engines) {
-        const std::optional<ledger::CheckInfo> check =
-            request.check ? std::optional(ledger.Check(*request.check)) : ledger.LatestCheck(name);
-        if (!check) continue;
+    for (const ShownCheck& shown : ShownChecks(ledger, request)) {
+        if (!shown.check) continue;
         ledger::ReportOptions options;
         options.mode = request.exactMatch ? ledger::RankMode::Exact : ledger::RankMode::Contains;
         options.top = request.top;
-        options.compareWith = request.compare;
-        const ledger::CheckReport report = ledger.Report(check->id, options);
+        options.compareWith = shown.compareWith;
+        const ledger::CheckReport report = ledger.Report(shown.check->id, options);
         EngineChanges& e = engines.emplace_back();
-        e.engine = {check->engine, report.check, report.compared,
+        e.engine = {shown.check->engine, report.check, report.compared,
                     ledger::StateWords(report.check, request.lockFree(report.check))};
         e.alerts = ledger::ChangesOf(report, minChange);
-        if (request.check) break;
     }
     return ChangesText(engines);
+}
+
+// The checks of --check or --compare: "12" (the check's own engine) or "quillon=12"; false
+// (the reason printed, naming the value) when one is neither.
+bool ParsePicks(const std::vector<std::string>& values, const char* option,
+                std::vector<CheckPick>& picks) {
+    for (const std::string& value : values) {
+        const size_t equals = value.find('=');
+        const std::string engine = equals == std::string::npos ? "" : value.substr(0, equals);
+        const std::string id = equals == std::string::npos ? value : value.substr(equals + 1);
+        const bool digits = !id.empty() && id.size() <= 18 &&
+                            id.find_first_not_of("0123456789") == std::string::npos;
+        if (!digits || std::stoll(id) == 0 || (equals != std::string::npos && engine.empty())) {
+            std::cerr << "rankcheck: " << option << " " << TerminalText(value)
+                      << ": give a check id (rankcheck checks lists them) or ENGINE=ID, for "
+                         "instance "
+                      << option << " quillon=12\n";
+            return false;
+        }
+        picks.push_back(
+            {engine.empty() ? "" : jobfiles::EngineDisplayName(engine), std::stoll(id)});
+    }
+    return true;
+}
+
+// --at DATE; false (the reason printed) when it is not a date.
+bool CheckDate(const std::string& at) {
+    if (at.empty() || IsCalendarDate(at)) return true;
+    std::cerr << "rankcheck: --at " << TerminalText(at)
+              << ": give a day as YYYY-MM-DD, for instance --at 2026-12-06\n";
+    return false;
 }
 
 }  // namespace
@@ -173,8 +205,10 @@ ExitStatus ReportCommand(const ReportCommandOptions& options) {
         request.engines.push_back(jobfiles::EngineDisplayName(engine));
     request.exactMatch = options.exactMatch;
     request.top = options.top;
-    if (options.check > 0) request.check = options.check;
-    if (options.compare > 0) request.compare = options.compare;
+    if (!ParsePicks(options.check, "--check", request.checks) ||
+        !ParsePicks(options.compare, "--compare", request.compare) || !CheckDate(options.at))
+        return ExitStatus::Refused;
+    request.at = options.at;
     request.lockFree = LockFree(options.ledger.dir);
     std::optional<RankView> view;
     std::optional<ReportHistory> history;
@@ -200,13 +234,20 @@ ExitStatus HistoryCommand(const HistoryCommandOptions& options) {
     if (!options.keyword.empty()) filter.keyword = options.keyword;
     if (!options.url.empty()) filter.url = LedgerUrls({options.url}).front().Key();
     filter.mode = options.exactMatch ? ledger::RankMode::Exact : ledger::RankMode::Contains;
+    if (!CheckDate(options.at)) return ExitStatus::Refused;
     std::vector<ledger::HistoryRow> rows;
     try {
         rows = OpenForReading(options.ledger)->History(filter);
     } catch (const std::exception& e) {
         return Refuse(e);
     }
-    return Deliver(HistoryText(rows, options.out.format), options.out, "history");
+    if (!options.at.empty()) {
+        std::erase_if(rows, [&](const ledger::HistoryRow& row) {
+            return row.checkedAt.substr(0, 10) > options.at;
+        });
+    }
+    return Deliver(HistoryText(rows, options.out.format, OutputColumns(STDOUT_FILENO)), options.out,
+                   "history");
 }
 
 ExitStatus ChecksCommand(const ChecksCommandOptions& options) {
@@ -216,7 +257,8 @@ ExitStatus ChecksCommand(const ChecksCommandOptions& options) {
     } catch (const std::exception& e) {
         return Refuse(e);
     }
-    return Deliver(ChecksText(checks, options.out.format, LockFree(options.ledger.dir)),
+    return Deliver(ChecksText(checks, options.out.format, LockFree(options.ledger.dir),
+                              OutputColumns(STDOUT_FILENO)),
                    options.out, "list of checks");
 }
 

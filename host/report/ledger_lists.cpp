@@ -17,7 +17,7 @@ std::vector<TextRow> HistoryCells(const std::vector<ledger::HistoryRow>& rows) {
     std::vector<TextRow> cells;
     for (const ledger::HistoryRow& row : rows) {
         cells.push_back({row.engine, std::to_string(row.checkId), row.checkedAt,
-                         AnsiToUtf8(row.keyword), AnsiToUtf8(row.url),
+                         AnsiToUtf8(row.keyword), AnsiToUtf8(ShownUrl(row.url)),
                          row.rank ? std::to_string(*row.rank) : "", ledger::Name(row.status),
                          row.note});
     }
@@ -79,7 +79,8 @@ std::string ChecksJson(const std::vector<ledger::CheckInfo>& checks,
 
 }  // namespace
 
-std::string HistoryText(const std::vector<ledger::HistoryRow>& rows, const std::string& format) {
+std::string HistoryText(const std::vector<ledger::HistoryRow>& rows, const std::string& format,
+                        int columns) {
     std::vector<TextRow> cells = HistoryCells(rows);
     if (format == "csv") {
         return CsvTable(
@@ -88,17 +89,17 @@ std::string HistoryText(const std::vector<ledger::HistoryRow>& rows, const std::
     }
     if (format == "json") return HistoryJson(rows, cells);
     if (rows.empty()) return "(no check matches)\n";
-    for (TextRow& row : cells) {
-        row[2] = ShortTime(row[2]);
-        if (row[5].empty()) row[5] = row[6] == "not_found" ? "-" : row[6];
-        if (!row[7].empty()) row[5] += " (" + row[7] + ")";
-        row.resize(6);
+    for (size_t r = 0; r < cells.size(); ++r) {
+        TextRow& row = cells[r];
+        row = {row[0] + " " + row[1], row[2].substr(0, 10), row[3], row[4],
+               StatusWords(rows[r].status, rows[r].rank) +
+                   (row[7].empty() ? "" : " (" + row[7] + ")")};
     }
-    return AlignedTable({"Engine", "Check", "Date", "Keyword", "URL", "Rank"}, cells);
+    return AlignedTable({"Check", "Date", "Keyword", "URL", "Rank"}, cells, {columns, {2, 4}});
 }
 
 std::string ChecksText(const std::vector<ledger::CheckInfo>& checks, const std::string& format,
-                       const std::function<bool(const ledger::CheckInfo&)>& lockFree) {
+                       const std::function<bool(const ledger::CheckInfo&)>& lockFree, int columns) {
     std::vector<ledger::CheckStateWords> states;
     for (const ledger::CheckInfo& c : checks)
         states.push_back(ledger::StateWords(c, lockFree(c)));
@@ -112,14 +113,19 @@ std::string ChecksText(const std::vector<ledger::CheckInfo>& checks, const std::
     if (checks.empty()) return "(no check yet)\n";
     for (size_t i = 0; i < cells.size(); ++i) {
         TextRow& row = cells[i];
-        row[4] = states[i].text + (checks[i].imported ? " (imported)" : "");
-        row[2] = ShortTime(row[2]);
-        row[3] = row[3].empty() ? "" : ShortTime(row[3]);
-        row[5] = row[5] + " / " + row[6] + " / " + row[7];
-        row.resize(6);
+        const ledger::CheckInfo& c = checks[i];
+        // The end as its time alone on the day the check began.
+        const std::string ended = row[3].size() < 16 ? ""
+                                  : row[3].compare(0, 10, row[2], 0, 10) == 0
+                                      ? row[3].substr(11, 5)
+                                      : row[3].substr(5, 5) + " " + row[3].substr(11, 5);
+        std::string keywords = row[5] + "/" + row[7];
+        if (c.keywordsGivenUp > 0) keywords += ", " + row[6] + " given up";
+        row = {row[0], row[1],   ShortTime(row[2]).substr(0, 16),
+               ended,  keywords, states[i].text + (c.imported ? " (imported)" : "")};
     }
-    return AlignedTable({"Check", "Engine", "Started", "Ended", "State", "Done / given up / total"},
-                        cells);
+    return AlignedTable({"Check", "Engine", "Started (UTC)", "Ended", "Keywords", "State"}, cells,
+                        {columns, {4, 5}});
 }
 
 }  // namespace rankcheck

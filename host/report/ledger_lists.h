@@ -16,14 +16,19 @@
 #include <string>
 #include <vector>
 
+#include "host/report/text_table.h"
 #include "ledger/ledger.h"
 
 namespace rankcheck {
 
-// `format` is "table", "csv" or "json".
-std::string HistoryText(const std::vector<ledger::HistoryRow>& rows, const std::string& format);
-// `lockFree` tells whether nothing holds a check's folder (a running check was interrupted).
+// `format` is "table", "csv" or "json"; a table fits `columns` (its keyword and rank columns
+// wrap). URLs are shown as the report shows them (ShownUrl).
+std::string HistoryText(const std::vector<ledger::HistoryRow>& rows, const std::string& format,
+                        int columns = kDefaultColumns);
+// `lockFree` tells whether nothing holds a check's folder (a running check was interrupted); a
+// table fits `columns` (its state column wraps).
 std::string ChecksText(const std::vector<ledger::CheckInfo>& checks, const std::string& format,
-                       const std::function<bool(const ledger::CheckInfo&)>& lockFree);
+                       const std::function<bool(const ledger::CheckInfo&)>& lockFree,
+                       int columns = kDefaultColumns);
 
 }  // namespace rankcheck

@@ -23,12 +23,23 @@
 
 namespace rankcheck {
 
+// A check named by the user: its id, and the engine it must be of (empty: its own).
+struct CheckPick {
+    std::string engine;  // as the ledger names engines ("Quillon")
+    int64_t id = 0;
+};
+
 struct RankViewRequest {
     std::vector<std::string> engines = jobfiles::EngineNames();
-    std::optional<int64_t> check;    // show this check (its engine only) instead of the latest
-    std::optional<int64_t> compare;  // compare with this check instead of like with like
-    bool exactMatch = false;         // the URL must be the whole link
-    int top = 0;                     // > 0: positions beyond it count as not found
+    // Show these checks instead of the latest: without `at`, their engines alone.
+    std::vector<CheckPick> checks;
+    // "YYYY-MM-DD": each engine (of `engines`, a check picked above excepted) shows its latest
+    // check begun on or before that day (UTC); none when it had none.
+    std::string at;
+    // Each of its engine: compare with this check instead of like with like.
+    std::vector<CheckPick> compare;
+    bool exactMatch = false;  // the URL must be the whole link
+    int top = 0;              // > 0: positions beyond it count as not found
     // Whether nothing holds the folder of a check (its lock is free), so that a running check
     // reads as interrupted; none: every check reads as it is recorded.
     std::function<bool(const ledger::CheckInfo&)> lockFree;
@@ -49,7 +60,8 @@ class RankView {
         std::vector<std::optional<ledger::ReportRow>> cells;  // per engine; none: not in its check
     };
 
-    // Raises ledger::LedgerError for an unknown check, or a compared check of another engine.
+    // Raises ledger::LedgerError for an unknown check, a check picked that is not of the engine
+    // named with it, two checks of one engine, or a compared check of an engine not shown.
     static RankView Build(ledger::Ledger& ledger, const RankViewRequest& request);
 
     const RankViewRequest& Request() const { return request_; }
@@ -62,6 +74,18 @@ class RankView {
     std::vector<Row> rows_;
 };
 
+// Each engine a report shows with the check it shows (none: the engine has none) and the check
+// its --compare names (none: like with like), as RankView::Build picks them; raises as it does.
+struct ShownCheck {
+    std::string engine;
+    std::optional<ledger::CheckInfo> check;
+    std::optional<int64_t> compareWith;
+};
+std::vector<ShownCheck> ShownChecks(ledger::Ledger& ledger, const RankViewRequest& request);
+
+// Whether `day` is a date "YYYY-MM-DD" of the calendar.
+bool IsCalendarDate(const std::string& day);
+
 // A rank status in the words the table, the HTML page and its charts show: the rank itself for
 // ranked ("4"; "?" without one), "-" for not found, else the ledger's name of the status in
 // words ("partial", "error", "not searched"). The one place these words are made.
@@ -70,6 +94,11 @@ std::string StatusWords(ledger::RankStatus status, std::optional<int> rank);
 // "partial (30 of 100)", "error (last 7 on 2026-12-06)", "suspect (last 7 on 2026-12-06)",
 // "not searched".
 std::string CellText(const std::optional<ledger::ReportRow>& cell, int maxResults);
+// The same in the short form of the text table, which fits 80 columns: "part (30/100)",
+// "err (7, 12-06)", "susp (7, 12-06)" (the last trusted rank and its month and day; the year too
+// when it is not the year of `checkedAt`, the shown check's start), else as CellText.
+std::string ShortCellText(const std::optional<ledger::ReportRow>& cell, int maxResults,
+                          const std::string& checkedAt);
 // The change as the table shows it: "▲3", "▼2", "=", "new", "lost", or empty.
 std::string ChangeMark(const std::optional<ledger::ReportRow>& cell);
 // "2026-12-08 04:21 UTC" of an ISO 8601 UTC time.

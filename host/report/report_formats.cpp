@@ -58,7 +58,7 @@ std::string KeywordOn(const RankView::Row& row, const RankView::Engine& engine) 
 
 // Below the table: where a keyword was compared with another check than its engine's line
 // names, and why each suspect keyword is suspect. Each keyword once per engine.
-void WriteNotes(const RankView& view, std::ostream& out) {
+void WriteNotes(const RankView& view, std::ostream& out, int columns) {
     std::vector<std::string> compared, suspect;
     std::set<std::pair<size_t, std::string>> seen;
     for (const RankView::Row& row : view.Rows()) {
@@ -77,18 +77,57 @@ void WriteNotes(const RankView& view, std::ostream& out) {
             }
         }
     }
-    if (!compared.empty()) {
-        out << "\nCompared with another check (the engine's compared check could not be trusted "
-               "for it, or examined it less deep):\n";
-        for (const std::string& line : compared)
-            out << "  " << line << '\n';
-    }
-    if (!suspect.empty()) {
-        out << "\nSuspect (the engine's results ended early, as a block or captcha page looks; "
-               "`rankcheck run ENGINE --recheck` searches them again):\n";
-        for (const std::string& line : suspect)
-            out << "  " << line << '\n';
-    }
+    const auto list = [&](const std::string& title, const std::vector<std::string>& lines) {
+        if (lines.empty()) return;
+        out << '\n' << WrapText(title, columns) << '\n';
+        for (const std::string& line : lines)
+            out << WrapText("  " + line, columns, 4) << '\n';
+    };
+    list(
+        "Compared with another check (the engine's compared check could not be trusted for it, "
+        "or examined it less deep):",
+        compared);
+    list(
+        "Suspect (the engine's results ended early, as a block or captcha page looks; "
+        "`rankcheck run ENGINE --recheck` searches them again):",
+        suspect);
+}
+
+// An engine's check line fitted to `columns`: wrapped before the check it is compared with.
+std::string CheckLines(const std::string& line, int columns) {
+    const size_t compared = line.rfind("; ");
+    if (DisplayWidth(line) <= static_cast<size_t>(columns) || compared == std::string::npos)
+        return WrapText(line, columns, 2);
+    return WrapText(line.substr(0, compared + 1), columns, 2) + "\n" +
+           WrapText("  " + line.substr(compared + 2), columns, 4);
+}
+
+// What the table's cells and marks mean, each paragraph wrapped to `columns`.
+void WriteLegend(const RankViewRequest& request, std::ostream& out, int columns) {
+    std::string numbers = "Numbers are positions (1 = first result)";
+    if (request.top > 0) numbers += ", counted up to " + std::to_string(request.top);
+    numbers += std::string("; URLs match ") +
+               (request.exactMatch ? "the whole link" : "inside a link") +
+               ", with or without http:// or https://, ignoring case.";
+    const std::string paragraphs[] = {
+        numbers,
+        "\u25B23 / \u25BC2: moved up 3 / down 2 places since the compared check; new: not found "
+        "there; lost: not found now.",
+        "-: not found, and every position requested was examined (or the engine's results ended "
+        "where they ended on the last trusted check).",
+        "beyond 20: not among the 20 positions this check examined, fewer than the check it is "
+        "compared with.",
+        "err: error, the engine gave the keyword up. susp: suspect, the engine's results ended "
+        "early (no result on page 1, or fewer positions than requested and than last time), as a "
+        "block page looks. (7, 12-06) after err or susp: the last trusted rank, 7, and its date "
+        "(month-day).",
+        "part (30/100): partial, the run stopped with the keyword under way, 30 of 100 positions "
+        "examined.",
+        "not searched: the check did not reach the keyword. beyond, susp, err, part and not "
+        "searched are never counted as a move, new or lost.",
+    };
+    for (const std::string& paragraph : paragraphs)
+        out << WrapText(paragraph, columns, 3) << '\n';
 }
 
 }  // namespace
@@ -108,9 +147,13 @@ std::string CheckLine(const RankView::Engine& engine) {
     return TerminalMessage(line);
 }
 
-void WriteTable(const RankView& view, std::ostream& out) {
-    for (const RankView::Engine& engine : view.Engines())
-        out << CheckLine(engine) << '\n';
+void WriteTable(const RankView& view, std::ostream& out, int columns) {
+    for (const RankView::Engine& engine : view.Engines()) {
+        const std::string line = engine.check || view.Request().at.empty()
+                                     ? CheckLine(engine)
+                                     : engine.name + ": no check on or before " + view.Request().at;
+        out << CheckLines(line, columns) << '\n';
+    }
     out << '\n';
 
     std::vector<std::string> header{"Keyword", "URL"};
@@ -124,7 +167,9 @@ void WriteTable(const RankView& view, std::ostream& out) {
         previousKeyword = &row.keyword;
         std::vector<std::string> cells{first ? AnsiToUtf8(row.keyword) : "", AnsiToUtf8(row.url)};
         for (size_t e = 0; e < view.Engines().size(); ++e) {
-            std::string text = CellText(row.cells[e], MaxResults(view.Engines()[e]));
+            const RankView::Engine& engine = view.Engines()[e];
+            std::string text = ShortCellText(row.cells[e], MaxResults(engine),
+                                             engine.check ? engine.check->startedAt : "");
             const std::string mark = ChangeMark(row.cells[e]);
             if (!mark.empty()) text += " " + mark;
             cells.push_back(std::move(text));
@@ -132,27 +177,11 @@ void WriteTable(const RankView& view, std::ostream& out) {
         rows.push_back(std::move(cells));
     }
 
-    out << AlignedTable(header, rows);
+    out << AlignedTable(header, rows, {columns, {0}});
     if (rows.empty()) out << "(no check holds a keyword and a URL yet)\n";
-    WriteNotes(view, out);
-
-    const RankViewRequest& request = view.Request();
-    out << "\nNumbers are positions (1 = first result)";
-    if (request.top > 0) out << ", counted up to " << request.top;
-    out << "; URLs match " << (request.exactMatch ? "the whole link" : "inside a link")
-        << ",\nwith or without http:// or https://, ignoring case.\n"
-        << "\u25B23 / \u25BC2: moved up 3 / down 2 places since the compared check; new: not "
-           "found\nthere; lost: not found now.\n"
-        << "-: not found, and every position requested was examined (or the engine's results\n"
-           "   ended where they ended on the last trusted check).\n"
-        << "beyond 20: not among the 20 positions this check examined, fewer than the check\n"
-           "   it is compared with.\n"
-        << "suspect: the engine's results ended early (no result on page 1, or fewer\n"
-           "   positions than requested and than last time), as a block page looks.\n"
-        << "error: the engine gave the keyword up. partial (30 of 100): the run stopped with\n"
-           "   the keyword under way. Suspect and error show the last trusted rank and date.\n"
-        << "not searched: the check did not reach the keyword. beyond, suspect, error,\n"
-           "   partial and not searched are never counted as a move, new or lost.\n";
+    WriteNotes(view, out, columns);
+    out << '\n';
+    WriteLegend(view.Request(), out, columns);
 }
 
 void WriteCsv(const RankView& view, std::ostream& out) {

@@ -16,13 +16,16 @@
 #include <ostream>
 
 #include "host/report/rank_view.h"
+#include "host/report/text_table.h"
 
 namespace rankcheck {
 
 // Above the table each engine's check, its date and state, and the check it is compared with;
 // then one row per keyword and URL, one column per engine (rank and change); then the keywords
-// compared with another check and why the suspect ones are suspect; then a legend.
-void WriteTable(const RankView& view, std::ostream& out);
+// compared with another check and why the suspect ones are suspect; then a legend. Cells take
+// their short form (ShortCellText), the keyword column wraps and every text line is wrapped so
+// that the whole fits `columns` (a URL wider than that is never cut).
+void WriteTable(const RankView& view, std::ostream& out, int columns = kDefaultColumns);
 // Header keyword,url,engine,rank,status,previous_rank,change,check_id,checked_at,note (RFC 4180).
 void WriteCsv(const RankView& view, std::ostream& out);
 void WriteJson(const RankView& view, std::ostream& out);

@@ -13,6 +13,7 @@
 
 #include "host/report/safe_text.h"
 #include "host/report/shell_quote.h"
+#include "host/report/text_table.h"
 #include "host/run/check_recorder.h"
 #include "host/run/input_checks.h"
 #include "host/run/job_folder.h"
@@ -135,6 +136,20 @@ std::string Keywords(int count) {
     return std::to_string(count) + (count == 1 ? " keyword" : " keywords");
 }
 
+// Where a --quiet run's status lines go: nowhere.
+std::ostream& NoLog() {
+    static std::ostream none(nullptr);
+    return none;
+}
+
+// "rankcheck: <label> <command>" on one line when it fits the columns of standard error, else
+// the command on a line of its own: a command is never broken.
+std::string CommandHint(const std::string& label, const std::string& command) {
+    const std::string line = "rankcheck: " + label + " " + command;
+    if (DisplayWidth(line) <= static_cast<size_t>(OutputColumns(STDERR_FILENO))) return line;
+    return "rankcheck: " + label + "\n  " + command;
+}
+
 }  // namespace
 
 RunSession::RunSession(RunOptions options) : options_(std::move(options)) {}
@@ -145,7 +160,8 @@ RunVerdict RunSession::Run() {
     if (!Prepare()) return RunVerdict::Refused;
     if (nothingToDo_) return RunVerdict::Completed;
     StopSignal::Install();
-    display_ = std::make_unique<ProgressDisplay>(std::cout, std::cerr, isatty(STDOUT_FILENO) != 0,
+    display_ = std::make_unique<ProgressDisplay>(options_.quiet ? NoLog() : std::cout, std::cerr,
+                                                 !options_.quiet && isatty(STDOUT_FILENO) != 0,
                                                  &TerminalColumns);
     std::vector<EngineRun*> engines;
     for (EngineRun& e : engines_) {
@@ -658,8 +674,9 @@ void RunSession::Finish(EngineRun& e) {
     }
 }
 
-// The summary line of one engine's run, with its check's state in the words every output uses,
-// and the keywords that failed.
+// The summary of one engine's run: its check's state in the words every output uses, then on
+// lines of their own the keywords trusted, the ranks in the top 10 and the time taken, and the
+// keywords that failed.
 std::string RunSession::Summary(const EngineRun& e, const ledger::CheckInfo& check) {
     const ledger::CheckDetail detail = ledger_->LoadCheck(check.id);
     const std::vector<ledger::KeywordOutcome> outcomes = ledger_->Outcomes(check.id);
@@ -671,7 +688,7 @@ std::string RunSession::Summary(const EngineRun& e, const ledger::CheckInfo& che
     line << check.engine << " (check " << check.id;
     if (options_.recheck)
         line << ", " << Keywords(static_cast<int>(e.recheck.size())) << " rechecked";
-    line << "): " << ledger::StateWords(check, false).text << "; " << check.KeywordsTrusted()
+    line << "): " << ledger::StateWords(check, false).text << "\n  " << check.KeywordsTrusted()
          << " of " << Keywords(check.keywordsTotal) << " trusted; " << topTen
          << (topTen == 1 ? " rank" : " ranks") << " of your URLs in the top 10; " << seconds / 60
          << " min " << seconds % 60 << " s" << FailedKeywords(detail, outcomes);
@@ -682,7 +699,7 @@ std::string RunSession::Summary(const EngineRun& e, const ledger::CheckInfo& che
 
 RunVerdict RunSession::Summarise() {
     for (const std::string& summary : summaries_)
-        display_->Note("rankcheck: " + summary);
+        display_->Note(WrapText("rankcheck: " + summary, OutputColumns(STDERR_FILENO), 4));
     std::vector<const EngineRun*> again;  // the engines to go on with, in order
     for (const EngineRun& e : engines_) {
         const bool notRun = !e.ran && !e.skipped && StopWanted();
@@ -690,8 +707,10 @@ RunVerdict RunSession::Summarise() {
     }
     if (again.empty()) {
         if (!summaries_.empty()) {
-            display_->Note("rankcheck: the ranks: " + ShellQuote(options_.program) + " report" +
-                           (options_.dir == "." ? "" : " --dir " + ShellQuote(options_.dir)));
+            display_->Note(
+                CommandHint("the ranks:",
+                            ShellQuote(options_.program) + " report" +
+                                (options_.dir == "." ? "" : " --dir " + ShellQuote(options_.dir))));
         }
         return verdict_;
     }

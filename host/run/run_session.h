@@ -66,6 +66,7 @@ struct RunOptions {
     bool preflight = true;    // reach the first hop of the requests before anything starts
     std::string db;           // the ledger; empty: rankcheck.db in `dir`
     bool sequential = false;  // with two engines: one after the other instead of both at once
+    bool quiet = false;       // no status lines and no progress display: the summary and errors
 };
 
 // How a whole run ended; with two engines the worse counts, in the order of the values (the
