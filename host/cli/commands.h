@@ -23,6 +23,7 @@ struct InitCommandOptions {
     std::string proxy;              // HOST:PORT; empty: a direct connection
     std::string proxyUser;          // with a password from the terminal or proxyPasswordFile
     std::string proxyPasswordFile;  // its first line is the password
+    std::string proxies;            // a proxies.lst to copy into the project (a pool)
 };
 
 // The folder and ledger options every reading command shares.
@@ -61,6 +62,7 @@ struct HistoryCommandOptions {
 struct ChecksCommandOptions {
     LedgerOptions ledger;
     OutputOptions out;
+    bool upstreams = false;  // the counts per upstream of the gateway instead
 };
 
 // Success: the three input files written; Refused: bad options, or a file exists already

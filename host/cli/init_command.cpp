@@ -9,8 +9,10 @@
 #include <optional>
 
 #include "host/cli/commands.h"
+#include "host/gateway/proxy_list.h"
 #include "host/report/shell_quote.h"
 #include "host/run/new_file.h"
+#include "host/run/run_gateway.h"
 #include "jobfiles/job_files.h"
 #include "platform/exceptions.h"
 #include "platform/string_list.h"
@@ -170,6 +172,46 @@ bool WriteInputFiles(const fs::path& dir, const jobfiles::ProxySettings& proxy) 
     return true;
 }
 
+// The bytes of the --proxies list, checked (none without the option); false when it is wrong (the
+// reason, naming the file and line, printed).
+bool ReadProxyList(const InitCommandOptions& options, std::string& bytes) {
+    if (options.proxies.empty()) return true;
+    try {
+        const gateway::ProxyList list = gateway::LoadProxyList(options.proxies);
+        if (list.upstreams.empty()) {
+            std::cerr << "rankcheck: --proxies " << options.proxies
+                      << " names no proxy (one a line: direct, http://host:port, ...)\n";
+            return false;
+        }
+        TStringList lines;
+        lines.LoadFromFile(options.proxies);
+        bytes = lines.Text();
+    } catch (const std::exception& e) {
+        std::cerr << "rankcheck: --proxies: " << e.what() << '\n';
+        return false;
+    }
+    const fs::path target = fs::path(options.dir) / kProxyListFile;
+    std::error_code ec;
+    if (fs::symlink_status(target, ec).type() != fs::file_type::not_found) {
+        std::cerr << "rankcheck: " << target.string()
+                  << " exists already; init never overwrites a file (nothing was written)\n";
+        return false;
+    }
+    return true;
+}
+
+// proxies.lst of the project, readable by its owner alone (it may hold passwords).
+bool WriteProxyList(const fs::path& dir, const std::string& bytes) {
+    if (bytes.empty()) return true;
+    try {
+        WriteNewFile(dir / kProxyListFile, bytes, 0600);
+    } catch (const std::exception& e) {
+        std::cerr << "rankcheck: " << e.what() << '\n';
+        return false;
+    }
+    return true;
+}
+
 void PrintNextSteps(const InitCommandOptions& options, const jobfiles::ProxySettings& proxy) {
     const std::string where = options.dir == "." ? "" : " --dir " + ShellQuote(options.dir);
     std::cout << "Wrote a new project in " << fs::absolute(options.dir).lexically_normal().string()
@@ -190,11 +232,17 @@ void PrintNextSteps(const InitCommandOptions& options, const jobfiles::ProxySett
 
 ExitStatus InitCommand(const InitCommandOptions& options) {
     jobfiles::ProxySettings proxy;
+    std::string proxyList;
     if (!ParseProxy(options.proxy, proxy) || !ReadCredentials(options, proxy) ||
-        !WriteInputFiles(options.dir, proxy)) {
+        !ReadProxyList(options, proxyList) || !WriteInputFiles(options.dir, proxy) ||
+        !WriteProxyList(options.dir, proxyList)) {
         return ExitStatus::Refused;
     }
     PrintNextSteps(options, proxy);
+    if (!proxyList.empty()) {
+        std::cout << "The runs go round the proxies of proxies.lst (readable by you alone); "
+                     "proxy.def is used with --no-gateway.\n";
+    }
     return ExitStatus::Success;
 }
 

@@ -26,4 +26,12 @@ std::string HistoryText(const std::vector<ledger::HistoryRow>& rows, const std::
 std::string ChecksText(const std::vector<ledger::CheckInfo>& checks, const std::string& format,
                        const std::function<bool(const ledger::CheckInfo&)>& lockFree);
 
+// A check's counts per upstream of the gateway, as `rankcheck checks --upstreams` lists them.
+struct CheckUpstreams {
+    ledger::CheckInfo check;
+    std::vector<ledger::UpstreamCounts> upstreams;
+};
+// A row per check and upstream; `format` is "table", "csv" or "json".
+std::string UpstreamsText(const std::vector<CheckUpstreams>& checks, const std::string& format);
+
 }  // namespace rankcheck
