@@ -6,6 +6,7 @@
 // one `rankcheck gateway` keep one pace.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
@@ -249,6 +250,44 @@ TEST_F(GatewayRun, EveryFailedPageIsFollowedByItsCause) {
         EXPECT_NE(r.err.find(c.cause), std::string::npos) << r.err;
     }
     if (!proxy.Started()) GTEST_SKIP() << proxy.Problem();
+}
+
+// `init --proxies` sets a project up with a pool, readable by its owner alone; a run warns when
+// others may read it, names the line of a bad one, and the ledger keeps each upstream's counts
+// per check (`checks --upstreams`), the password in none of them.
+TEST_F(GatewayRun, APoolFromInitItsWarningsAndItsCountsInTheLedger) {
+    SimPorts sim(1, Scenario());
+    WriteLines("pool.lst", {"# the paid proxy", "http://alice:s3cr3t@" + sim.Label(0)});
+    ::chmod("pool.lst", 0644);
+    const Result init = Rankcheck({"init", "--dir", "bakery", "--proxies", "pool.lst"});
+    ASSERT_EQ(init.status, 0) << init.err;
+    struct stat st {};
+    ASSERT_EQ(::stat("bakery/proxies.lst", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(ReadLines("bakery/proxies.lst"), ReadLines("pool.lst"));
+    WriteLines("bakery/keywords.lst", {"fresh bread"});
+
+    ::chmod("bakery/proxies.lst", 0644);
+    const Result run = Rankcheck({"run", "quillon", "--dir", "bakery"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("bakery/proxies.lst holds passwords and others may read it"),
+              std::string::npos)
+        << run.err;
+    const Result counts =
+        Rankcheck({"checks", "--upstreams", "--dir", "bakery", "--format", "csv"});
+    ASSERT_EQ(counts.status, 0) << counts.err;
+    const auto records = ParseCsv(counts.out);
+    ASSERT_EQ(records.size(), 2u) << counts.out;
+    const std::string sent = std::to_string(SimPorts::Log().size());
+    EXPECT_EQ(V(records[1].begin(), records[1].end() - 1),
+              (V{"1", "Quillon", sim.Label(0), sent, sent, "0", "0"}));
+    EXPECT_EQ((init.out + init.err + run.out + run.err + counts.out).find("s3cr3t"),
+              std::string::npos);
+
+    WriteLines("bakery/proxies.lst", {"direct", "ftp://" + sim.Label(0)});
+    const Result bad = Rankcheck({"run", "quillon", "--dir", "bakery"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("bakery/proxies.lst line 2: "), std::string::npos) << bad.err;
 }
 
 // Two projects at once through one `rankcheck gateway --pace`: one pace at the engine.
