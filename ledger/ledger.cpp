@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -128,13 +129,17 @@ Ledger::~Ledger() {
     db_.reset();
 }
 
-const std::string& Ledger::Path() const { return db_->Path(); }
+const std::string& Ledger::Path() const {
+    return db_->Path();
+}
 
 const std::string& Ledger::Folder() const {
     return folder_;
 }
 
-int Ledger::SchemaVersion() { return ledger::SchemaVersion(*db_); }
+int Ledger::SchemaVersion() {
+    return ledger::SchemaVersion(*db_);
+}
 
 std::optional<std::string> Ledger::WhyNotWritable(const std::string& path) {
     return ledger::WhyNotWritable(path);
@@ -381,8 +386,8 @@ int64_t Ledger::BeginCheck(const CheckStart& start) {
                              last.check > 0 ? std::optional<int64_t>(last.examined) : std::nullopt)
             .Run();
     }
-    SqliteStatement url(*db_,
-                        "INSERT INTO check_urls(check_id, idx, url, url_key) VALUES(?1, ?2, ?3, ?4)");
+    SqliteStatement url(
+        *db_, "INSERT INTO check_urls(check_id, idx, url, url_key) VALUES(?1, ?2, ?3, ?4)");
     for (size_t i = 0; i < start.urls.size(); ++i) {
         url.Reset();
         url.BindInt(1, id)
@@ -493,6 +498,43 @@ void Ledger::EndCheck(int64_t check, CheckState state, const std::string& endedA
     write.Commit();
 }
 
+void Ledger::RecordUpstreams(int64_t check, const std::vector<UpstreamCounts>& rows) {
+    SqliteTransaction write(*db_, Kind::Write);
+    RequireOwnFolder(RequireCheck(check, Counts::OfStates), "its upstreams are not recorded here");
+    SqliteStatement add(*db_,
+                        "INSERT INTO check_upstreams(check_id, upstream, requests, pages, blocks, "
+                        "failures, median_us) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7) "
+                        "ON CONFLICT(check_id, upstream) DO UPDATE SET "
+                        "requests = requests + ?3, pages = pages + ?4, blocks = blocks + ?5, "
+                        "failures = failures + ?6, median_us = ?7");
+    for (const UpstreamCounts& row : rows) {
+        if (row.requests <= 0) continue;
+        add.BindInt(1, check).BindText(2, row.upstream).BindInt(3, row.requests);
+        add.BindInt(4, row.pages).BindInt(5, row.blocks).BindInt(6, row.failures);
+        add.BindInt(7, static_cast<int64_t>(std::max(0.0, row.medianMs) * 1000 + 0.5));
+        add.Run();
+        add.Reset();
+    }
+    write.Commit();
+}
+
+std::vector<UpstreamCounts> Ledger::Upstreams(int64_t check) {
+    if (SchemaVersion() < 3) return {};  // a read-only ledger of before the gateway
+    SqliteTransaction read(*db_, Kind::Read);
+    RequireCheck(check, Counts::OfStates);
+    SqliteStatement rows(*db_,
+                         "SELECT upstream, requests, pages, blocks, failures, median_us FROM "
+                         "check_upstreams WHERE check_id = ?1 ORDER BY rowid");
+    rows.BindInt(1, check);
+    std::vector<UpstreamCounts> counts;
+    while (rows.Step()) {
+        counts.push_back({rows.String(0), static_cast<int>(rows.Int(1)),
+                          static_cast<int>(rows.Int(2)), static_cast<int>(rows.Int(3)),
+                          static_cast<int>(rows.Int(4)), static_cast<double>(rows.Int(5)) / 1000});
+    }
+    return counts;
+}
+
 void Ledger::ReopenCheck(int64_t check, Reopen why) {
     SqliteTransaction write(*db_, Kind::Write);
     const CheckInfo info = RequireCheck(check, Counts::OfStates);
@@ -525,7 +567,8 @@ CheckDetail Ledger::LoadCheck(int64_t id) {
     CheckDetail detail;
     detail.info = RequireCheck(id);
 
-    SqliteStatement urls(*db_, "SELECT url, url_key FROM check_urls WHERE check_id = ?1 ORDER BY idx");
+    SqliteStatement urls(*db_,
+                         "SELECT url, url_key FROM check_urls WHERE check_id = ?1 ORDER BY idx");
     urls.BindInt(1, id);
     while (urls.Step()) {
         UserUrl url{urls.String(0), urls.String(1)};

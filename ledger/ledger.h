@@ -146,6 +146,11 @@ class Ledger {
     // a killed process, as it is); Recheck: a complete one too. Claims the checks that have no
     // folder.
     void ReopenCheck(int64_t check, Reopen why = Reopen::Resume);
+    // Adds a run's counts per upstream to those the check has (a row per upstream label; the
+    // median is the latest run's).
+    void RecordUpstreams(int64_t check, const std::vector<UpstreamCounts>& rows);
+    // The check's counts per upstream, in the order first recorded.
+    std::vector<UpstreamCounts> Upstreams(int64_t check);
 
     // Checks ---------------------------------------------------------------------------------
 

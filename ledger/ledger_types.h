@@ -91,7 +91,9 @@ struct CheckStart {
 struct UrlRank {
     std::optional<int> contains;
     std::optional<int> exact;
-    std::optional<int> In(RankMode mode) const { return mode == RankMode::Exact ? exact : contains; }
+    std::optional<int> In(RankMode mode) const {
+        return mode == RankMode::Exact ? exact : contains;
+    }
     bool operator==(const UrlRank&) const = default;
 };
 
@@ -100,9 +102,20 @@ struct KeywordResult {
     int index = 0;  // the keyword's line in keywords.lst, from 0
     KeywordState state = KeywordState::Done;
     int positionsExamined = 0;
-    std::vector<std::string> links;  // the result list in position order: links[n - 1] is position n
-    std::vector<UrlRank> ranks;      // one per URL of the check, in urls.lst order
-    std::string recordedAt;          // ISO 8601 UTC
+    std::vector<std::string>
+        links;                   // the result list in position order: links[n - 1] is position n
+    std::vector<UrlRank> ranks;  // one per URL of the check, in urls.lst order
+    std::string recordedAt;      // ISO 8601 UTC
+};
+
+// What one upstream of the gateway carried for a check.
+struct UpstreamCounts {
+    std::string upstream;  // its label ("10.0.0.5:3128", "direct")
+    int requests = 0;
+    int pages = 0;
+    int blocks = 0;
+    int failures = 0;
+    double medianMs = 0;
 };
 
 struct CheckInfo {

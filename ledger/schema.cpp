@@ -107,14 +107,34 @@ ALTER TABLE check_keywords ADD COLUMN trusted_check INTEGER CHECK(trusted_check 
 ALTER TABLE check_keywords ADD COLUMN trusted_examined INTEGER;
 )sql";
 
+// Version 3: what each upstream of the gateway carried for a check (its requests, the pages
+// passed on, the blocks that suspended it, the other failures, and the median time of a request
+// in microseconds), one row per upstream label. A resumed check adds its runs' counts; the
+// median is its latest run's.
+constexpr const char* kVersion3 = R"sql(
+CREATE TABLE check_upstreams(
+  check_id INTEGER NOT NULL REFERENCES checks(id),
+  upstream TEXT NOT NULL,
+  requests INTEGER NOT NULL CHECK(requests >= 0),
+  pages INTEGER NOT NULL CHECK(pages >= 0),
+  blocks INTEGER NOT NULL CHECK(blocks >= 0),
+  failures INTEGER NOT NULL CHECK(failures >= 0),
+  median_us INTEGER NOT NULL CHECK(median_us >= 0),
+  PRIMARY KEY(check_id, upstream)
+);
+)sql";
+
 constexpr SchemaStep kSteps[] = {
     {1, kVersion1},
     {2, kVersion2},
+    {3, kVersion3},
 };
 
 }  // namespace
 
-std::span<const SchemaStep> SchemaSteps() { return kSteps; }
+std::span<const SchemaStep> SchemaSteps() {
+    return kSteps;
+}
 
 int SchemaVersion(SqliteDb& db) {
     SqliteStatement version(db, "PRAGMA user_version");

@@ -89,8 +89,8 @@ TEST_F(InstalledTree, RankcheckFindsTheInstalledPluginsWithNoOption) {
     EXPECT_NE(run.out.find("Finished search on Quillon\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("Finished search on Verrin\n"), std::string::npos) << run.out;
     // Every link the scenario serves, with the placed site at its rank.
-    const std::vector<std::string> quillon = ReadLines("job/Quillon-0.urls");
-    const std::vector<std::string> verrin = ReadLines("job/Verrin-0.urls");
+    const std::vector<std::string> quillon = ReadLines("job/jobs/run/Quillon-0.urls");
+    const std::vector<std::string> verrin = ReadLines("job/jobs/run/Verrin-0.urls");
     ASSERT_EQ(quillon.size(), 25u);
     ASSERT_EQ(verrin.size(), 25u);
     EXPECT_NE(quillon[3].find("www.my-bakery.example"), std::string::npos) << quillon[3];
@@ -99,9 +99,11 @@ TEST_F(InstalledTree, RankcheckFindsTheInstalledPluginsWithNoOption) {
     const Outcome report =
         RunProgram({Bin("rankcheck").string(), "report", "--dir", "job", "--format", "csv"});
     ASSERT_EQ(report.status, 0) << report.err;
-    EXPECT_NE(report.out.find("fresh bread,www.my-bakery.example,Quillon,4,ranked"), std::string::npos)
+    EXPECT_NE(report.out.find("fresh bread,www.my-bakery.example,Quillon,4,ranked"),
+              std::string::npos)
         << report.out;
-    EXPECT_NE(report.out.find("fresh bread,www.my-bakery.example,Verrin,7,ranked"), std::string::npos)
+    EXPECT_NE(report.out.find("fresh bread,www.my-bakery.example,Verrin,7,ranked"),
+              std::string::npos)
         << report.out;
 }
 

@@ -21,8 +21,8 @@ class KillAndResume : public SimFixture {
     // each result file is the start of the keyword's true result list (beyond what the run must
     // record, only further real results may follow), with no link twice.
     void ExpectWholeFiles(const enginesim::Scenario& scenario, const V& keywords, int kill) {
-        if (!std::filesystem::exists("Quillon.set")) return;
-        const V progress = ReadLines("Quillon.set");
+        if (!std::filesystem::exists("jobs/run/Quillon.set")) return;
+        const V progress = ReadLines("jobs/run/Quillon.set");
         ASSERT_EQ(progress.size(), 4u) << "after kill " << kill;
         for (int i = 0; i < 3; ++i)
             ASSERT_NO_THROW(StrToInt(progress[i])) << "after kill " << kill;
@@ -30,7 +30,7 @@ class KillAndResume : public SimFixture {
         ASSERT_GE(current, 0);
         ASSERT_LT(current, static_cast<int>(keywords.size()));
         for (int k = 0; k <= current; ++k) {
-            const std::string name = "Quillon-" + std::to_string(k) + ".urls";
+            const std::string name = "jobs/run/Quillon-" + std::to_string(k) + ".urls";
             ASSERT_TRUE(std::filesystem::exists(name)) << name << " after kill " << kill;
             const V links = ReadLines(name);
             const V truth = Expected(keywords[k], Engine::Quillon, scenario, true);
@@ -62,7 +62,7 @@ TEST_F(KillAndResume, TwentyFourKillsThenTheRunCompletes) {
     bool done = false;
     for (int attempt = 0; attempt < 60 && kills < 24 && !done; ++attempt) {
         V args{RANKCHECK_BIN, "run", "quillon", "--dir", dir, "--max-results", "100"};
-        if (std::filesystem::exists("Quillon.set")) args.push_back("--resume");
+        if (std::filesystem::exists("jobs/run/Quillon.set")) args.push_back("--resume");
         ChildProcess run(args);
         // Kill after the first few pages of this attempt, at a moment that varies.
         const int pages = 1 + static_cast<int>(rng() % 6);
@@ -101,7 +101,7 @@ TEST_F(KillAndResume, TwentyFourKillsThenTheRunCompletes) {
     ASSERT_TRUE(done);
     for (size_t k = 0; k < keywords.size(); ++k) {
         const V truth = Expected(keywords[k], Engine::Quillon, clean, true);
-        const V links = ReadLines("Quillon-" + std::to_string(k) + ".urls");
+        const V links = ReadLines("jobs/run/Quillon-" + std::to_string(k) + ".urls");
         // A keyword complete by the limit may get the one further page that resuming between
         // two keywords asks for; otherwise the file holds exactly what the run must record.
         const size_t must = std::min<size_t>(truth.size(), 100);

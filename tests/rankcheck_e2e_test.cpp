@@ -160,9 +160,8 @@ TEST_F(RankcheckE2E, RunAllThenReportsShowThePlacedRanks) {
     Expected fromJson;
     for (const auto& row : doc["rows"]) {
         auto& cell = fromJson[row["keyword"]][row["url"]];
-        (row["engine"] == "Quillon" ? cell.first : cell.second) =
-            CellOf(row["rank"].is_null() ? "" : std::to_string(row["rank"].get<int>()),
-                   row["status"]);
+        (row["engine"] == "Quillon" ? cell.first : cell.second) = CellOf(
+            row["rank"].is_null() ? "" : std::to_string(row["rank"].get<int>()), row["status"]);
     }
     EXPECT_EQ(fromJson, kExpected);
     EXPECT_EQ(doc["engines"][0]["check"]["keywords_given_up"], 1);
@@ -189,7 +188,8 @@ TEST_F(RankcheckE2E, RunAllThenReportsShowThePlacedRanks) {
     EXPECT_NE(html.err.find(htmlFile), std::string::npos) << html.err;  // says where it is
     const std::string page = ReadFile(htmlFile);
     // Links only within the page.
-    EXPECT_FALSE(std::regex_search(page, std::regex(R"(src\s*=|href\s*=\s*"[^#])", std::regex::icase)));
+    EXPECT_FALSE(
+        std::regex_search(page, std::regex(R"(src\s*=|href\s*=\s*"[^#])", std::regex::icase)));
     // Nothing from elsewhere: no style sheet or script file; the one script is the page's own.
     EXPECT_FALSE(std::regex_search(page, std::regex(R"(<link|<script[^>]|@import|url\((?!#))")));
     EXPECT_EQ(page.find("<script>"), page.rfind("<script>"));
@@ -255,7 +255,7 @@ TEST_F(RankcheckE2E, CtrlCStopsAfterThePageAndResumeFinishesTheRun) {
     // The page under way was finished and the run closed normally.
     EXPECT_NE(run.Out().find("Finished search on Verrin\n"), std::string::npos);
     EXPECT_EQ(run.Out().find("sourdough starter"), std::string::npos) << "the stop came too late";
-    const V progress = ReadLines("Verrin.set");
+    const V progress = ReadLines("jobs/run/Verrin.set");
     ASSERT_EQ(progress.size(), 4u);
 
     const V again = ResumeCommand(run.Err());
@@ -267,11 +267,11 @@ TEST_F(RankcheckE2E, CtrlCStopsAfterThePageAndResumeFinishesTheRun) {
     EXPECT_NE(resumed.Out().find("Finished search on Verrin\n"), std::string::npos);
 
     // Stopped and resumed, the result files hold every link of each keyword once, in rank order.
-    EXPECT_EQ(ReadLines("Verrin-0.urls"),
+    EXPECT_EQ(ReadLines("jobs/run/Verrin-0.urls"),
               FullResults("fresh bread", enginesim::Engine::Verrin, scenario));
-    EXPECT_EQ(ReadLines("Verrin-1.urls"),
+    EXPECT_EQ(ReadLines("jobs/run/Verrin-1.urls"),
               FullResults("rye flour", enginesim::Engine::Verrin, scenario));
-    EXPECT_EQ(ReadLines("Verrin-2.urls"),
+    EXPECT_EQ(ReadLines("jobs/run/Verrin-2.urls"),
               FullResults("sourdough starter", enginesim::Engine::Verrin, scenario));
 }
 
@@ -309,7 +309,7 @@ TEST_F(RankcheckE2E, RunAllRunsBothEnginesAtOnceAndOneCtrlCStopsBoth) {
     const Result csv = Rankcheck({"report", "--dir", folder_, "--format", "csv"});
     EXPECT_EQ(FromCsv(ParseCsv(csv.out)), kExpected);
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(ReadLines("Verrin-" + std::to_string(i) + ".urls"),
+        EXPECT_EQ(ReadLines("jobs/run/Verrin-" + std::to_string(i) + ".urls"),
                   FullResults(kKeywords[i], enginesim::Engine::Verrin, scenario))
             << kKeywords[i];
     }
@@ -319,11 +319,12 @@ TEST_F(RankcheckE2E, ATerminalShowsBothEnginesAndTheTimeLeft) {
     std::string scenario = kScenario;
     scenario.replace(scenario.rfind('}'), 1, R"(, "faults": [{"kind": "delay", "ms": 40}]})");
     StartSim(scenario);
-    const Result shown = Rankcheck({"run", "all", "--dir", folder_}, ChildProcess::Output::Terminal);
+    const Result shown =
+        Rankcheck({"run", "all", "--dir", folder_}, ChildProcess::Output::Terminal);
     ASSERT_EQ(shown.status, 3) << shown.out;
-    EXPECT_TRUE(std::regex_search(shown.out,
-                                  std::regex("Quillon: keyword \\d of 4, \\d+ pos\\.[^\r]* \\| "
-                                             "Verrin: keyword \\d of 4, \\d+ pos\\.")))
+    EXPECT_TRUE(
+        std::regex_search(shown.out, std::regex("Quillon: keyword \\d of 4, \\d+ pos\\.[^\r]* \\| "
+                                                "Verrin: keyword \\d of 4, \\d+ pos\\.")))
         << shown.out;
     EXPECT_TRUE(std::regex_search(shown.out, std::regex("about \\d+:\\d\\d left")));
 }
@@ -350,13 +351,13 @@ TEST_F(RankcheckE2E, SecondCtrlCQuitsAtOnceAndTheFilesStayWhole) {
     EXPECT_EQ(run.Out().find("Finished search on"), std::string::npos);
 
     // The files describe the first page; a resumed run goes on from there to the end.
-    const V progress = ReadLines("Quillon.set");
+    const V progress = ReadLines("jobs/run/Quillon.set");
     ASSERT_EQ(progress.size(), 4u);
     EXPECT_EQ(V(progress.begin(), progress.begin() + 3), (V{"2", "10", "0"}));
-    EXPECT_EQ(ReadLines("Quillon-0.urls").size(), 10u);
+    EXPECT_EQ(ReadLines("jobs/run/Quillon-0.urls").size(), 10u);
     const Result resumed = Rankcheck({"run", "quillon", "--dir", folder_, "--resume"});
     ASSERT_EQ(resumed.status, 3) << resumed.out << resumed.err;  // "broken oven" given up
-    EXPECT_EQ(ReadLines("Quillon-0.urls"),
+    EXPECT_EQ(ReadLines("jobs/run/Quillon-0.urls"),
               FullResults("fresh bread", enginesim::Engine::Quillon, scenario));
 }
 
@@ -382,7 +383,7 @@ TEST_F(RankcheckE2E, ATerminalGetsAProgressLineThatLeavesTheLogIntact) {
 TEST_F(RankcheckE2E, ARunEndedByAFailureExitsWith1) {
     StartSim();
     // The result file cannot be replaced: the plug-in's first recording fails.
-    fs::create_directory("Quillon-0.urls");
+    fs::create_directories("jobs/run/Quillon-0.urls");
     const Result run = Rankcheck({"run", "quillon", "--dir", folder_});
     EXPECT_EQ(run.status, 1) << run.out << run.err;
     EXPECT_NE(run.out.find("Search on Quillon stopped: "), std::string::npos) << run.out;
@@ -394,7 +395,7 @@ TEST_F(RankcheckE2E, APlugInGivenByItsPath) {
     WriteLines("keywords.lst", {"rye flour"});
     const Result run = Rankcheck({"run", kVerrinLib, "--dir", folder_});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_EQ(ReadLines("Verrin-0.urls"),
+    EXPECT_EQ(ReadLines("jobs/run/Verrin-0.urls"),
               FullResults("rye flour", enginesim::Engine::Verrin, kScenario));
 }
 
@@ -513,9 +514,8 @@ TEST_F(RankcheckE2E, TheExampleScenarioReportsThePlacedRanks) {
                 }
             }
         }
-        const std::string got = row["status"] == "ranked"
-                                    ? std::to_string(row["rank"].get<int>())
-                                    : row["status"].get<std::string>();
+        const std::string got = row["status"] == "ranked" ? std::to_string(row["rank"].get<int>())
+                                                          : row["status"].get<std::string>();
         EXPECT_EQ(got, best > 0 ? std::to_string(best) : "not_found")
             << keyword << " / " << url << " on " << enginesim::EngineName(engine);
         if (best > 0) ++foundCells;

@@ -24,6 +24,7 @@ struct InitCommandOptions {
     bool direct = false;            // a direct connection, said explicitly
     std::string proxyUser;          // with a password from the terminal or proxyPasswordFile
     std::string proxyPasswordFile;  // its first line is the password
+    std::string proxies;            // a proxies.lst to copy into the project (a pool)
 };
 
 // The folder and ledger options every reading command shares.
@@ -64,6 +65,7 @@ struct HistoryCommandOptions {
 struct ChecksCommandOptions {
     LedgerOptions ledger;
     OutputOptions out;
+    bool upstreams = false;  // the counts per upstream of the gateway instead
 };
 
 // Success: the three input files written, or in a folder that is a project already, with

@@ -49,12 +49,18 @@ without results, as a block or captcha page looks), the engine or the proxy is n
 the run stops after the page under way, its check is stopped with that reason, and rankcheck
 prints the command that resumes it.
 
+The plug-ins work in jobs/run/ through rankcheck's gateway (--no-gateway: in the folder, on
+proxy.def as it is): it paces the requests (--pace), sends them round the proxies of
+proxies.lst (else the one of proxy.def), routes around blocks (a captcha, 403, 429, 503) and
+says the cause of every failed page after the plug-in's line.
+
 Ctrl-C, SIGTERM and SIGHUP stop the run after the page under way has been saved, and
 rankcheck prints the command that resumes it. A second signal quits at once; the job files
 stay whole and the check, shown as interrupted, is resumed the same way.
 
 Exit status: 0 every keyword trusted; 3 complete, with keywords given up or suspect (the
-summary names them); 4 stopped by the give-up limit (resumable); 2 bad arguments or inputs
+summary names them); 4 stopped by the give-up limit or because every upstream of the
+gateway is suspended after a block (resumable); 2 bad arguments or inputs
 (an empty keywords.lst, an unreachable proxy or engine host, another run in the folder, a
 --resume or --recheck with nothing to go on with or with changed inputs, a plug-in that could
 not be loaded or started); 130 Ctrl-C, 143 SIGTERM, 129 SIGHUP; 1 anything else (a run ended

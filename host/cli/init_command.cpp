@@ -13,9 +13,11 @@
 #include <string_view>
 
 #include "host/cli/commands.h"
+#include "host/gateway/proxy_list.h"
 #include "host/report/shell_quote.h"
 #include "host/report/text_table.h"
 #include "host/run/new_file.h"
+#include "host/run/run_gateway.h"
 #include "jobfiles/job_files.h"
 #include "platform/exceptions.h"
 #include "platform/string_list.h"
@@ -235,6 +237,46 @@ bool ReplaceProxyFile(const fs::path& dir, const jobfiles::ProxySettings& proxy,
     return true;
 }
 
+// The bytes of the --proxies list, checked (none without the option); false when it is wrong (the
+// reason, naming the file and line, printed).
+bool ReadProxyList(const InitCommandOptions& options, std::string& bytes) {
+    if (options.proxies.empty()) return true;
+    try {
+        const gateway::ProxyList list = gateway::LoadProxyList(options.proxies);
+        if (list.upstreams.empty()) {
+            std::cerr << "rankcheck: --proxies " << options.proxies
+                      << " names no proxy (one a line: direct, http://host:port, ...)\n";
+            return false;
+        }
+        TStringList lines;
+        lines.LoadFromFile(options.proxies);
+        bytes = lines.Text();
+    } catch (const std::exception& e) {
+        std::cerr << "rankcheck: --proxies: " << e.what() << '\n';
+        return false;
+    }
+    const fs::path target = fs::path(options.dir) / kProxyListFile;
+    std::error_code ec;
+    if (fs::symlink_status(target, ec).type() != fs::file_type::not_found) {
+        std::cerr << "rankcheck: " << target.string()
+                  << " exists already; init never overwrites a file (nothing was written)\n";
+        return false;
+    }
+    return true;
+}
+
+// proxies.lst of the project, readable by its owner alone (it may hold passwords).
+bool WriteProxyList(const fs::path& dir, const std::string& bytes) {
+    if (bytes.empty()) return true;
+    try {
+        WriteNewFile(dir / kProxyListFile, bytes, 0600);
+    } catch (const std::exception& e) {
+        std::cerr << "rankcheck: " << e.what() << '\n';
+        return false;
+    }
+    return true;
+}
+
 void PrintNextSteps(const InitCommandOptions& options, const jobfiles::ProxySettings& proxy) {
     const std::string where = options.dir == "." ? "" : " --dir " + ShellQuote(options.dir);
     std::cout
@@ -252,23 +294,41 @@ void PrintNextSteps(const InitCommandOptions& options, const jobfiles::ProxySett
 
 ExitStatus InitCommand(const InitCommandOptions& options) {
     jobfiles::ProxySettings proxy;
-    if (!ParseProxy(options.proxy, proxy) || !ReadCredentials(options, proxy))
+    std::string proxyList;
+    if (!ParseProxy(options.proxy, proxy) || !ReadCredentials(options, proxy) ||
+        !ReadProxyList(options, proxyList)) {
         return ExitStatus::Refused;
+    }
     const bool replacing = !options.proxy.empty() || options.direct;
-    if (replacing && IsProject(options.dir)) {
-        bool hadOld = false;
-        if (!ReplaceProxyFile(options.dir, proxy, hadOld)) return ExitStatus::Refused;
+    if (IsProject(options.dir) && (replacing || !proxyList.empty())) {
         const fs::path dir = fs::absolute(options.dir).lexically_normal();
-        const std::string said = (hadOld ? "Replaced " : "Wrote ") +
-                                 (dir / jobfiles::kProxyFile).string() + ": " + ProxyWords(proxy) +
-                                 ".\n" +
-                                 (hadOld ? "The old one is kept as proxy.def.bak; the" : "The") +
-                                 " other files of the project are as they were.";
-        std::cout << WrapText(said, OutputColumns(STDOUT_FILENO), 2) << '\n';
+        if (replacing) {
+            bool hadOld = false;
+            if (!ReplaceProxyFile(options.dir, proxy, hadOld)) return ExitStatus::Refused;
+            const std::string said =
+                (hadOld ? "Replaced " : "Wrote ") + (dir / jobfiles::kProxyFile).string() + ": " +
+                ProxyWords(proxy) + ".\n" +
+                (hadOld ? "The old one is kept as proxy.def.bak; the" : "The") +
+                " other files of the project are as they were.";
+            std::cout << WrapText(said, OutputColumns(STDOUT_FILENO), 2) << '\n';
+        }
+        if (!WriteProxyList(options.dir, proxyList)) return ExitStatus::Refused;
+        if (!proxyList.empty()) {
+            std::cout << WrapText("Wrote " + (dir / kProxyListFile).string() +
+                                      " (readable by you alone): the runs go round its proxies.",
+                                  OutputColumns(STDOUT_FILENO), 2)
+                      << '\n';
+        }
         return ExitStatus::Success;
     }
-    if (!WriteInputFiles(options.dir, proxy)) return ExitStatus::Refused;
+    if (!WriteInputFiles(options.dir, proxy) || !WriteProxyList(options.dir, proxyList)) {
+        return ExitStatus::Refused;
+    }
     PrintNextSteps(options, proxy);
+    if (!proxyList.empty()) {
+        std::cout << "The runs go round the proxies of proxies.lst (readable by you alone); "
+                     "proxy.def is used with --no-gateway.\n";
+    }
     return ExitStatus::Success;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/cli/commands.h"
+#include "host/cli/gateway_command.h"
 #include "host/cli/help_texts.h"
 #include "host/run/stop_signal.h"
 
@@ -78,6 +79,12 @@ CLI::App* AddInit(CLI::App& app, InitCommandOptions& init) {
                         "the proxy's user name; the password is asked for at the terminal");
     command->add_option("--proxy-password-file", init.proxyPasswordFile,
                         "read the proxy password from the first line of this file instead");
+    command
+        ->add_option("--proxies", init.proxies,
+                     "a list of proxies, one a line (direct, http://[user:password@]host:port, "
+                     "https://..., socks5://...), copied into the project as proxies.lst: the "
+                     "runs go round them")
+        ->check(CLI::ExistingFile);
     command->footer(kInitFooter);
     return command;
 }
@@ -132,6 +139,7 @@ CLI::App* AddRun(CLI::App& app, RunOptions& run) {
                      "rankcheck binary, else ../lib/rankcheck from it as installed, else "
                      "../plugin from it as in the build tree)")
         ->check(CLI::ExistingDirectory);
+    AddRunGatewayOptions(command, run.gateway);
     command->footer(kRunFooter);
     return command;
 }
@@ -201,6 +209,9 @@ CLI::App* AddChecks(CLI::App& app, ChecksCommandOptions& checks) {
     AddLedgerOptions(command, checks.ledger.dir, checks.ledger.db, "the folder of the checks");
     AddOutputOptions(command, checks.out, {"table", "csv", "json"}, "table, csv or json",
                      "write to this file instead of standard output");
+    command->add_flag("--upstreams", checks.upstreams,
+                      "per check, what each upstream of the gateway carried: requests, pages, "
+                      "blocks, failures and the median time of a request");
     return command;
 }
 
@@ -244,6 +255,8 @@ ExitStatus Main(int argc, char** argv) {
     CLI::App* reportCommand = AddReport(app, report);
     CLI::App* historyCommand = AddHistory(app, history);
     CLI::App* checksCommand = AddChecks(app, checks);
+    GatewayCommandOptions gatewayOptions;
+    CLI::App* gatewayCommand = AddGatewayCommand(app, gatewayOptions);
     CLI::App* helpCommand = app.add_subcommand("help", "Describe rankcheck or one of its commands");
     helpCommand->add_option("command", helpTopic, "the command to describe");
 
@@ -281,6 +294,7 @@ ExitStatus Main(int argc, char** argv) {
     if (reportCommand->parsed()) return ReportCommand(report);
     if (historyCommand->parsed()) return HistoryCommand(history);
     if (checksCommand->parsed()) return ChecksCommand(checks);
+    if (gatewayCommand->parsed()) return GatewayCommand(gatewayOptions);
     if (helpCommand->parsed()) return Help(app, helpTopic);
     std::cerr << app.help() << "\nrankcheck: a command is needed: " << CommandNames(app) << '\n';
     return ExitStatus::Refused;

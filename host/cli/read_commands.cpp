@@ -253,7 +253,15 @@ ExitStatus HistoryCommand(const HistoryCommandOptions& options) {
 ExitStatus ChecksCommand(const ChecksCommandOptions& options) {
     std::vector<ledger::CheckInfo> checks;
     try {
-        checks = OpenForReading(options.ledger)->Checks();
+        auto ledger = OpenForReading(options.ledger);
+        checks = ledger->Checks();
+        if (options.upstreams) {
+            std::vector<CheckUpstreams> rows;
+            for (const ledger::CheckInfo& check : checks)
+                rows.push_back({check, ledger->Upstreams(check.id)});
+            return Deliver(UpstreamsText(rows, options.out.format), options.out,
+                           "list of upstreams");
+        }
     } catch (const std::exception& e) {
         return Refuse(e);
     }

@@ -1,6 +1,8 @@
 #include "host/report/ledger_lists.h"
 
+#include <iomanip>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "host/report/rank_view.h"
 #include "host/report/text_table.h"
@@ -126,6 +128,38 @@ std::string ChecksText(const std::vector<ledger::CheckInfo>& checks, const std::
     }
     return AlignedTable({"Check", "Engine", "Started (UTC)", "Ended", "Keywords", "State"}, cells,
                         {columns, {4, 5}});
+}
+
+std::string UpstreamsText(const std::vector<CheckUpstreams>& checks, const std::string& format) {
+    std::vector<TextRow> rows;
+    nlohmann::ordered_json json = nlohmann::ordered_json::array();
+    for (const CheckUpstreams& c : checks) {
+        for (const ledger::UpstreamCounts& u : c.upstreams) {
+            std::ostringstream median;
+            median << std::fixed << std::setprecision(1) << u.medianMs;
+            rows.push_back({std::to_string(c.check.id), c.check.engine, u.upstream,
+                            std::to_string(u.requests), std::to_string(u.pages),
+                            std::to_string(u.blocks), std::to_string(u.failures), median.str()});
+            json.push_back({{"check_id", c.check.id},
+                            {"engine", c.check.engine},
+                            {"upstream", u.upstream},
+                            {"requests", u.requests},
+                            {"pages", u.pages},
+                            {"blocks", u.blocks},
+                            {"failures", u.failures},
+                            {"median_ms", u.medianMs}});
+        }
+    }
+    if (format == "csv") {
+        return CsvTable({"check_id", "engine", "upstream", "requests", "pages", "blocks",
+                         "failures", "median_ms"},
+                        rows);
+    }
+    if (format == "json") return json.dump(2) + "\n";
+    if (rows.empty()) return "(no check went through the gateway yet)\n";
+    return AlignedTable(
+        {"Check", "Engine", "Upstream", "Requests", "Pages", "Blocks", "Failures", "Median ms"},
+        rows);
 }
 
 }  // namespace rankcheck

@@ -31,4 +31,12 @@ std::string ChecksText(const std::vector<ledger::CheckInfo>& checks, const std::
                        const std::function<bool(const ledger::CheckInfo&)>& lockFree,
                        int columns = kDefaultColumns);
 
+// A check's counts per upstream of the gateway, as `rankcheck checks --upstreams` lists them.
+struct CheckUpstreams {
+    ledger::CheckInfo check;
+    std::vector<ledger::UpstreamCounts> upstreams;
+};
+// A row per check and upstream; `format` is "table", "csv" or "json".
+std::string UpstreamsText(const std::vector<CheckUpstreams>& checks, const std::string& format);
+
 }  // namespace rankcheck

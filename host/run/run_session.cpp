@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <ctime>
 #include <iostream>
@@ -159,6 +160,13 @@ RunSession::~RunSession() = default;
 RunVerdict RunSession::Run() {
     if (!Prepare()) return RunVerdict::Refused;
     if (nothingToDo_) return RunVerdict::Completed;
+    if (gateway_) {
+        if (const auto until = gateway_->AllSuspendedUntil()) {
+            std::cerr << "rankcheck: every upstream is suspended after a block; resume after "
+                      << gateway::ClockText(*until) << " (nothing was run)\n";
+            return RunVerdict::Halted;
+        }
+    }
     StopSignal::Install();
     display_ = std::make_unique<ProgressDisplay>(options_.quiet ? NoLog() : std::cout, std::cerr,
                                                  !options_.quiet && isatty(STDOUT_FILENO) != 0,
@@ -168,11 +176,11 @@ RunVerdict RunSession::Run() {
         if (!e.skipped) engines.push_back(&e);
     }
     if (engines.size() > 1 && !options_.sequential && !options_.recheck) {
-        RunInFolder(engines, folder_);
+        RunInFolder(engines, runFolder_);
     } else {
         for (EngineRun* e : engines) {
             if (!options_.recheck) {
-                RunInFolder({e}, folder_);
+                RunInFolder({e}, runFolder_);
             } else if (PrepareRecheckFolder(*e)) {
                 RunInFolder({e}, e->jobFolder);
             }
@@ -205,8 +213,9 @@ bool RunSession::Prepare() {
         e.settings = options_.settings;
         e.jobFolder = folder_;
     }
+    runFolder_ = folder_;
     return CheckKeywordsFile() && CheckWritable() && CheckInputs(plugins) && OpenLedger() &&
-           DecideContinuations();
+           OpenGateway() && DecideContinuations() && PrepareRunFolder();
 }
 
 // A keywords.lst without a line gives a run with nothing to search: refused before anything
@@ -265,7 +274,8 @@ bool RunSession::ResolvePlugins() {
 // Prints why not and returns false; warnings about the keywords and URLs are printed and the run
 // goes on. Nothing in the folder changes here.
 bool RunSession::CheckInputs(const std::vector<hostkit::PluginRef>& plugins) {
-    jobfiles::ProxySettings proxy;
+    std::error_code ec;
+    jobfiles::ProxySettings& proxy = userProxy_;
     try {
         TStringList lines;
         lines.LoadFromFile((folder_ / jobfiles::kProxyFile).string());
@@ -294,7 +304,10 @@ bool RunSession::CheckInputs(const std::vector<hostkit::PluginRef>& plugins) {
     }
     for (const std::string& warning : warnings)
         std::cerr << "rankcheck: warning: " << warning << '\n';
-    if (!options_.preflight) return true;
+    // Through a pool of upstreams or a gateway of its own, the gateway names what is not reached.
+    const bool ownHop = options_.gateway.use && (!options_.gateway.remote.empty() ||
+                                                 fs::exists(folder_ / kProxyListFile, ec));
+    if (!options_.preflight || ownHop) return true;
     std::vector<std::string> reached;
     for (const hostkit::PluginRef& plugin : plugins) {
         const std::optional<Endpoint> hop = FirstHop(proxy, plugin.engine);
@@ -325,6 +338,94 @@ bool RunSession::OpenLedger() {
         return false;
     }
     return true;
+}
+
+bool RunSession::OpenGateway() {
+    if (!options_.gateway.use) return true;
+    try {
+        gateway_ = std::make_unique<RunGateway>(options_.gateway, folder_, userProxy_, std::cerr);
+    } catch (const std::exception& e) {
+        std::cerr << "rankcheck: " << e.what() << "; nothing was run\n";
+        return false;
+    }
+    runFolder_ = gateway_->JobFolder();
+    for (EngineRun& e : engines_)
+        e.jobFolder = runFolder_;
+    return true;
+}
+
+// Once the run is decided: the job folder's inputs written, and the plug-in files of a run
+// without a gateway taken over (a resume of theirs goes on from the progress file they hold).
+bool RunSession::PrepareRunFolder() {
+    if (!gateway_ || nothingToDo_) return true;
+    try {
+        gateway_->PrepareJobFolder(inputs_);
+        std::vector<std::string> engines;
+        for (const EngineRun& e : engines_)
+            engines.push_back(e.plugin.engine);
+        gateway_->TakeOverProjectFiles(engines);
+    } catch (const std::exception& e) {
+        std::cerr << "rankcheck: " << e.what() << "; nothing was run\n";
+        return false;
+    }
+    std::error_code ec;
+    for (EngineRun& e : engines_) {
+        if (options_.settings.resume && e.reopened)
+            e.fromProgress = fs::exists(ProgressFile(e.plugin.engine), ec);
+    }
+    return true;
+}
+
+void RunSession::HandleEvents(EngineRun& e) {
+    if (!gateway_ || !e.library) return;
+    for (gateway::Event& event : gateway_->NewEvents()) {
+        if (event.kind == gateway::EventKind::Notice || event.kind == gateway::EventKind::Failure ||
+            event.kind == gateway::EventKind::Block ||
+            event.kind == gateway::EventKind::NoUpstreamLeft) {
+            pendingEvents_[event.engine].push_back(std::move(event));
+        }
+    }
+    const std::string& engine = e.library->Engine();
+    for (const std::string& key : {std::string(), engine}) {
+        for (const gateway::Event& event : pendingEvents_[key]) {
+            display_->Note(WrapText("rankcheck: " + (key.empty() ? std::string() : key + ": ") +
+                                        TerminalText(event.cause, 2000),
+                                    OutputColumns(STDERR_FILENO), 4));
+            if (event.kind == gateway::EventKind::NoUpstreamLeft && event.until) {
+                StopRun(engine, "every upstream is suspended after a block: resume after " +
+                                    gateway::ClockText(*event.until));
+            }
+        }
+        pendingEvents_.erase(key);
+    }
+}
+
+void RunSession::RecordUpstreams(const EngineRun& e) {
+    if (!gateway_ || !e.recorder) return;
+    std::vector<ledger::UpstreamCounts> rows;
+    for (const gateway::UpstreamStats& s : gateway_->Stats(e.library->Engine()))
+        rows.push_back({s.upstream, s.requests, s.pages, s.blocks, s.failures, s.medianMs});
+    ledger_->RecordUpstreams(e.recorder->Check().id, rows);
+}
+
+std::string RunSession::UpstreamLines(const EngineRun& e) {
+    if (!gateway_ || !e.library) return "";
+    std::string text;
+    auto counted = [](int n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    for (const gateway::UpstreamStats& row : gateway_->Stats(e.library->Engine())) {
+        if (row.requests == 0) continue;
+        std::ostringstream line;
+        line << "\n  through " << row.upstream << ": "
+             << counted(row.requests, "request", "requests") << ", "
+             << counted(row.pages, "page", "pages") << ", "
+             << counted(row.blocks, "block", "blocks") << ", "
+             << counted(row.failures, "failure", "failures") << ", median "
+             << static_cast<long long>(std::llround(row.medianMs)) << " ms";
+        text += line.str();
+    }
+    return text;
 }
 
 // The check each engine goes on with. With `all`, an engine that has nothing to resume or
@@ -475,6 +576,7 @@ bool RunSession::PrepareRecheckFolder(EngineRun& e) {
         inputs.urls.push_back(url.text);
     try {
         e.jobFolder = PrepareJobFolder(folder_, RecheckFolderName(e.plugin.engine), inputs);
+        if (gateway_) gateway_->WriteProxyFile(e.jobFolder);
         return true;
     } catch (const std::exception& error) {
         display_->Note(std::string("rankcheck: the recheck of ") + e.plugin.engine +
@@ -522,8 +624,9 @@ void RunSession::Start(EngineRun& e) {
     e.run = std::make_unique<SearchRun>(*e.library, *display_);
     e.started = std::chrono::steady_clock::now();
     e.run->OnStarted = [this, &e] { BeginCheck(e); };
-    e.run->OnStatus = [&e](const jobfiles::StatusLine& line) {
+    e.run->OnStatus = [this, &e](const jobfiles::StatusLine& line) {
         if (e.recorder) e.recorder->OnStatusLine(line);
+        HandleEvents(e);
     };
     if (e.run->Start(settings, &doorbell_)) {
         e.driving = true;
@@ -626,10 +729,12 @@ void RunSession::Finish(EngineRun& e) {
         return;
     }
     const std::string& engine = e.library->Engine();
+    HandleEvents(e);
     if (e.recorder) {
         const auto [state, reason] = EndOf(e);
         try {
             e.recorder->Finish(e.outcome == RunOutcome::Completed, state, reason);
+            RecordUpstreams(e);
         } catch (const std::exception& error) {
             display_->Note(std::string("rankcheck: ") + engine + "'s check " +
                            std::to_string(e.recorder->Check().id) +
@@ -691,7 +796,7 @@ std::string RunSession::Summary(const EngineRun& e, const ledger::CheckInfo& che
     line << "): " << ledger::StateWords(check, false).text << "\n  " << check.KeywordsTrusted()
          << " of " << Keywords(check.keywordsTotal) << " trusted; " << topTen
          << (topTen == 1 ? " rank" : " ranks") << " of your URLs in the top 10; " << seconds / 60
-         << " min " << seconds % 60 << " s" << FailedKeywords(detail, outcomes);
+         << " min " << seconds % 60 << " s" << FailedKeywords(detail, outcomes) << UpstreamLines(e);
     return line.str();
 }
 
@@ -754,13 +859,34 @@ std::string RunSession::CommandLine(const std::string& engine, Continue how) con
     if (options_.settings.exactMatch) line += " --exact-match";
     if (options_.giveUpLimit != GiveUpBreaker::kDefaultLimit)
         line += " --give-up-limit " + std::to_string(options_.giveUpLimit);
+    line += GatewayArguments();
     if (how == Continue::Resume) line += " --resume";
     if (how == Continue::Recheck) line += " --recheck";
     return line;
 }
 
+// The gateway options of the run, as the command line gives them.
+std::string RunSession::GatewayArguments() const {
+    const GatewaySettings& g = options_.gateway;
+    if (!g.use) return " --no-gateway";
+    std::string line;
+    auto number = [](double seconds) {
+        std::ostringstream text;
+        text << seconds;
+        return text.str();
+    };
+    if (!g.remote.empty()) line += " --gateway " + ShellQuote(g.remote);
+    if (g.paceSeconds != GatewaySettings{}.paceSeconds) line += " --pace " + number(g.paceSeconds);
+    if (g.timeoutSeconds != GatewaySettings{}.timeoutSeconds)
+        line += " --timeout " + number(g.timeoutSeconds);
+    if (g.suspendRateLimited) line += " --suspend-rate-limited " + number(*g.suspendRateLimited);
+    if (g.suspendBlocked) line += " --suspend-blocked " + number(*g.suspendBlocked);
+    if (g.suspendLongest) line += " --suspend-longest " + number(*g.suspendLongest);
+    return line;
+}
+
 fs::path RunSession::ProgressFile(const std::string& engine) const {
-    return folder_ / jobfiles::ProgressFileName(engine);
+    return runFolder_ / jobfiles::ProgressFileName(engine);
 }
 
 }  // namespace rankcheck

@@ -26,6 +26,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,6 +36,7 @@
 #include "host/run/folder_lock.h"
 #include "host/run/give_up_breaker.h"
 #include "host/run/progress_display.h"
+#include "host/run/run_gateway.h"
 #include "host/run/run_stop.h"
 #include "host/run/search_run.h"
 #include "hostkit/doorbell.h"
@@ -67,6 +69,7 @@ struct RunOptions {
     std::string db;           // the ledger; empty: rankcheck.db in `dir`
     bool sequential = false;  // with two engines: one after the other instead of both at once
     bool quiet = false;       // no status lines and no progress display: the summary and errors
+    GatewaySettings gateway;  // how the plug-ins' requests go out (run_gateway.h)
 };
 
 // How a whole run ended; with two engines the worse counts, in the order of the values (the
@@ -131,6 +134,17 @@ class RunSession : private RunStop {
     bool CheckWritable();
     bool CheckInputs(const std::vector<hostkit::PluginRef>& plugins);
     bool OpenLedger();
+    // The gateway and the job folder the plug-ins work in (without a gateway: the project
+    // folder); false when the run is refused.
+    bool OpenGateway();
+    bool PrepareRunFolder();
+    // The gateway's events since the last status line: those of `e`'s engine printed as its
+    // cause lines, a NoUpstreamLeft stopping the run.
+    void HandleEvents(EngineRun& e);
+    // "  through 10.0.0.5:3128: 40 requests, 38 pages, ..." per upstream of `e`'s run.
+    std::string UpstreamLines(const EngineRun& e);
+    // The same counts into the ledger, with the check.
+    void RecordUpstreams(const EngineRun& e);
     // What each engine goes on with; false when the run is refused.
     bool DecideContinuations();
     // Whether `e` has a check to go on with (false: nothing, `why` says so); raises nothing.
@@ -155,6 +169,7 @@ class RunSession : private RunStop {
     void Worsen(RunVerdict verdict);
     // The command line that runs `engine` again with the user's settings.
     std::string CommandLine(const std::string& engine, Continue how) const;
+    std::string GatewayArguments() const;
     std::filesystem::path ProgressFile(const std::string& engine) const;
 
     const RunOptions options_;
@@ -165,6 +180,11 @@ class RunSession : private RunStop {
     std::vector<ledger::UserUrl> urls_;
     std::unique_ptr<FolderLock> lock_;
     std::unique_ptr<ledger::Ledger> ledger_;
+    jobfiles::ProxySettings userProxy_;  // the project's proxy.def
+    std::unique_ptr<RunGateway> gateway_;
+    std::filesystem::path runFolder_;  // where the plug-ins work: jobs/run, or the project folder
+    // Gateway events taken but not yet printed, by engine (display name; "" for notices).
+    std::map<std::string, std::vector<gateway::Event>> pendingEvents_;
     std::unique_ptr<ProgressDisplay> display_;
     hostkit::Doorbell doorbell_;
     RunVerdict verdict_ = RunVerdict::Completed;
