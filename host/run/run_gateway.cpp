@@ -37,7 +37,8 @@ std::string LinesText(const std::vector<std::string>& lines) {
     return list.Text();
 }
 
-// Writes `path` anew: the bytes go to a new file that then takes the name.
+// Writes `path` anew: whatever stands under the name (a file, or a link planted there) is removed,
+// then the bytes go to a new file that takes the name (WriteNewFile). No plug-in runs meanwhile.
 void ReplaceFile(const fs::path& path, const std::string& bytes, mode_t mode) {
     std::error_code ec;
     fs::remove(path, ec);
