@@ -301,6 +301,36 @@ TEST(UpstreamPool, TurnsSkipSuspendedUpstreamsAndSlotsKeepThePace) {
     EXPECT_EQ(restored.Suspensions().at("a:1").cause, "x");
 }
 
+// A client that comes after an upstream's slot uses up the random extra first; the upstream that
+// has waited longest goes first.
+TEST(UpstreamPool, LatenessUsesUpTheExtraAndTheLongestWaitingGoesFirst) {
+    const SystemTime now = std::chrono::system_clock::now();
+    UpstreamPool one({"a:1"}, 1000s, 0.5);
+    auto slot = one.Take(now, UpstreamPool::SteadyTime{} + 1s)->at;
+    for (int i = 0; i < 10; ++i) {
+        // Late by 200 to 700 s (the slot is 1000 to 1500 s after the last), then on time.
+        const auto next = one.Take(now, slot + 1700s)->at;
+        const auto following = one.Take(now, next)->at;
+        EXPECT_GE(following - next, 1000s);  // the pace always holds
+        // The slot after the late one follows the late one's slot: at most two paces and two
+        // extras of 500 s after `slot`, however late the request was within them.
+        EXPECT_LE(following - slot, 3000s);
+        slot = following;
+    }
+    // Late by more than any extra: the pace from the request, not more.
+    const auto late = one.Take(now, slot + 5000s)->at;
+    EXPECT_EQ(one.Take(now, late)->at, late + 1000s);
+
+    UpstreamPool two({"a:1", "b:2"}, 10s, 0.5);
+    const UpstreamPool::SteadyTime t0{};
+    EXPECT_EQ(two.Take(now, t0 + 1s)->upstream, 0u);
+    EXPECT_EQ(two.Take(now, t0 + 1s)->upstream, 1u);
+    two.Sent(0, t0 + 30s);  // a's request went out late: its slot moves to 40 s
+    // Both ready long after: b, whose slot came first, although a is next in order; then a.
+    EXPECT_EQ(two.Take(now, t0 + 100s)->upstream, 1u);
+    EXPECT_EQ(two.Take(now, t0 + 100s)->upstream, 0u);
+}
+
 TEST(UpstreamStats, CountPerUpstreamEngineAndClientWithTheMedianTime) {
     StatsBook book({"a:1", "direct"}, {"Quillon", "Verrin"});
     book.Record(0, "Quillon", "bakery", Outcome::Page, 10);

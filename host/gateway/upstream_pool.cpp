@@ -13,24 +13,28 @@ UpstreamPool::UpstreamPool(std::vector<std::string> labels, std::chrono::millise
       nextSlot_(labels_.size()),
       suspensions_(labels_.size()) {}
 
-std::optional<UpstreamPool::Turn> UpstreamPool::Take(SystemTime now) {
+std::optional<UpstreamPool::Turn> UpstreamPool::Take(SystemTime now, SteadyTime ready) {
     std::lock_guard lock(mutex_);
-    const SteadyTime ready = std::chrono::steady_clock::now();
-    std::optional<Turn> turn;
-    // From the cursor on, so that of the upstreams ready now the next in order wins.
+    // The upstream whose slot came first; from the cursor on, so that of equal slots (no pace,
+    // or none taken yet) the next in order wins.
+    std::optional<size_t> first;
     for (size_t i = 0; i < labels_.size(); ++i) {
         const size_t k = (cursor_ + i) % labels_.size();
         if (now < suspensions_[k].until) continue;
-        const SteadyTime slot = std::max(ready, nextSlot_[k]);
-        if (!turn || slot < turn->at) turn = Turn{k, slot};
+        if (!first || nextSlot_[k] < nextSlot_[*first]) first = k;
     }
-    if (!turn) return std::nullopt;
-    const size_t k = turn->upstream;
+    if (!first) return std::nullopt;
+    const size_t k = *first;
     cursor_ = k + 1;
+    const Turn turn{k, std::max(ready, nextSlot_[k])};
+    // The next slot follows this one's slot, not the time it is taken: a request that comes
+    // late uses up the random extra first, and only lateness beyond it moves the upstream's
+    // slots back. The pace itself always holds between two requests.
     std::uniform_real_distribution<double> share(0.0, extra_);
-    nextSlot_[k] =
-        turn->at + pace_ +
+    const auto drawn =
         std::chrono::duration_cast<std::chrono::steady_clock::duration>(pace_ * share(random_));
+    const SteadyTime planned = nextSlot_[k] == SteadyTime{} ? turn.at : nextSlot_[k];
+    nextSlot_[k] = std::max(planned + pace_ + drawn, turn.at + pace_);
     return turn;
 }
 

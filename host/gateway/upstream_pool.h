@@ -2,13 +2,16 @@
 //
 // Each upstream has a pace: two requests through it are at least `pace` apart, plus a random
 // extra of up to `extra` × pace (0.5: up to half of it) drawn anew after every request, so that
-// the requests do not come like clockwork. Requests go round the upstreams that are not
-// suspended: a request takes the upstream whose pace lets it go first, and of those that are
-// ready, the next in their order (round-robin). Without a pace that is plain round-robin; with
-// one, an upstream whose random extra came out short is not kept waiting behind one whose extra
-// came out long. With N upstreams and one request after the other, the requests go out up to N
-// times as often as through one. Requests from several clients at once (two plug-ins) share the
-// turns and the slots.
+// the requests do not come like clockwork. An upstream's slots follow one another by those gaps;
+// a request that comes after its slot (its client was busy) uses up the random extra first, and
+// only lateness beyond it moves the following slots back, so a client that is often a little
+// late loses little of what the upstream may carry. The pace itself always holds.
+//
+// Requests go round the upstreams that are not suspended: a request takes the upstream whose
+// slot comes first (of those ready, the one that has waited longest), and of equal slots the
+// next in their order (round-robin). Without a pace that is plain round-robin. With N upstreams
+// and one request after the other, the requests go out up to N times as often as through one.
+// Requests from several clients at once (two plug-ins) share the turns and the slots.
 //
 // Owned by the gateway; its worker threads call it at the same time. Pacing runs on the steady
 // clock; suspensions on the system clock, passed in (they are shown and kept as times of day).
@@ -38,8 +41,8 @@ class UpstreamPool {
         SteadyTime at;    // the request may go at this time, not before
     };
     // The upstream in turn (see above) among those not suspended at `now`, with its slot
-    // (taken); nothing when every upstream is suspended.
-    std::optional<Turn> Take(SystemTime now);
+    // (taken): `ready` or later. Nothing when every upstream is suspended.
+    std::optional<Turn> Take(SystemTime now, SteadyTime ready = std::chrono::steady_clock::now());
     // The request of the upstream's last turn went out at `sent`, which may be well after its
     // slot (its client came late, or the connection to the proxy took long): the next slot is
     // at least `pace` after it. Lateness thus counts towards the random extra, but never
