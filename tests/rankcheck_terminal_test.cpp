@@ -223,3 +223,24 @@ TEST_F(TerminalE2E, ChecksArePickedPerEngineAndByDate) {
 }
 
 }  // namespace
+
+// Every command's help on an 80-column terminal: each line fits (a word longer than the text
+// column aside), descriptions start in one column, types read as typed.
+TEST(TerminalHelp, EveryCommandsHelpFitsEightyColumnsInTwoColumns) {
+    ::unsetenv("COLUMNS");
+    for (const char* command : {"", "init", "run", "report", "history", "checks", "gateway"}) {
+        SCOPED_TRACE(command);
+        const Result help = OnTerminal(*command ? V{command, "--help"} : V{"--help"});
+        ASSERT_EQ(help.status, 0) << help.err;
+        ExpectEightyColumns(command, help.out);
+        for (const std::string& line : Lines(help.out)) {
+            // An option's line: its description in the text column, or on the lines below.
+            if (line.rfind("  -", 0) != 0 || line.find("  ", 2) == std::string::npos) continue;
+            EXPECT_EQ(line.find_first_not_of(' ', line.find("  ", 2)), 28u) << line;
+        }
+    }
+    const Result run = OnTerminal({"run", "--help"});
+    EXPECT_NE(run.out.find("--max-results INT=100 "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("--resume (not with --recheck)"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("{false}"), std::string::npos) << run.out;
+}

@@ -10,16 +10,20 @@ inline constexpr char kMainFooter[] =
     "Run `rankcheck help COMMAND` or `rankcheck COMMAND --help` for the options of a command; "
     "start a project with `rankcheck init`.\n"
     R"(
-Files in the working folder (--dir), lines ending in CR LF:
+Files in the project folder (--dir), lines ending in CR LF:
   keywords.lst        the keywords, one per line (at most 500)
   urls.lst            your own URLs, one per line (matched case-insensitively)
   proxy.def           "0" for a direct connection, or: a line other than "0"; "1" if the
                       proxy needs a user name and password, else "0"; host; port;
                       [user; password]
-  <Engine>-<i>.urls   written: the result links of keyword i, line n = position n
+  proxies.lst         optional: the gateway's upstreams, one a line (direct,
+                      http://[user:password@]host:port, https://..., socks5://...)
+  rankcheck.db        written: the check ledger
+The plug-ins write in jobs/run/ (with --no-gateway, in the project folder):
+  <Engine>-<i>.urls   the result links of keyword i, line n = position n
                       (a line like "3#Error found#" marks a keyword given up at page 3)
-  <Engine>.set        written: the progress a --resume continues from
-  <Engine>.start      written: the first-page request URL of each keyword
+  <Engine>.set        the progress a --resume continues from
+  <Engine>.start      the first-page request URL of each keyword
 <Engine> is Quillon or Verrin.)";
 
 inline constexpr char kInitFooter[] = R"(

@@ -7,12 +7,17 @@
 #include <climits>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "host/cli/commands.h"
 #include "host/cli/gateway_command.h"
+#include "host/cli/help_formatter.h"
 #include "host/cli/help_texts.h"
+#include "host/report/text_table.h"
 #include "host/run/stop_signal.h"
 
 namespace rankcheck {
@@ -198,7 +203,7 @@ CLI::App* AddHistory(CLI::App& app, HistoryCommandOptions& history) {
                         "YYYY-MM-DD: only the checks begun on or before that day (UTC)");
     command->add_flag("--exact-match", history.exactMatch, "a URL must equal the whole link");
     AddOutputOptions(command, history.out, {"table", "csv", "json"},
-                     "table, or csv (engine,check_id,checked_at,keyword,url,rank,status), or json",
+                     "table, or csv (engine, check_id, checked_at, keyword, url, rank, status), or json",
                      "write to this file instead of standard output");
     return command;
 }
@@ -237,6 +242,8 @@ ExitStatus Main(int argc, char** argv) {
         "rankcheck: runs the Quillon and Verrin search plug-ins over your keywords and reports "
         "where your URLs rank.",
         "rankcheck"};
+    // Set before the commands are added: they take the main command's formatter.
+    app.formatter(std::make_shared<HelpFormatter>(OutputColumns(STDOUT_FILENO)));
     app.require_subcommand(0, 1);
     app.set_version_flag("--version", "rankcheck 0.1");
     app.footer(kMainFooter);
