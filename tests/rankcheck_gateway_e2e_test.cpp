@@ -252,6 +252,31 @@ TEST_F(GatewayRun, EveryFailedPageIsFollowedByItsCause) {
     if (!proxy.Started()) GTEST_SKIP() << proxy.Problem();
 }
 
+// The upstreams of proxies.lst are reached before the run, as proxy.def's proxy is: one that
+// cannot be reached is named and the others carry the pages; when none can, nothing runs.
+TEST_F(GatewayRun, APoolsUnreachableUpstreamsAreNamedBeforeTheRun) {
+    SimPorts sim(1, Scenario());
+    ProxyDefAt(sim.Ports()[0]);
+    const std::string closed = "127.0.0.1:" + std::to_string(FreePort());
+    const std::string named = "cannot reach the upstream of proxies.lst at " + closed;
+    WriteLines("proxies.lst", {"http://" + sim.Label(0), "http://" + closed});
+    const Result some = Run("quillon");
+    EXPECT_EQ(some.status, 0) << some.err;
+    EXPECT_NE(Unwrapped(some.err).find("rankcheck: warning: " + named), std::string::npos)
+        << some.err;
+
+    const auto before = fs::last_write_time("jobs/run/Quillon-0.urls");
+    const size_t requests = SimPorts::Log().size();
+    WriteLines("proxies.lst", {"http://" + closed, "socks5://" + closed});
+    const Result none = Run("quillon");
+    EXPECT_EQ(none.status, 2) << none.err;
+    EXPECT_NE(Unwrapped(none.err).find("no upstream of proxies.lst can be reached; nothing was run"),
+              std::string::npos)
+        << none.err;
+    EXPECT_EQ(fs::last_write_time("jobs/run/Quillon-0.urls"), before);
+    EXPECT_EQ(SimPorts::Log().size(), requests);
+}
+
 // `init --proxies` sets a project up with a pool, readable by its owner alone; a run warns when
 // others may read it, names the line of a bad one, and the ledger keeps each upstream's counts
 // per check (`checks --upstreams`), the password in none of them.

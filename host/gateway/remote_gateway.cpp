@@ -145,6 +145,21 @@ std::vector<UpstreamState> UpstreamsFromJson(const std::string& text) {
     });
 }
 
+namespace {
+
+// What a failed status request met, in words.
+std::string Failure(httplib::Error error) {
+    switch (error) {
+        case httplib::Error::Connection: return "nothing accepts a connection there";
+        case httplib::Error::ConnectionTimeout: return "the connection timed out";
+        case httplib::Error::Read: return "its answer could not be read";
+        case httplib::Error::Write: return "the request could not be sent";
+        default: return httplib::to_string(error);
+    }
+}
+
+}  // namespace
+
 RemoteGateway::RemoteGateway(std::string host, int port, std::chrono::milliseconds timeout)
     : host_(std::move(host)), port_(port), timeout_(timeout) {}
 
@@ -157,7 +172,7 @@ std::string RemoteGateway::Get(const std::string& path) const {
     const auto res = client.Get(path.c_str());
     const std::string where = "the gateway at " + host_ + ":" + std::to_string(port_);
     if (!res)
-        throw RemoteGatewayError(where + " does not answer: " + httplib::to_string(res.error()));
+        throw RemoteGatewayError(where + " does not answer: " + Failure(res.error()));
     if (res->status != 200)
         throw RemoteGatewayError(where + " answered " + std::to_string(res->status) + " to " +
                                  path);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <memory>
 
 #include "jobfiles/engine_table.h"
@@ -83,6 +84,18 @@ std::optional<std::string> Unreachable(const Endpoint& endpoint, int timeoutMs) 
     if (failure && !failure->empty())
         (*failure)[0] = static_cast<char>(std::tolower((*failure)[0]));
     return failure;
+}
+
+std::vector<std::optional<std::string>> UnreachableEach(const std::vector<Endpoint>& endpoints,
+                                                        int timeoutMs) {
+    std::vector<std::future<std::optional<std::string>>> tries;
+    tries.reserve(endpoints.size());
+    for (const Endpoint& endpoint : endpoints)
+        tries.push_back(std::async(std::launch::async, Unreachable, endpoint, timeoutMs));
+    std::vector<std::optional<std::string>> failures;
+    for (auto& t : tries)
+        failures.push_back(t.get());
+    return failures;
 }
 
 std::optional<Endpoint> FirstHop(const jobfiles::ProxySettings& proxy, const std::string& engine) {

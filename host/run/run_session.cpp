@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 
+#include "host/gateway/proxy_list.h"
 #include "host/report/safe_text.h"
 #include "host/report/shell_quote.h"
 #include "host/report/text_table.h"
@@ -304,10 +305,11 @@ bool RunSession::CheckInputs(const std::vector<hostkit::PluginRef>& plugins) {
     }
     for (const std::string& warning : warnings)
         std::cerr << "rankcheck: warning: " << warning << '\n';
-    // Through a pool of upstreams or a gateway of its own, the gateway names what is not reached.
-    const bool ownHop = options_.gateway.use && (!options_.gateway.remote.empty() ||
-                                                 fs::exists(folder_ / kProxyListFile, ec));
-    if (!options_.preflight || ownHop) return true;
+    // A shared gateway is asked for its upstreams when it is opened, and it reaches them itself.
+    if (!options_.preflight || (options_.gateway.use && !options_.gateway.remote.empty()))
+        return true;
+    if (options_.gateway.use && fs::exists(folder_ / kProxyListFile, ec))
+        return PreflightPool(plugins);
     std::vector<std::string> reached;
     for (const hostkit::PluginRef& plugin : plugins) {
         const std::optional<Endpoint> hop = FirstHop(proxy, plugin.engine);
@@ -320,6 +322,49 @@ bool RunSession::CheckInputs(const std::vector<hostkit::PluginRef>& plugins) {
             return false;
         }
         reached.push_back(hop->Text());
+    }
+    return true;
+}
+
+// Every upstream of proxies.lst reached at once: none reached refuses the run as for proxy.def;
+// some not reached are named (the pages sent through them fail, and the plug-in's next try goes
+// through another).
+bool RunSession::PreflightPool(const std::vector<hostkit::PluginRef>& plugins) {
+    std::vector<gateway::Upstream> upstreams;
+    try {
+        upstreams = gateway::LoadProxyList((folder_ / kProxyListFile).string()).upstreams;
+    } catch (const gateway::ProxyListError&) {
+        return true;  // opening the gateway says what is wrong with the file
+    }
+    std::vector<Endpoint> hops;
+    for (const gateway::Upstream& upstream : upstreams) {
+        if (upstream.IsProxy()) {
+            std::string host = upstream.host;  // "[::1]" is connected to as ::1
+            if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+                host = host.substr(1, host.size() - 2);
+            hops.push_back({host, upstream.port, "the upstream of proxies.lst"});
+            continue;
+        }
+        for (const hostkit::PluginRef& plugin : plugins) {
+            if (auto hop = FirstHop(jobfiles::ProxySettings{}, plugin.engine)) {
+                hop->what = "the upstream \"direct\" of proxies.lst (" + hop->what + ")";
+                hops.push_back(std::move(*hop));
+            }
+        }
+    }
+    const std::vector<std::optional<std::string>> failures = UnreachableEach(hops, kPreflightMs);
+    const bool none = std::all_of(failures.begin(), failures.end(),
+                                  [](const auto& failure) { return failure.has_value(); });
+    for (size_t i = 0; i < hops.size(); ++i) {
+        if (!failures[i]) continue;
+        std::cerr << "rankcheck: " << (none ? "" : "warning: ") << "cannot reach " << hops[i].what
+                  << " at " << hops[i].Text() << ": " << *failures[i]
+                  << (none ? "" : "; the pages sent through it will fail") << '\n';
+    }
+    if (none && !hops.empty()) {
+        std::cerr << "rankcheck: no upstream of proxies.lst can be reached; nothing was run and no "
+                     "file changed (check proxies.lst, or run with --no-preflight to try anyway)\n";
+        return false;
     }
     return true;
 }

@@ -133,6 +133,7 @@ class RunSession : private RunStop {
     bool CheckKeywordsFile();
     bool CheckWritable();
     bool CheckInputs(const std::vector<hostkit::PluginRef>& plugins);
+    bool PreflightPool(const std::vector<hostkit::PluginRef>& plugins);
     bool OpenLedger();
     // The gateway and the job folder the plug-ins work in (without a gateway: the project
     // folder); false when the run is refused.
