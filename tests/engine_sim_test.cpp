@@ -722,7 +722,8 @@ TEST(EngineSim, SeveralPortsEachPlayOneUpstream) {
 
 // The rate limit: per port (or per client address), the request over it gets 429 with the
 // cool-down as Retry-After, and so does every request until the cool-down ends; another port
-// has its own count. With "captcha" as the answer the engine's captcha page comes with 200.
+// has its own count. With "captcha" as the answer the engine's captcha page comes with 200. A
+// limit on one listener leaves the others unlimited.
 TEST(EngineSim, RateLimitAnswers429OrTheCaptchaForTheCoolDown) {
     Scenario scenario = Scenario::FromJson(
         R"({"rateLimit": {"requests": 2, "seconds": 60, "per": "port", "cooldown": 0.3}})");
@@ -757,8 +758,17 @@ TEST(EngineSim, RateLimitAnswers429OrTheCaptchaForTheCoolDown) {
     EXPECT_NE(captcha->body.find("<form id=\"captcha-form\""), std::string::npos);
     EXPECT_TRUE(ScanQuillon(captcha->body).links.empty());
 
+    // A limit on one listener leaves the other ports alone.
+    sim.SetScenario(Scenario::FromJson(
+        R"({"rateLimit": {"requests": 1, "seconds": 60, "per": "port", "listener": 2}})"));
+    EXPECT_EQ(first.Get(url.c_str())->status, 200);
+    EXPECT_EQ(first.Get(url.c_str())->status, 200);
+    EXPECT_EQ(second.Get(url.c_str())->status, 200);
+    EXPECT_EQ(second.Get(url.c_str())->status, 429);
+
     for (const std::string bad :
-         {R"({"rateLimit": {"requests": 0}})", R"({"rateLimit": {"per": "host"}})",
+         {R"({"rateLimit": {"requests": 0}})", R"({"rateLimit": {"listener": -1}})",
+          R"({"rateLimit": {"per": "host"}})",
           R"({"rateLimit": {"answer": "403"}})", R"({"rateLimit": {"seconds": 0}})",
           R"({"faults": [{"kind": "captcha", "listener": -1}]})"}) {
         EXPECT_THROW(Scenario::FromJson(bad), std::invalid_argument) << bad;

@@ -1,13 +1,16 @@
 // rankcheck's gateway through the real binary and plug-ins against engine-sim, whose listening
 // ports play the upstream proxies: the plug-ins work in jobs/run/ and the user's files stay as
 // they were; the pace measured at engine-sim's request log; requests round three upstreams; a
-// captcha page and a 429 routed around; every upstream blocked stops the run (exit 4, "resume
-// after") and the next run skips them; the cause lines of a failed page; two projects through
-// one `rankcheck gateway` keep one pace.
+// captcha page and a 429 routed around, and so is an upstream over engine-sim's rate limit; every
+// upstream blocked stops the run (exit 4, "resume after") and the next run skips them, through
+// the run's own gateway and through a `rankcheck gateway`; the cause lines of a failed page; two
+// projects through one `rankcheck gateway` keep one pace.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -71,6 +74,22 @@ class SimPorts {
     ChildProcess process_;
     std::vector<int> ports_;
 };
+
+// The minute that `ahead` from now falls in, rounded up, as the gateway names a time: HH:MM,
+// with the date before it on another day.
+std::string ClockIn(std::chrono::seconds ahead) {
+    using std::chrono::system_clock;
+    const auto now = system_clock::now();
+    const std::time_t then =
+        system_clock::to_time_t(std::chrono::ceil<std::chrono::minutes>(now + ahead));
+    const std::time_t today = system_clock::to_time_t(now);
+    std::tm at{}, day{};
+    ::localtime_r(&then, &at);
+    ::localtime_r(&today, &day);
+    char text[32];
+    std::strftime(text, sizeof text, at.tm_yday == day.tm_yday ? "%H:%M" : "%Y-%m-%d %H:%M", &at);
+    return text;
+}
 
 class GatewayRun : public ::testing::Test {
   protected:
@@ -197,6 +216,50 @@ TEST_F(GatewayRun, BlockedUpstreamsAreSuspendedAndThePagesComeThroughAnother) {
         << r.err;
     EXPECT_TRUE(fs::exists("jobs/gateway-state.json"));
 }
+
+// engine-sim's rate limit on the first of two upstreams (3 requests a minute, then for two hours
+// 429 with Retry-After, or the captcha page): that upstream is suspended with its cause line,
+// after the 429 for Retry-After's time, after the captcha for an hour; it is asked nothing more,
+// the pages come through the other one, and every keyword is ranked.
+class GatewayRateLimit : public GatewayRun, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(GatewayRateLimit, AnUpstreamOverTheEnginesLimitIsSuspendedAndThePagesComeThroughTheOther) {
+    const bool captcha = GetParam() == "captcha";
+    const std::chrono::seconds coolDown = std::chrono::hours(2);
+    SimPorts sim(2, Scenario({{"rateLimit",
+                               {{"requests", 3},
+                                {"seconds", 60},
+                                {"per", "port"},
+                                {"listener", 1},
+                                {"answer", GetParam()},
+                                {"cooldown", coolDown.count()}}}}));
+    ProxyDefAt(sim.Ports()[0]);
+    ProxiesOf(sim);
+    WriteLines("keywords.lst", {"a", "b", "c", "d", "e", "f", "g", "h"});
+    const std::chrono::seconds suspension = captcha ? std::chrono::hours(1) : coolDown;
+    const std::string earliest = ClockIn(suspension);
+    const Result r = Run("quillon", {"--pace", "0.05"});
+    const std::string latest = ClockIn(suspension);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string err = Unwrapped(r.err);
+    const std::string cause = captcha ? "captcha page" : "HTTP 429 \\(too many requests\\)";
+    std::smatch until;
+    ASSERT_TRUE(
+        std::regex_search(err, until,
+                          std::regex("rankcheck: Quillon: " + cause + " from Quillon through " +
+                                     sim.Label(0) + "; suspended until ([0-9: -]+[0-9])")))
+        << r.err;
+    EXPECT_TRUE(until[1] == earliest || until[1] == latest) << until[1] << " / " << earliest;
+    EXPECT_NE(err.find("8 of 8 keywords trusted"), std::string::npos) << r.err;
+    std::map<int, V> answered;  // per listener, in turn: "served" or "limited"
+    for (const json& request : SimPorts::Log())
+        answered[request["listener"]].push_back(request["faults"] == "rateLimit" ? "limited"
+                                                                                 : "served");
+    EXPECT_EQ(answered[1], (V{"served", "served", "served", "limited"}));
+    EXPECT_GE(answered[2].size(), 5u);
+    EXPECT_EQ(std::count(answered[2].begin(), answered[2].end(), "limited"), 0);
+}
+INSTANTIATE_TEST_SUITE_P(Answers, GatewayRateLimit, ::testing::Values("429", "captcha"));
 
 // Every upstream blocked: the run stops (exit 4) saying when to resume, and the next run within
 // the suspensions sends nothing to the engine.
@@ -344,6 +407,39 @@ TEST_F(GatewayRun, TwoProjectsThroughOneGatewayKeepOnePace) {
             counted += std::stoul((*m)[1]);
     }
     EXPECT_EQ(counted, SimPorts::Log().size()) << one.Err() << two.Err();
+    gateway.Signal(SIGTERM);
+    EXPECT_EQ(gateway.Wait(10000), 0);
+}
+
+// `run --gateway` through a `rankcheck gateway` whose every upstream answers 403: the run stops
+// (exit 4) saying when the first upstream is back, an hour on, and a second run within the
+// suspensions stops at once, sending nothing to the engine.
+TEST_F(GatewayRun, ASharedGatewayWithEveryUpstreamBlockedStopsEachRunThroughIt) {
+    SimPorts sim(2, Scenario({{"faults", {{{"kind", "status"}, {"status", 403}}}}}));
+    ProxiesOf(sim);
+    WriteLines("proxy.def", {"0"});
+    const std::string listen = "127.0.0.1:" + std::to_string(FreePort());
+    ChildProcess gateway({kRankcheck, "gateway", "--listen", listen, "--proxies", "proxies.lst"});
+    ASSERT_TRUE(gateway.ReadUntilContains("listening", 10000)) << gateway.Err();
+    const std::string earliest = ClockIn(std::chrono::hours(1));
+    const Result r = Run("verrin", {"--gateway", listen});
+    const std::string latest = ClockIn(std::chrono::hours(1));
+    EXPECT_EQ(r.status, 4) << r.err;
+    const std::string err = Unwrapped(r.err);
+    std::smatch resume;
+    ASSERT_TRUE(std::regex_search(
+        err, resume,
+        std::regex("every upstream is suspended after a block: resume after ([0-9: -]+[0-9])")))
+        << r.err;
+    EXPECT_TRUE(resume[1] == earliest || resume[1] == latest) << resume[1] << " / " << earliest;
+    const size_t sent = SimPorts::Log().size();
+    EXPECT_EQ(sent, 2u);
+
+    const Result again = Run("verrin", {"--gateway", listen, "--resume"});
+    EXPECT_EQ(again.status, 4) << again.err;
+    EXPECT_NE(Unwrapped(again.err).find("resume after " + resume[1].str()), std::string::npos)
+        << again.err;
+    EXPECT_EQ(SimPorts::Log().size(), sent);
     gateway.Signal(SIGTERM);
     EXPECT_EQ(gateway.Wait(10000), 0);
 }

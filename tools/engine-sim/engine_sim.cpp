@@ -438,7 +438,7 @@ EngineSim::Plan EngineSim::Decide(const httplib::Request& req, LoggedRequest& en
 std::optional<double> EngineSim::OverRateLimit(const httplib::Request& req,
                                                const LoggedRequest& entry) {
     const std::optional<RateLimit>& limit = state_->scenario.rateLimit;
-    if (!limit) return std::nullopt;
+    if (!limit || (limit->listener != 0 && limit->listener != entry.listener)) return std::nullopt;
     const std::string key = limit->per == RateLimit::Per::Port
                                 ? "port " + std::to_string(entry.listener)
                                 : "client " + req.remote_addr;

@@ -101,13 +101,15 @@ double SecondsAt(const json& j, const char* key, double fallback, const std::str
     return j[key].get<double>();
 }
 
-// {"requests": 5, "seconds": 1, "per": "client"|"port", "answer": "429"|"captcha", "cooldown": 60}
+// {"requests": 5, "seconds": 1, "per": "client"|"port", "answer": "429"|"captcha", "cooldown": 60,
+//  "listener": 2}
 RateLimit ParseRateLimit(const json& j) {
-    CheckKeys(j, {"requests", "seconds", "per", "answer", "cooldown"}, "rateLimit");
+    CheckKeys(j, {"requests", "seconds", "per", "answer", "cooldown", "listener"}, "rateLimit");
     RateLimit limit;
     limit.requests = IntAt(j, "requests", limit.requests, "rateLimit");
     limit.seconds = SecondsAt(j, "seconds", limit.seconds, "rateLimit");
     limit.cooldown = SecondsAt(j, "cooldown", limit.cooldown, "rateLimit");
+    limit.listener = IntAt(j, "listener", limit.listener, "rateLimit");
     const std::string per = j.value("per", std::string("client"));
     const std::string answer = j.value("answer", std::string("429"));
     if (per != "client" && per != "port") Fail("rateLimit.per", "expected \"client\" or \"port\"");
@@ -227,9 +229,11 @@ int Scenario::ResultCount(const std::string& keyword, Engine engine) const {
 void Scenario::Validate() const {
     if (defaultResults < 0) Fail("defaultResults", "must not be negative");
     if (rateLimit &&
-        (rateLimit->requests < 1 || !(rateLimit->seconds > 0) || !(rateLimit->cooldown >= 0)))
+        (rateLimit->requests < 1 || !(rateLimit->seconds > 0) || !(rateLimit->cooldown >= 0) ||
+         rateLimit->listener < 0))
         Fail("rateLimit",
-             "needs at least 1 request in a positive time and a cool-down of 0 or more");
+             "needs at least 1 request in a positive time, a cool-down of 0 or more and a "
+             "listener of 0 or more");
     CheckFaults(faults, "faults");
     for (const auto& [keyword, setup] : keywords) {
         for (Engine engine : {Engine::Quillon, Engine::Verrin}) {

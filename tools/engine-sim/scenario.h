@@ -98,7 +98,9 @@ struct ProxyAuth {
 // client address or per listening port (each port then plays one client, say one upstream
 // proxy). The request over the limit, and every request of that client for `cooldown` seconds
 // after it, gets `answer`: 429 with Retry-After (the cool-down left, in whole seconds rounded up),
-// or the engine's captcha page with 200. After the cool-down the count starts afresh.
+// or the engine's captcha page with 200. After the cool-down the count starts afresh. With a
+// `listener` set, only the requests that came in on that port are limited (one upstream among
+// several that meets the limit).
 struct RateLimit {
     enum class Per { Client, Port };
     enum class Answer { TooManyRequests, Captcha };
@@ -107,6 +109,7 @@ struct RateLimit {
     double cooldown = 60;
     Per per = Per::Client;
     Answer answer = Answer::TooManyRequests;
+    int listener = 0;  // 1-based, as EngineSim::Ports lists them; 0: every port
 };
 
 struct Scenario {
