@@ -317,7 +317,18 @@ TEST(UpstreamPool, LatenessUsesUpTheExtraAndTheLongestWaitingGoesFirst) {
         EXPECT_LE(following - slot, 3000s);
         slot = following;
     }
-    // Late by more than any extra: the pace from the request, not more.
+    // Late by 700 s or more, beyond any extra: the pace from that request, and the gap after
+    // the next makes up for up to one largest extra (500 s) of it.
+    for (int i = 0; i < 10; ++i) {
+        const auto late = one.Take(now, slot + 2200s)->at;
+        const auto next = one.Take(now, late)->at;  // then on time
+        const auto third = one.Take(now, next)->at;
+        EXPECT_GE(next - late, 1000s);
+        EXPECT_GE(third - next, 1000s);
+        EXPECT_LE(third - slot, 4500s);  // made up: without it 4200 s to 4700 s
+        slot = third;
+    }
+    // Later still: the pace from the request, not more.
     const auto late = one.Take(now, slot + 5000s)->at;
     EXPECT_EQ(one.Take(now, late)->at, late + 1000s);
 

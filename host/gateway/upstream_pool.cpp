@@ -10,7 +10,7 @@ UpstreamPool::UpstreamPool(std::vector<std::string> labels, std::chrono::millise
       pace_(pace),
       extra_(extra),
       random_(std::random_device{}()),
-      nextSlot_(labels_.size()),
+      pacing_(labels_.size()),
       suspensions_(labels_.size()) {}
 
 std::optional<UpstreamPool::Turn> UpstreamPool::Take(SystemTime now, SteadyTime ready) {
@@ -21,26 +21,32 @@ std::optional<UpstreamPool::Turn> UpstreamPool::Take(SystemTime now, SteadyTime 
     for (size_t i = 0; i < labels_.size(); ++i) {
         const size_t k = (cursor_ + i) % labels_.size();
         if (now < suspensions_[k].until) continue;
-        if (!first || nextSlot_[k] < nextSlot_[*first]) first = k;
+        if (!first || pacing_[k].Slot() < pacing_[*first].Slot()) first = k;
     }
     if (!first) return std::nullopt;
     const size_t k = *first;
     cursor_ = k + 1;
-    const Turn turn{k, std::max(ready, nextSlot_[k])};
-    // The next slot follows this one's slot, not the time it is taken: a request that comes
-    // late uses up the random extra first, and only lateness beyond it moves the upstream's
-    // slots back. The pace itself always holds between two requests.
+    Pacing& p = pacing_[k];
+    const Turn turn{k, std::max(ready, p.Slot())};
+    // The plan goes on from this request's place in it, not from the time it is taken: a
+    // request that comes late uses up the random extra first, and the following gaps make up
+    // for lateness beyond it, up to one largest extra; what is later still moves the plan back.
+    // The pace itself always holds between two requests.
     std::uniform_real_distribution<double> share(0.0, extra_);
     const auto drawn =
         std::chrono::duration_cast<std::chrono::steady_clock::duration>(pace_ * share(random_));
-    const SteadyTime planned = nextSlot_[k] == SteadyTime{} ? turn.at : nextSlot_[k];
-    nextSlot_[k] = std::max(planned + pace_ + drawn, turn.at + pace_);
+    const auto credit =
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(pace_ * extra_);
+    const SteadyTime planned = p.planned == SteadyTime{} ? turn.at : p.planned;
+    p.planned = std::max(planned + pace_ + drawn, turn.at + pace_ - credit);
+    p.earliest = turn.at + pace_;
     return turn;
 }
 
 void UpstreamPool::Sent(size_t upstream, SteadyTime sent) {
     std::lock_guard lock(mutex_);
-    nextSlot_.at(upstream) = std::max(nextSlot_[upstream], sent + pace_);
+    Pacing& p = pacing_.at(upstream);
+    p.earliest = std::max(p.earliest, sent + pace_);
 }
 
 bool UpstreamPool::Suspended(size_t upstream, SystemTime now) const {

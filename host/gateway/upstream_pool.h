@@ -2,10 +2,11 @@
 //
 // Each upstream has a pace: two requests through it are at least `pace` apart, plus a random
 // extra of up to `extra` × pace (0.5: up to half of it) drawn anew after every request, so that
-// the requests do not come like clockwork. An upstream's slots follow one another by those gaps;
-// a request that comes after its slot (its client was busy) uses up the random extra first, and
-// only lateness beyond it moves the following slots back, so a client that is often a little
-// late loses little of what the upstream may carry. The pace itself always holds.
+// the requests do not come like clockwork. An upstream's slots follow a plan of those gaps; a
+// request that comes after its slot (its client was busy) uses up the random extra first, and
+// the following gaps make up for lateness beyond it, up to one largest extra (so that a window of
+// any length holds at most that much more than the plan); a client that is often a little late
+// thus loses little of what the upstream may carry. The pace itself always holds.
 //
 // Requests go round the upstreams that are not suspended: a request takes the upstream whose
 // slot comes first (of those ready, the one that has waited longest), and of equal slots the
@@ -17,6 +18,7 @@
 // clock; suspensions on the system clock, passed in (they are shown and kept as times of day).
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <map>
@@ -44,9 +46,7 @@ class UpstreamPool {
     // (taken): `ready` or later. Nothing when every upstream is suspended.
     std::optional<Turn> Take(SystemTime now, SteadyTime ready = std::chrono::steady_clock::now());
     // The request of the upstream's last turn went out at `sent`, which may be well after its
-    // slot (its client came late, or the connection to the proxy took long): the next slot is
-    // at least `pace` after it. Lateness thus counts towards the random extra, but never
-    // brings two requests closer than the pace, nor the slots closer than their own gaps.
+    // slot (the connection to the proxy took long): the next slot is at least `pace` after it.
     void Sent(size_t upstream, SteadyTime sent);
 
     bool Suspended(size_t upstream, SystemTime now) const;
@@ -68,7 +68,12 @@ class UpstreamPool {
     mutable std::mutex mutex_;
     std::mt19937_64 random_;               // guarded by mutex_
     size_t cursor_ = 0;                    // the next in turn
-    std::vector<SteadyTime> nextSlot_;     // per upstream
+    struct Pacing {
+        SteadyTime planned;   // the next request's place in the upstream's plan of gaps
+        SteadyTime earliest;  // the pace after the last request sent
+        SteadyTime Slot() const { return std::max(planned, earliest); }
+    };
+    std::vector<Pacing> pacing_;           // per upstream
     std::vector<Suspension> suspensions_;  // per upstream; strikes 0: never blocked
 };
 
