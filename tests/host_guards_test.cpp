@@ -1,5 +1,6 @@
 // rankcheck's guards around a run, without the plug-ins: the folder lock between processes, the
-// working folder entered while a plug-in runs, and the warnings about the input files.
+// working folder entered while a plug-in runs, the job folder's inputs written whole, and the
+// warnings about the input files.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 
 #include "host/run/folder_lock.h"
 #include "host/run/input_checks.h"
+#include "host/run/new_file.h"
 #include "hostkit/working_directory.h"
 #include "tests/test_support.h"
 
@@ -107,6 +109,36 @@ TEST(FolderLockTest, APlantedLinkIsRefusedAndNothingIsWrittenThroughIt) {
     testsupport::WriteFile("rankcheck.lock", "4194304999\n");
     const auto lock = FolderLock::Acquire(".");
     EXPECT_EQ(testsupport::ReadFile("rankcheck.lock"), std::to_string(getpid()) + "\n");
+}
+
+// The inputs of a job folder: a file or a planted link under the name is replaced in one step
+// (the link's target untouched), the mode is the one asked for, a folder is refused by name and
+// no temporary file is left in any case.
+TEST(ReplaceWholeFileTest, ReplacesAFileOrALinkWholeAndRefusesAFolder) {
+    testsupport::ScratchDir dir;
+    testsupport::WriteFile("victim.txt", "precious\n");
+    testsupport::WriteFile("keywords.lst", "old\n");
+    fs::create_symlink("victim.txt", "proxy.def");
+    ReplaceWholeFile("keywords.lst", "fresh bread\n", 0666);
+    ReplaceWholeFile("proxy.def", "1\n", 0600);
+    EXPECT_EQ(testsupport::ReadFile("keywords.lst"), "fresh bread\n");
+    EXPECT_EQ(testsupport::ReadFile("proxy.def"), "1\n");
+    EXPECT_FALSE(fs::is_symlink("proxy.def"));
+    EXPECT_EQ(testsupport::ReadFile("victim.txt"), "precious\n");
+    EXPECT_EQ(fs::status("proxy.def").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_directory("urls.lst");
+    try {
+        ReplaceWholeFile("urls.lst", "x\n", 0666);
+        ADD_FAILURE() << "a folder was replaced";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("urls.lst: cannot be replaced"), std::string::npos)
+            << e.what();
+    }
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("."))
+        ++entries;
+    EXPECT_EQ(entries, 4u);  // victim.txt, keywords.lst, proxy.def, urls.lst
 }
 
 TEST(InputWarnings, KeywordsBlankAndRepeated) {

@@ -401,7 +401,7 @@ TEST_F(GatewayRun, TwoProjectsThroughOneGatewayKeepOnePace) {
     EXPECT_GE(SimPorts::LeastGapPerListener(), 200.0);  // 250 ms, less the jitter of a busy machine
     // Each run counts its own requests: together they are those the engine received.
     size_t counted = 0;
-    for (const std::string& err : {one.Err(), two.Err()}) {
+    for (const std::string& err : {Unwrapped(one.Err()), Unwrapped(two.Err())}) {
         const std::regex through("through " + sim.Label(0) + ": ([0-9]+) requests");
         for (std::sregex_iterator m(err.begin(), err.end(), through), end; m != end; ++m)
             counted += std::stoul((*m)[1]);

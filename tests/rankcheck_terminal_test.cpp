@@ -128,6 +128,15 @@ TEST_F(TerminalE2E, QuietLeavesOnlyTheSummaryAndAPipeGetsTheLogAndTheSummary) {
     EXPECT_NE(logged_->err.find("given up: \"fresh bread\""), std::string::npos) << logged_->err;
     ExpectEightyColumns("run summary", quiet_->err);
     ExpectEightyColumns("run summary", logged_->err);
+    // The counts of an upstream stay on one line with their unit, under the upstream when the
+    // line with it would pass 80 columns.
+    size_t counted = 0;
+    for (const std::string& line : Lines(quiet_->err)) {
+        if (line.find(" requests, ") == std::string::npos) continue;
+        ++counted;
+        EXPECT_TRUE(line.find("median ") != std::string::npos && line.ends_with(" ms")) << line;
+    }
+    EXPECT_EQ(counted, 2u) << quiet_->err;  // one upstream for each engine
 }
 
 TEST_F(TerminalE2E, ReportChecksAndHistoryFitEightyColumnsWithErrorCellsAndACjkKeyword) {

@@ -58,9 +58,9 @@ bool RenameNoReplace(const std::string& temporary, const fs::path& path) {
     return true;
 }
 
-}  // namespace
-
-void WriteNewFile(const fs::path& path, const std::string& bytes, mode_t mode) {
+// The bytes as a whole temporary file beside `path`, mode `mode` from the first byte; returns
+// its name. Nothing is left behind when it fails.
+std::string WriteTemporary(const fs::path& path, const std::string& bytes, mode_t mode) {
     std::string temporary;
     const int fd = CreateTemporary(path, temporary);
     const auto failWith = [&](const char* what, int error) {
@@ -75,10 +75,26 @@ void WriteNewFile(const fs::path& path, const std::string& bytes, mode_t mode) {
         ::unlink(temporary.c_str());
         Fail(path, "cannot be written", error);
     }
+    return temporary;
+}
+
+}  // namespace
+
+void WriteNewFile(const fs::path& path, const std::string& bytes, mode_t mode) {
+    const std::string temporary = WriteTemporary(path, bytes, mode);
     if (!RenameNoReplace(temporary, path)) {
         const int error = errno;
         ::unlink(temporary.c_str());
         Fail(path, "cannot be created", error);
+    }
+}
+
+void ReplaceWholeFile(const fs::path& path, const std::string& bytes, mode_t mode) {
+    const std::string temporary = WriteTemporary(path, bytes, mode);
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        Fail(path, "cannot be replaced", error);
     }
 }
 

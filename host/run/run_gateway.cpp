@@ -37,14 +37,6 @@ std::string LinesText(const std::vector<std::string>& lines) {
     return list.Text();
 }
 
-// Writes `path` anew: whatever stands under the name (a file, or a link planted there) is removed,
-// then the bytes go to a new file that takes the name (WriteNewFile). No plug-in runs meanwhile.
-void ReplaceFile(const fs::path& path, const std::string& bytes, mode_t mode) {
-    std::error_code ec;
-    fs::remove(path, ec);
-    WriteNewFile(path, bytes, mode);
-}
-
 // The plug-in files of `engine` in `folder`: its progress file, first page and result files.
 std::vector<fs::path> PluginFiles(const fs::path& folder, const std::string& engine) {
     std::vector<fs::path> files;
@@ -178,7 +170,7 @@ void RunGateway::PrepareJobFolder(const FolderInputs& inputs) {
     }
     const auto replace = [&](const char* name, bool read, const std::vector<std::string>& lines) {
         if (read) {
-            ReplaceFile(jobFolder_ / name, LinesText(lines), 0666);
+            ReplaceWholeFile(jobFolder_ / name, LinesText(lines), 0666);
         } else {
             fs::remove(jobFolder_ / name, ec);
         }
@@ -189,7 +181,7 @@ void RunGateway::PrepareJobFolder(const FolderInputs& inputs) {
 }
 
 void RunGateway::WriteProxyFile(const fs::path& folder) const {
-    ReplaceFile(folder / jobfiles::kProxyFile, JobProxy().Lines().Text(), 0600);
+    ReplaceWholeFile(folder / jobfiles::kProxyFile, JobProxy().Lines().Text(), 0600);
 }
 
 jobfiles::ProxySettings RunGateway::JobProxy() const {

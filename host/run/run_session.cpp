@@ -459,16 +459,20 @@ std::string RunSession::UpstreamLines(const EngineRun& e) {
     auto counted = [](int n, const char* one, const char* many) {
         return std::to_string(n) + " " + (n == 1 ? one : many);
     };
+    const size_t columns = static_cast<size_t>(OutputColumns(STDERR_FILENO));
     for (const gateway::UpstreamStats& row : gateway_->Stats(e.library->Engine())) {
         if (row.requests == 0) continue;
-        std::ostringstream line;
-        line << "\n  through " << row.upstream << ": "
-             << counted(row.requests, "request", "requests") << ", "
-             << counted(row.pages, "page", "pages") << ", "
-             << counted(row.blocks, "block", "blocks") << ", "
-             << counted(row.failures, "failure", "failures") << ", median "
-             << static_cast<long long>(std::llround(row.medianMs)) << " ms";
-        text += line.str();
+        std::ostringstream counts;
+        counts << counted(row.requests, "request", "requests") << ", "
+               << counted(row.pages, "page", "pages") << ", "
+               << counted(row.blocks, "block", "blocks") << ", "
+               << counted(row.failures, "failure", "failures") << ", median "
+               << static_cast<long long>(std::llround(row.medianMs)) << " ms";
+        // The counts go under the upstream when the line would not fit, so that wrapping never
+        // leaves a figure apart from its unit.
+        const std::string through = "  through " + row.upstream + ":";
+        const std::string line = through + " " + counts.str();
+        text += "\n" + (DisplayWidth(line) <= columns ? line : through + "\n    " + counts.str());
     }
     return text;
 }
